@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Lunadio needs to build, run and test, skipping those already present.
+# This is the one place the package list lives.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  cmake g++ pkg-config make
+  clang libclang-rt-14-dev
+  # libraries
+  qt6-base-dev
+  libsdl2-dev libsamplerate0-dev
+  libvorbis-dev libogg-dev libflac-dev libpng-dev zlib1g-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
+  # tests, benchmarks, fixtures and headless runs
+  libgtest-dev libgmock-dev libbenchmark-dev
+  lame flac vorbis-tools sox xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
