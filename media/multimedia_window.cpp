@@ -1,0 +1,17 @@
+#include "media/multimedia_window.h"
+
+namespace lunadio {
+namespace {
+// -- main thread only
+bool windowCreated = false;
+constexpr std::uintptr_t kMultimediaWindowToken = 1;
+}  // namespace
+
+int ensureMultimediaWindow() {
+  windowCreated = true;
+  return 1;
+}
+
+std::uintptr_t multimediaWindowHandle() { return windowCreated ? kMultimediaWindowToken : 0; }
+
+}  // namespace lunadio
