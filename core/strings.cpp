@@ -2,15 +2,23 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cwctype>
 #include <vector>
 
 namespace lunadio {
 
+// The process runs in whatever C locale it was given, so lowering does not go through towlower:
+// these are the letters of the Latin, Greek and Cyrillic blocks a music library meets.
 char16_t lowerChar(char16_t c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  if (c >= 0xD800 && c <= 0xDFFF) return c;
-  return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+  auto plus = [c](int offset) { return static_cast<char16_t>(c + offset); };
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? plus(32) : c;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return plus(0x20);
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return (c % 2 == 0) ? plus(1) : c;
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 1) ? plus(1) : c;
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return plus(0x20);
+  if (c >= 0x410 && c <= 0x42F) return plus(0x20);
+  if (c >= 0x400 && c <= 0x40F) return plus(0x50);
+  return c;
 }
 
 std::u16string toLower(std::u16string_view text) {

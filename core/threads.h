@@ -10,9 +10,6 @@ namespace lunadio {
 // Starts `procedure(parameter)` on a new thread; returns its number, or 0 when the system refuses
 // the thread. Threads that have ended are dropped from the list first.
 int createThread(std::function<void(void*)> procedure, void* parameter);
-inline int createThread(void (*procedure)(void*), void* parameter) {
-  return createThread(std::function<void(void*)>(procedure), parameter);
-}
 
 // True while the thread with that number is still running.
 bool isThread(int number);
