@@ -1,5 +1,6 @@
 #include "storage/program_parameters.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -51,9 +52,13 @@ void ensureLoadedLocked(const std::lock_guard<std::mutex>& lock, ParameterState&
   if (!s.loaded) loadLocked(lock, s, argumentsOfThisProcess());
 }
 
-bool needsQuotes(std::u16string_view argument) {
-  return argument.empty() || argument.front() == u'"' ||
-         argument.find(u' ') != std::u16string_view::npos;
+// An argument goes into the line as it is when it reads back as one token by itself and its
+// quotes pair up (an unpaired quote would run on into the next arguments); otherwise in quotes.
+bool standsAlone(std::u16string_view argument) {
+  if (argument.empty() || argument.front() == u'"') return false;
+  if (std::count(argument.begin(), argument.end(), u'"') % 2 != 0) return false;
+  const auto tokens = tokenizeCommandLine(argument);
+  return tokens.size() == 1 && tokens.front() == argument;
 }
 
 }  // namespace
@@ -92,12 +97,12 @@ bool quoteCommandLine(const std::vector<std::u16string>& arguments, std::u16stri
   for (std::size_t k = 0; k < arguments.size(); ++k) {
     if (k > 0) line += u' ';
     const std::u16string& argument = arguments[k];
-    if (needsQuotes(argument)) {
-      line += u'"';
+    if (standsAlone(argument)) {
       line += argument;
-      line += u'"';
     } else {
+      line += u'"';
       line += argument;
+      line += u'"';
     }
   }
   return tokenizeCommandLine(line) == arguments;
