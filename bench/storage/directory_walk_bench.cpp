@@ -1,7 +1,7 @@
 // Walks a generated tree of 100,000 files in 5,000 directories the way the library scan does
-// (examineDirectory / nextDirectoryEntry on listings 1 and 2, name and type of every entry, then
-// again with every file size,
-// pending directories in an ordered list) and times it against `find` over the same tree.
+// (examineDirectory / nextDirectoryEntry on listings 1 and 2, pending directories in an ordered
+// list), once reading names and types and once also every file's size, and times each against the
+// `find` run that does the same work over the same tree.
 //
 // Usage: storage_directory_walk_bench [runs]   (best of `runs`, default 5)
 
