@@ -32,7 +32,7 @@ struct Entry {
 };
 
 struct Listing {
-  DirHandle dir;  // null for a listing that matched nothing
+  DirHandle dir;                       // null for a listing that matched nothing
   std::optional<NamePattern> pattern;  // none: every name
   bool matchesNothing = false;
   bool started = false;  // the first entry has been handed out

@@ -23,7 +23,8 @@ std::atomic<std::int64_t> g_failAfterBytes{-1};
 bool writeAll(int fd, std::string_view bytes) {
   const std::int64_t limit = g_failAfterBytes.load();
   std::size_t allowed = bytes.size();
-  if (limit >= 0 && static_cast<std::uint64_t>(limit) < allowed) allowed = static_cast<std::size_t>(limit);
+  if (limit >= 0 && static_cast<std::uint64_t>(limit) < allowed)
+    allowed = static_cast<std::size_t>(limit);
   std::size_t done = 0;
   while (done < allowed) {
     const ssize_t n = ::write(fd, bytes.data() + done, allowed - done);
@@ -73,10 +74,12 @@ ReplaceResult replaceFileContents(const std::string& path, std::string_view byte
   const std::string target = resolveLinks(path);
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && !S_ISREG(old.st_mode)) return ReplaceResult::Failed;  // never replace a directory or device
+  if (exists && !S_ISREG(old.st_mode))
+    return ReplaceResult::Failed;  // never replace a directory or device
 
   const std::string directory = directoryOf(target);
-  const std::string base = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
+  const std::string base =
+      target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
   static std::atomic<unsigned> counter{0};
   std::string temporary;
   UniqueFd out;
@@ -84,7 +87,8 @@ ReplaceResult replaceFileContents(const std::string& path, std::string_view byte
   for (int attempt = 0; attempt < 16 && !out; ++attempt) {
     temporary = directory + "/." + base + ".save-" + std::to_string(::getpid()) + "-" +
                 std::to_string(counter.fetch_add(1));
-    out.reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    out.reset(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     createError = out ? 0 : errno;
     if (!out && createError != EEXIST) break;
   }

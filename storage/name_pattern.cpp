@@ -37,7 +37,8 @@ NamePattern::NamePattern(std::u16string_view pattern) : lowered_(toLower(pattern
 bool NamePattern::matches(std::u16string_view name) const {
   if (everything_) return true;
   if (globMatch(lowered_, name)) return true;
-  return dotStarTail_ && globMatch(std::u16string_view(lowered_).substr(0, lowered_.size() - 2), name);
+  return dotStarTail_ &&
+         globMatch(std::u16string_view(lowered_).substr(0, lowered_.size() - 2), name);
 }
 
 }  // namespace lunadio

@@ -97,7 +97,8 @@ void PreferenceDocument::parse(std::string_view text) {
     if (first == ';') {
       std::size_t start = i + 1;
       if (start < lineEnd && text[start] == ' ') ++start;
-      entries_.push_back({EntryKind::Comment, {}, std::string(text.substr(start, lineEnd - start))});
+      entries_.push_back(
+          {EntryKind::Comment, {}, std::string(text.substr(start, lineEnd - start))});
     } else if (first == '[') {
       const std::size_t start = i + 1;
       std::size_t close = start;

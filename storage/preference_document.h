@@ -16,7 +16,8 @@ namespace lunadio {
 
 // Flags of openPreferences / createPreferences.
 inline constexpr std::uint32_t PreferenceNoSpaces = 1;  // "key=value" instead of "key = value"
-inline constexpr std::uint32_t PreferenceGroupGap = 2;  // an empty line before every group but the first
+inline constexpr std::uint32_t PreferenceGroupGap =
+    2;  // an empty line before every group but the first
 
 class PreferenceDocument {
  public:
@@ -43,8 +44,8 @@ class PreferenceDocument {
   // Parses UTF-8 text and appends its entries.
   void parse(std::string_view text);
 
-  // The whole file as it is written: the mark and CR LF (unless NoMark), then every entry and CR LF.
-  // A NoMark document that holds bytes beyond ASCII gets the mark too: without it the next read
+  // The whole file as it is written: the mark and CR LF (unless NoMark), then every entry and CR
+  // LF. A NoMark document that holds bytes beyond ASCII gets the mark too: without it the next read
   // would take those bytes for ISO-8859-1 and double them.
   std::string serialize(std::uint32_t flags) const;
 

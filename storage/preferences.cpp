@@ -26,7 +26,7 @@ struct PreferenceState {
   std::string path;           // UTF-8 path of the open file, or of the file to create
   bool createOnSave = false;  // opening failed in every mode: closing creates the file
   bool modified = false;
-  bool readOnly = false;      // opened for reading only: changes are discarded at close
+  bool readOnly = false;  // opened for reading only: changes are discarded at close
   std::uint32_t flags = 0;
   PreferenceDocument document;
 
@@ -149,7 +149,8 @@ std::int32_t createPreferences(std::u16string_view path, std::uint32_t flags) {
   closeLocked(lock, s);
   try {
     std::string utf8 = toUtf8(path);
-    UniqueFd fd(::open(utf8.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+    UniqueFd fd(
+        ::open(utf8.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
     s.file = std::move(fd);
@@ -170,7 +171,8 @@ void closePreferences() {
 std::int32_t readPreferenceInteger(std::u16string_view key, std::int32_t defaultValue) {
   std::int32_t result = defaultValue;
   withActiveState([&](PreferenceState& s) {
-    if (const std::string* value = s.document.find(keyBytes(key))) result = parsePreferenceInteger(*value);
+    if (const std::string* value = s.document.find(keyBytes(key)))
+      result = parsePreferenceInteger(*value);
   });
   return result;
 }

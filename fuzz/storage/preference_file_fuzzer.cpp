@@ -2,9 +2,9 @@
 // survive a save: reading the saved text gives the same entries, and saving again gives the same
 // bytes. Edits must keep that true.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (control & 4u) document.write(piece, "12");
   if (control & 8u) document.comment(piece);
   if (control & 16u) document.write(".wav", piece);
-  if (const std::string* value = document.find(piece)) (void)lunadio::parsePreferenceInteger(*value);
+  if (const std::string* value = document.find(piece))
+    (void)lunadio::parsePreferenceInteger(*value);
   (void)lunadio::parsePreferenceInteger(bytes);
   // Texts the format cannot hold (a key with "=", a line break, a leading ";" or "[", blanks at
   // its edges, a value with leading blanks) are the caller's misuse, not lost lines: the round trip
@@ -70,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const bool valueFits = piece.empty() || !isBlank(piece.front());
   if ((control & 4u) && keyFits && document.find(piece) == nullptr) std::abort();
-  if ((!(control & 4u) || keyFits) && (!(control & 16u) || valueFits)) checkRoundTrip(document, flags);
+  if ((!(control & 4u) || keyFits) && (!(control & 16u) || valueFits))
+    checkRoundTrip(document, flags);
   return 0;
 }

@@ -58,8 +58,8 @@ class DirectoryListing : public ::testing::Test {
 TEST_F(DirectoryListing, ListsEveryEntryWithDotsAsDirectories) {
   ASSERT_NE(examineDirectory(1, root(), u"*.*"), 0);
   const std::map<std::string, Seen> expected = {
-      {".", {EntryDirectory, 0}},   {"..", {EntryDirectory, 0}}, {"a.wav", {EntryFile, 5}},
-      {"B.WAV", {EntryFile, 0}},    {"noext", {EntryFile, 2}},   {"sub", {EntryDirectory, 0}},
+      {".", {EntryDirectory, 0}}, {"..", {EntryDirectory, 0}}, {"a.wav", {EntryFile, 5}},
+      {"B.WAV", {EntryFile, 0}},  {"noext", {EntryFile, 2}},   {"sub", {EntryDirectory, 0}},
   };
   EXPECT_EQ(listAll(1), expected);
   for (int again = 0; again < 3; ++again) EXPECT_EQ(nextDirectoryEntry(1), 0);
@@ -208,10 +208,18 @@ TEST(NamePattern, MatchesLikeTheListingUsersExpect) {
     bool matches;
   };
   const std::vector<Case> cases = {
-      {u"*.*", u"noext", true},    {u"*.*", u".", true},          {u"*", u"x.y", true},
-      {u"*.wav", u"A.WAV", true},  {u"*.wav", u"a.wav.bak", false}, {u"*.wav", u"wav", false},
-      {u"?.ogg", u"a.ogg", true},  {u"?.ogg", u"ab.ogg", false},  {u"a*b*c", u"axxbyyc", true},
-      {u"a*b*c", u"axxbyy", false}, {u"song.*", u"song", true},   {u"song.*", u"song.mp3", true},
+      {u"*.*", u"noext", true},
+      {u"*.*", u".", true},
+      {u"*", u"x.y", true},
+      {u"*.wav", u"A.WAV", true},
+      {u"*.wav", u"a.wav.bak", false},
+      {u"*.wav", u"wav", false},
+      {u"?.ogg", u"a.ogg", true},
+      {u"?.ogg", u"ab.ogg", false},
+      {u"a*b*c", u"axxbyyc", true},
+      {u"a*b*c", u"axxbyy", false},
+      {u"song.*", u"song", true},
+      {u"song.*", u"song.mp3", true},
       {u"**a**", u"bab", true},
   };
   for (const auto& c : cases) {

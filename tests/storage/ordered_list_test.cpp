@@ -92,13 +92,19 @@ TEST(OrderedList, SelectReachesEveryIndexFromEveryCursorState) {
     for (int from = 0; from < kCount; ++from) {
       for (int to = 0; to < kCount; ++to) {
         switch (start) {
-          case Start::Reset: list.resetList(); break;
-          case Start::Selected: list.selectElement(from); break;
+          case Start::Reset:
+            list.resetList();
+            break;
+          case Start::Selected:
+            list.selectElement(from);
+            break;
           case Start::WalkedFromReset:
             list.resetList();
             for (int k = 0; k <= from; ++k) list.nextElement();
             break;
-          case Start::OutOfRange: list.selectElement(kCount); break;
+          case Start::OutOfRange:
+            list.selectElement(kCount);
+            break;
         }
         const std::string* e = list.selectElement(to);
         ASSERT_NE(e, nullptr);

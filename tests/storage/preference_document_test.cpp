@@ -38,17 +38,31 @@ struct ParseCase {
 
 TEST(PreferenceParser, ReadsEachKindOfLine) {
   const std::vector<ParseCase> cases = {
-      {"comment drops one space", "; Fichier\r\n;  two\r\n;none", {{Kind::Comment, "", "Fichier"}, {Kind::Comment, "", " two"}, {Kind::Comment, "", "none"}}},
-      {"group up to bracket", "[main] ignored\r\n[open", {{Kind::Group, "", "main"}, {Kind::Group, "", "open"}}},
-      {"key trims blanks, value keeps trailing", " \t.wav \t=  \t1  \r\n", {{Kind::Key, ".wav", "1  "}}},
+      {"comment drops one space",
+       "; Fichier\r\n;  two\r\n;none",
+       {{Kind::Comment, "", "Fichier"}, {Kind::Comment, "", " two"}, {Kind::Comment, "", "none"}}},
+      {"group up to bracket",
+       "[main] ignored\r\n[open",
+       {{Kind::Group, "", "main"}, {Kind::Group, "", "open"}}},
+      {"key trims blanks, value keeps trailing",
+       " \t.wav \t=  \t1  \r\n",
+       {{Kind::Key, ".wav", "1  "}}},
       {"no spaces", ".ogg=0", {{Kind::Key, ".ogg", "0"}}},
       {"leading equals is an empty key", "= v", {{Kind::Key, "", "v"}}},
-      {"key without equals gets an empty value", "bare\r\nlast", {{Kind::Key, "bare", ""}, {Kind::Key, "last", ""}}},
+      {"key without equals gets an empty value",
+       "bare\r\nlast",
+       {{Kind::Key, "bare", ""}, {Kind::Key, "last", ""}}},
       {"value holds later equals", "a = b = c", {{Kind::Key, "a", "b = c"}}},
-      {"blank and blank-only lines vanish", "\r\n\r\n   \r\n\t\na=1\n\n\rb=2\r", {{Kind::Key, "a", "1"}, {Kind::Key, "b", "2"}}},
-      {"bare CR and LF end lines", "a=1\rb=2\nc=3", {{Kind::Key, "a", "1"}, {Kind::Key, "b", "2"}, {Kind::Key, "c", "3"}}},
+      {"blank and blank-only lines vanish",
+       "\r\n\r\n   \r\n\t\na=1\n\n\rb=2\r",
+       {{Kind::Key, "a", "1"}, {Kind::Key, "b", "2"}}},
+      {"bare CR and LF end lines",
+       "a=1\rb=2\nc=3",
+       {{Kind::Key, "a", "1"}, {Kind::Key, "b", "2"}, {Kind::Key, "c", "3"}}},
       {"trailing blanks only", "a=1\r\n  \t", {{Kind::Key, "a", "1"}}},
-      {"zero bytes are data", std::string("k\0y=v\0", 6), {{Kind::Key, std::string("k\0y", 3), std::string("v\0", 2)}}},
+      {"zero bytes are data",
+       std::string("k\0y=v\0", 6),
+       {{Kind::Key, std::string("k\0y", 3), std::string("v\0", 2)}}},
   };
   for (const auto& c : cases) EXPECT_EQ(parsed(c.text), c.entries) << c.name;
 }
@@ -57,7 +71,8 @@ TEST(PreferenceParser, MarkSelectsUtf8AndItsAbsenceIso88591) {
   auto marked = PreferenceDocument::fromFileBytes("\xEF\xBB\xBF\r\nnom = \xC3\xA9t\xC3\xA9\r\n");
   EXPECT_EQ(entriesOf(marked), (std::vector<Expected>{{Kind::Key, "nom", "\xC3\xA9t\xC3\xA9"}}));
   auto latin = PreferenceDocument::fromFileBytes("nom = \xE9t\xE9\xFF\r\n");
-  EXPECT_EQ(entriesOf(latin), (std::vector<Expected>{{Kind::Key, "nom", "\xC3\xA9t\xC3\xA9\xC3\xBF"}}));
+  EXPECT_EQ(entriesOf(latin),
+            (std::vector<Expected>{{Kind::Key, "nom", "\xC3\xA9t\xC3\xA9\xC3\xBF"}}));
   // UTF-8 without the mark is still taken byte by byte.
   auto unmarked = PreferenceDocument::fromFileBytes("a=\xC3\xA9");
   EXPECT_EQ(unmarked.find("a") ? *unmarked.find("a") : "", "\xC3\x83\xC2\xA9");
@@ -67,9 +82,17 @@ TEST(PreferenceParser, MarkSelectsUtf8AndItsAbsenceIso88591) {
 
 TEST(PreferenceParser, IntegersStopAtTheFirstNonDigit) {
   const std::vector<std::pair<std::string, std::int32_t>> cases = {
-      {"abc", 0},        {"  -12ab", -12},   {"+7", 7},           {"", 0},
-      {"\t\r\n 42", 42}, {"- 3", 0},         {"0012", 12},        {"2147483647", INT_MAX},
-      {"2147483648", INT_MAX}, {"-2147483648", INT_MIN}, {"-99999999999999999999", INT_MIN},
+      {"abc", 0},
+      {"  -12ab", -12},
+      {"+7", 7},
+      {"", 0},
+      {"\t\r\n 42", 42},
+      {"- 3", 0},
+      {"0012", 12},
+      {"2147483647", INT_MAX},
+      {"2147483648", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"-99999999999999999999", INT_MIN},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(parsePreferenceInteger(text), value) << text;
 }

@@ -39,10 +39,8 @@ TEST(CommandLine, TokenizerFollowsTheQuotingRules) {
 
 TEST(CommandLine, QuotingRoundTripsWhatTheRulesCanExpress) {
   const std::vector<std::vector<std::u16string>> representable = {
-      {u"/usr/bin/lunadio"},
-      {u"/opt/my apps/lunadio", u"/home/me/Ma musique/été.flac"},
-      {u"prog", u"", u"x"},
-      {u"prog", u"a\"b c\"d"},
+      {u"/usr/bin/lunadio"},   {u"/opt/my apps/lunadio", u"/home/me/Ma musique/été.flac"},
+      {u"prog", u"", u"x"},    {u"prog", u"a\"b c\"d"},
       {u"prog", u"tab\there"},
   };
   for (const auto& arguments : representable) {

@@ -15,7 +15,8 @@ namespace lunadio::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lunadio-storage-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lunadio-storage-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
   }
   ~TempDir() {
