@@ -130,6 +130,8 @@ std::unique_ptr<Listing> openListing(std::u16string_view directory, std::u16stri
   std::string dirBytes = slash == std::u16string::npos ? "." : toUtf8(path.substr(0, slash + 1));
   const std::u16string namePattern = slash == std::u16string::npos ? path : path.substr(slash + 1);
 
+  // A zero unit would cut the path short at the system call and list another directory.
+  if (path.find(u'\0') != std::u16string::npos) return nullptr;
   auto listing = std::make_unique<Listing>();
   listing->dir.reset(::opendir(dirBytes.c_str()));
   if (!listing->dir) return nullptr;

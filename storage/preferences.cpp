@@ -98,6 +98,9 @@ void closeLocked(const Lock& lock, PreferenceState& s) {
 
 std::string keyBytes(std::u16string_view key) { return toUtf8(key); }
 
+// A zero unit would cut the path short at the system call and name another file.
+bool usablePath(std::u16string_view path) { return path.find(u'\0') == std::u16string_view::npos; }
+
 template <class Fn>
 void withActiveState(Fn&& fn) {
   PreferenceState& s = state();
@@ -116,6 +119,7 @@ std::int32_t openPreferences(std::u16string_view path, std::uint32_t flags) {
   PreferenceState& s = state();
   Lock lock(s.mutex);
   closeLocked(lock, s);
+  if (!usablePath(path)) return 0;
   try {
     s.path = toUtf8(path);
     s.flags = flags;
@@ -147,6 +151,7 @@ std::int32_t createPreferences(std::u16string_view path, std::uint32_t flags) {
   PreferenceState& s = state();
   Lock lock(s.mutex);
   closeLocked(lock, s);
+  if (!usablePath(path)) return 0;
   try {
     std::string utf8 = toUtf8(path);
     UniqueFd fd(

@@ -86,7 +86,8 @@ TEST_F(DirectoryListing, PatternIgnoresCaseAndNoMatchIsAnEmptyListing) {
 
 TEST_F(DirectoryListing, FailureLeavesNoListingUnderTheNumber) {
   const std::vector<std::u16string> unusable = {root() + u"/missing", root() + u"/a.wav",
-                                                root() + u"/missing/deeper"};
+                                                root() + u"/missing/deeper",
+                                                root() + std::u16string(u"\0/sub", 5)};
   for (const auto& path : unusable) {
     ASSERT_NE(examineDirectory(3, root()), 0);
     EXPECT_EQ(examineDirectory(3, path), 0) << toUtf8(path);

@@ -164,6 +164,9 @@ TEST_F(PreferenceFile, DirectoryIsNoSettingsFileAndIsNeverReplaced) {
   closePreferences();
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("d")));
   EXPECT_EQ(createPreferences(path("d")), 0);
+  // A zero unit must not shorten the path to another file's name.
+  EXPECT_EQ(createPreferences(path("cut") + std::u16string(u"\0x", 2)), 0);
+  EXPECT_FALSE(dir.exists("cut"));
 }
 
 TEST_F(PreferenceFile, ReadOnlyFileIsReadAndItsChangesDiscarded) {
@@ -176,6 +179,17 @@ TEST_F(PreferenceFile, ReadOnlyFileIsReadAndItsChangesDiscarded) {
   writePreferenceInteger(u"a", 2);
   closePreferences();
   EXPECT_EQ(dir.read("p"), content);
+}
+
+TEST_F(PreferenceFile, WritableFileInLockedDirectoryIsStillSaved) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any directory";
+  std::filesystem::create_directory(dir.file("locked"));
+  dir.write("locked/p", std::string(kMark) + "a = 1\r\n");
+  ::chmod(dir.file("locked").c_str(), 0555);  // no temporary file can be made beside it
+  ASSERT_NE(openPreferences(path("locked/p")), 0);
+  writePreferenceInteger(u"a", 2);
+  closePreferences();
+  EXPECT_EQ(dir.read("locked/p"), std::string(kMark) + "a = 2\r\n");
 }
 
 TEST_F(PreferenceFile, ProgramEndSavesPendingChanges) {
