@@ -27,7 +27,6 @@ struct Entry {
   std::string name;  // bytes as the file system holds them
   bool isDirectory = false;
   bool isLink = false;
-  unsigned char fsType = DT_UNKNOWN;
   std::optional<std::int64_t> sizeBytes;  // read on demand: most walkers never ask
 };
 
@@ -67,7 +66,6 @@ bool readMatching(Listing& listing) {
     if (listing.pattern && !listing.pattern->matches(fromUtf8(raw->d_name))) continue;
     Entry& entry = listing.current;
     entry.name.assign(raw->d_name);
-    entry.fsType = raw->d_type;
     entry.isLink = raw->d_type == DT_LNK;
     entry.isDirectory = raw->d_type == DT_DIR;
     entry.sizeBytes.reset();

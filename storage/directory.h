@@ -10,7 +10,7 @@
 //   once); a missing or unreadable directory fails with 0 and leaves no listing under n. Every
 //   other call on a number without a listing returns 0 or "" and changes nothing.
 // Threads: any thread. The table and every listing are guarded by one mutex, held for the length
-//   of one call (at most one directory read and one stat), so the main thread's listing 1 and the
+//   of one call (the reads up to the next matching entry), so the main thread's listing 1 and the
 //   scan thread's listing 2 can be used at the same time. A number must not be shared by two
 //   threads at once: one listing is one walk.
 
