@@ -1,0 +1,14 @@
+#include "app/library_lifecycles.h"
+
+#include "core/lifecycle.h"
+#include "core/threads.h"
+#include "storage/storage_lifecycle.h"
+
+namespace lunadio {
+
+void registerLibraryLifecycles() {
+  addEndRoutine(EndStage::Threads, "threads", closeAllThreads);
+  registerStorageLifecycle();
+}
+
+}  // namespace lunadio
