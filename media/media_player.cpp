@@ -39,8 +39,8 @@ MediaPlayer* findPlayer(ObjectNumber number) {
 void freeOnePlayer(ObjectNumber number) {
   MediaPlayer* player = findPlayer(number);
   if (!player) return;
-  stopMedia(number);
-  player->graph.reset();  // NULL state: streaming threads are joined here
+  // No rewind first: the NULL state stops everything, and a flush would only cost time.
+  player->graph.reset();  // streaming threads are joined here
   player->fileName.clear();
   mediaTable->release(number);
 }

@@ -104,6 +104,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 std::string captureSinkDescription(const std::string& path) {
+  std::filesystem::remove(path);
   return "audioconvert ! audio/x-raw,format=S16LE,channels=2 ! filesink location=\"" + path +
          "\" sync=true";
 }

@@ -39,7 +39,8 @@ struct Capture {
   std::vector<std::int16_t> samples;  // interleaved left, right
   std::size_t frames() const { return samples.size() / 2; }
 };
-// The launch description that writes the capture to `path` at real-time pace.
+// The launch description that writes the capture to `path` at real-time pace. filesink empties
+// its file on every flush, so a capture holds what was played since the last seek or stop.
 std::string captureSinkDescription(const std::string& path);
 Capture readCapture(const std::string& path);
 
