@@ -71,6 +71,39 @@ AudioSink makeAudioSink() {
   return sink;
 }
 
+ElementPtr renderingElement(const AudioSink& sink) {
+  if (!sink.element) return nullptr;
+  if (!GST_IS_BIN(sink.element.get())) {
+    return ElementPtr(GST_ELEMENT(gst_object_ref(sink.element.get())));
+  }
+  ElementPtr found;
+  GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink.element.get()));
+  GValue item = G_VALUE_INIT;
+  bool done = false;
+  while (!done) {
+    switch (gst_iterator_next(children, &item)) {
+      case GST_ITERATOR_OK: {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        if (!GST_IS_BIN(element) && GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SINK)) {
+          found.reset(GST_ELEMENT(gst_object_ref(element)));
+          done = true;
+        }
+        g_value_reset(&item);
+        break;
+      }
+      case GST_ITERATOR_RESYNC:
+        gst_iterator_resync(children);
+        break;
+      default:
+        done = true;
+        break;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(children);
+  return found;
+}
+
 MediaOutput outputOf(const AudioSink& sink) {
   if (!sink.element) return MediaOutput::None;
   if (sink.custom) return MediaOutput::Custom;

@@ -31,4 +31,8 @@ AudioSink makeAudioSink();
 // otherwise; Custom for a LUNADIO_MEDIA_SINK output.
 MediaOutput outputOf(const AudioSink& sink);
 
+// The element inside the output that renders (the output itself when it is not a bin), once the
+// output has reached READY. Asking it for the position skips the walk through every bin above it.
+ElementPtr renderingElement(const AudioSink& sink);
+
 }  // namespace lunadio::gst

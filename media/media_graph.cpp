@@ -61,6 +61,7 @@ std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
   g_object_get(playbin, "n-audio", &audioStreams, nullptr);
   if (audioStreams <= 0) return nullptr;
   graph->output_ = gst::outputOf(graph->sink_);
+  graph->renderer_ = gst::renderingElement(graph->sink_);
   return graph;
 }
 
@@ -225,7 +226,8 @@ GraphStatus MediaGraph::status() {
 MediaTime MediaGraph::queryPosition() const {
   if (failed_) return -1;
   gint64 nanoseconds = -1;
-  if (!gst_element_query_position(pipeline_.get(), GST_FORMAT_TIME, &nanoseconds)) return -1;
+  GstElement* source = renderer_ ? renderer_.get() : pipeline_.get();
+  if (!gst_element_query_position(source, GST_FORMAT_TIME, &nanoseconds)) return -1;
   if (nanoseconds < 0) return -1;
   return nanoseconds / kNanosecondsPerUnit;
 }

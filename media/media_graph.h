@@ -82,6 +82,8 @@ class MediaGraph {
   gst::BusPtr bus_;
   gst::AudioSink sink_;
   std::unique_ptr<BalanceFilter> balance_;
+  // The element that renders: asked for the position directly (null: ask the pipeline).
+  gst::ElementPtr renderer_;
   MediaOutput output_ = MediaOutput::None;
   // -- main thread only
   GraphState state_ = GraphState::Stopped;

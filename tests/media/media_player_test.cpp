@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/lifecycle.h"
 #include "core/strings.h"
 #include "media/media.h"
 #include "media/media_internal.h"
@@ -32,6 +33,20 @@ TEST(MediaLifecycle, EndWithoutStartDoesNothingAndStartIsRepeatable) {
   ASSERT_EQ(initMedia(), 1);  // a new start after an end works again
   EXPECT_EQ(loadMedia(0, u16(track)), 1);
   endMedia();
+}
+
+TEST(MediaLifecycle, ProgramEndFreesEveryPlayer) {
+  setenv("LUNADIO_MEDIA_SINK", "fakesink sync=true", 1);
+  clearLifecycle();
+  registerMediaLifecycle();
+  ASSERT_EQ(initMedia(), 1);
+  const std::string track = mp3Fixture("short", {{0.5, 440}});
+  ASSERT_EQ(loadMedia(0, u16(track)), 1);
+  ASSERT_EQ(playMedia(0, kOwner), 1);
+  runEndSequence();
+  EXPECT_EQ(isMedia(0), 0);
+  EXPECT_EQ(loadMedia(0, u16(track)), 0);  // the engine has ended
+  clearLifecycle();
 }
 
 TEST(MediaLifecycle, BrokenOutputDescriptionRefusesToStart) {

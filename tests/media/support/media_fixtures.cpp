@@ -71,10 +71,9 @@ void writeToneWav(const std::string& path, const std::vector<ToneSegment>& segme
   std::ofstream(path, std::ios::binary) << file;
 }
 
-std::string mp3Fixture(const std::string& name, const std::vector<ToneSegment>& segments) {
-  const std::string mp3 = fixtureDir() + "/" + name + ".mp3";
-  if (std::filesystem::exists(mp3)) return mp3;
-  const std::string wav = fixtureDir() + "/" + name + ".wav";
+void makeMp3(const std::string& mp3, const std::vector<ToneSegment>& segments) {
+  if (std::filesystem::exists(mp3)) return;
+  const std::string wav = mp3 + ".wav";
   writeToneWav(wav, segments);
   const char* argv[] = {"lame", "--quiet", "-b", "128", wav.c_str(), mp3.c_str(), nullptr};
   pid_t child = 0;
@@ -85,6 +84,11 @@ std::string mp3Fixture(const std::string& name, const std::vector<ToneSegment>& 
   waitpid(child, &status, 0);
   std::filesystem::remove(wav);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("lame failed");
+}
+
+std::string mp3Fixture(const std::string& name, const std::vector<ToneSegment>& segments) {
+  const std::string mp3 = fixtureDir() + "/" + name + ".mp3";
+  makeMp3(mp3, segments);
   return mp3;
 }
 

@@ -24,7 +24,9 @@ const std::string& fixtureDir();
 void writeToneWav(const std::string& path, const std::vector<ToneSegment>& segments,
                   double amplitude = 0.5);
 
-// `name`.mp3 in the fixture folder, encoded at 128 kbit/s from the segments (made once).
+// Encodes the segments with `lame` at 128 kbit/s into `mp3Path`, unless that file exists.
+void makeMp3(const std::string& mp3Path, const std::vector<ToneSegment>& segments);
+// `name`.mp3 in the fixture folder, made once by makeMp3.
 std::string mp3Fixture(const std::string& name, const std::vector<ToneSegment>& segments);
 
 // Writes `bytes` to `name` in the fixture folder and returns its path.
