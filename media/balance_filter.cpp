@@ -1,5 +1,7 @@
 #include "media/balance_filter.h"
 
+#include "media/handoff.h"
+
 #include <gst/audio/audio.h>
 
 #include <cstdint>
@@ -35,12 +37,15 @@ BalanceFilter::BalanceFilter(GstPad* pad)
 
 BalanceFilter::~BalanceFilter() {
   if (probeId_ != 0 && pad_) gst_pad_remove_probe(pad_.get(), probeId_);
+  // The pipeline has stopped, so no probe call is running any more.
+  receiveHandoff(this);
 }
 
 void BalanceFilter::set(HundredthsDb balance) {
   const ChannelGains gains = balanceGains(balance);
   leftGain_.store(static_cast<float>(gains.left), std::memory_order_relaxed);
   rightGain_.store(static_cast<float>(gains.right), std::memory_order_relaxed);
+  publishHandoff(this);  // the pad's lock carries the filter to the streaming thread
   if (!pad_) return;
   const bool centred = gains.left == 1.0 && gains.right == 1.0;
   if (centred && probeId_ != 0) {
@@ -54,6 +59,10 @@ void BalanceFilter::set(HundredthsDb balance) {
 
 GstPadProbeReturn BalanceFilter::onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
   auto* filter = static_cast<BalanceFilter*>(self);
+  receiveHandoff(filter);
+  float left = filter->leftGain_.load(std::memory_order_relaxed);
+  float right = filter->rightGain_.load(std::memory_order_relaxed);
+  publishHandoff(filter);  // the filter is not touched below; its destructor may follow
   gst::CapsPtr caps(gst_pad_get_current_caps(pad));
   GstAudioInfo format;
   if (!caps || !gst_audio_info_from_caps(&format, caps.get())) return GST_PAD_PROBE_OK;
@@ -66,8 +75,7 @@ GstPadProbeReturn BalanceFilter::onBuffer(GstPad* pad, GstPadProbeInfo* info, gp
       sampleFormat != GST_AUDIO_FORMAT_F32 && sampleFormat != GST_AUDIO_FORMAT_F64) {
     return GST_PAD_PROBE_OK;  // other layouts play unbalanced rather than garbled
   }
-  float left = filter->leftGain_.load(std::memory_order_relaxed);
-  float right = filter->rightGain_.load(std::memory_order_relaxed);
+
   // Channel 0 is the left one unless the caps say the pair is reversed.
   if (format.position[0] == GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT) std::swap(left, right);
 

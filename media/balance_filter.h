@@ -2,8 +2,9 @@
 // Balance of a player: a buffer probe on the output's sink pad that scales the left or the right
 // channel of interleaved stereo. The probe is attached only while the balance is not centred, so
 // a centred player (the usual case) pays nothing.
-// Internal to media/. set() runs on the main thread; the probe runs on GStreamer's streaming
-// thread and reads only the atomic gains.
+// Internal to media/. set() and destruction run on the main thread; the probe runs on GStreamer's
+// streaming thread and reads only the atomic gains. Destroy a filter only once its pipeline is in
+// the NULL state: then no probe call is in flight.
 
 #include <gst/gst.h>
 
