@@ -14,6 +14,9 @@ struct ObjectUnref {
 struct MessageUnref {
   void operator()(GstMessage* message) const { gst_message_unref(message); }
 };
+struct QueryUnref {
+  void operator()(GstQuery* query) const { gst_query_unref(query); }
+};
 struct CapsUnref {
   void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
 };
@@ -31,6 +34,7 @@ using BusPtr = ObjectPtr<GstBus>;
 using PadPtr = ObjectPtr<GstPad>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+using QueryPtr = std::unique_ptr<GstQuery, QueryUnref>;
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 using CharPtr = std::unique_ptr<gchar, GFree>;
 

@@ -223,11 +223,15 @@ GraphStatus MediaGraph::status() {
   return {GraphStatus::Kind::Running, lastPosition_};
 }
 
-MediaTime MediaGraph::queryPosition() const {
+MediaTime MediaGraph::queryPosition() {
   if (failed_) return -1;
-  gint64 nanoseconds = -1;
+  if (!positionQuery_) positionQuery_.reset(gst_query_new_position(GST_FORMAT_TIME));
   GstElement* source = renderer_ ? renderer_.get() : pipeline_.get();
-  if (!gst_element_query_position(source, GST_FORMAT_TIME, &nanoseconds)) return -1;
+  if (!gst_element_query(source, positionQuery_.get())) return -1;
+  gint64 nanoseconds = -1;
+  GstFormat format = GST_FORMAT_UNDEFINED;
+  gst_query_parse_position(positionQuery_.get(), &format, &nanoseconds);
+  if (format != GST_FORMAT_TIME) return -1;
   if (nanoseconds < 0) return -1;
   return nanoseconds / kNanosecondsPerUnit;
 }

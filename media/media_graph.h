@@ -65,7 +65,7 @@ class MediaGraph {
   bool failed() const { return failed_; }
   MediaOutput output() const { return output_; }
   // The pipeline's own position (for tests and diagnostics); -1 when it cannot be read.
-  MediaTime queryPosition() const;
+  MediaTime queryPosition();
 
  private:
   MediaGraph() = default;
@@ -84,6 +84,8 @@ class MediaGraph {
   std::unique_ptr<BalanceFilter> balance_;
   // The element that renders: asked for the position directly (null: ask the pipeline).
   gst::ElementPtr renderer_;
+  // -- main thread only: one position query, reused by every poll instead of allocated anew
+  gst::QueryPtr positionQuery_;
   MediaOutput output_ = MediaOutput::None;
   // -- main thread only
   GraphState state_ = GraphState::Stopped;
