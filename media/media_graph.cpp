@@ -1,5 +1,6 @@
 #include "media/media_graph.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace lunadio {
@@ -11,6 +12,10 @@ namespace {
 constexpr guint kAudioOnlyFlags = 0x2 | 0x10;
 
 constexpr MediaTime kNanosecondsPerUnit = 100;
+// How long a position read from the pipeline is extrapolated before it is asked again. The player
+// polls every 5 ms; a position query walks into the output element and costs far more than the
+// rest of a poll.
+constexpr std::chrono::milliseconds kPositionQueryInterval{20};
 
 // Runs on whichever thread posts a message. Keeps only what the engine reads, so a bus that
 // nobody pops while a track plays on does not grow. It holds no state of its own.
@@ -134,6 +139,7 @@ void MediaGraph::run() {
   if (failed_) return;
   state_ = GraphState::Running;
   atStart_ = false;
+  anchorPosition_ = -1;
   setPipelineState(GST_STATE_PLAYING);
 }
 
@@ -141,6 +147,7 @@ void MediaGraph::pause() {
   readBus();
   if (failed_) return;
   state_ = GraphState::Paused;
+  anchorPosition_ = -1;
   setPipelineState(GST_STATE_PAUSED);
 }
 
@@ -169,6 +176,7 @@ void MediaGraph::flushTo(MediaTime position) {
   const guint32 seqnum = gst_event_get_seqnum(seek);
   ended_ = false;
   lastPosition_ = position;
+  anchorPosition_ = -1;
   seekPending_ = true;
   // The flush has gone through the whole pipeline once this returns (seek errors are ignored:
   // the graph then stays where it was).
@@ -216,8 +224,17 @@ GraphStatus MediaGraph::status() {
   // While a flushing seek prerolls, or when the pipeline cannot answer, the last known position
   // stands in. A running track never reads 0: the player takes 0 for "ended" and restarts it.
   if (!seekPending_) {
-    const MediaTime position = queryPosition();
-    if (position >= 0) lastPosition_ = position;
+    const auto now = std::chrono::steady_clock::now();
+    if (anchorPosition_ >= 0 && now - anchorTime_ < kPositionQueryInterval) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - anchorTime_);
+      lastPosition_ = std::max(lastPosition_, anchorPosition_ + elapsed.count() / kNanosecondsPerUnit);
+    } else if (const MediaTime position = queryPosition(); position >= 0) {
+      anchorPosition_ = position;
+      anchorTime_ = now;
+      // Extrapolation may have run a few milliseconds ahead of a pipeline that stalled; hold the
+      // reading rather than step back.
+      lastPosition_ = std::max(lastPosition_, position);
+    }
   }
   if (lastPosition_ < 1) lastPosition_ = 1;
   return {GraphStatus::Kind::Running, lastPosition_};

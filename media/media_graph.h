@@ -98,6 +98,11 @@ class MediaGraph {
   // The position to report until a flushing seek has prerolled at its target, when the pipeline
   // itself cannot answer yet; also the last position read while running.
   MediaTime lastPosition_ = 0;
+  // The last position the pipeline itself gave while running undisturbed, and when. Polls that
+  // follow within a few milliseconds extrapolate from it instead of querying the pipeline again;
+  // any control operation clears it (-1).
+  MediaTime anchorPosition_ = -1;
+  std::chrono::steady_clock::time_point anchorTime_;
 };
 
 }  // namespace lunadio
