@@ -67,5 +67,29 @@ TEST_F(MediaTest, BadFilesAndBrokenTracksWriteNothingToTheTerminal) {
   EXPECT_EQ(err, "");
 }
 
+TEST_F(MediaTest, OutputThatFailsMidPlayReadsStoppedQuietly) {
+  // Writes to /dev/full fail once filesink's buffer fills: an error in the middle of playback.
+  setenv("LUNADIO_MEDIA_SINK", "audioconvert ! filesink location=/dev/full sync=true", 1);
+  const std::string track = twoToneTrack();
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(loadMedia(0, fromUtf8(track)), 1);
+  ASSERT_EQ(playMedia(0, kOwner), 1);
+  const bool stopped = waitUntil([] { return mediaStatus(0) == 0; });
+  const int restarted = playMedia(0, kOwner);  // what the player's loop does next
+  const MediaTime after = mediaStatus(0);
+  setMediaVolume(0, 50, 10);
+  seekMedia(0, kSecond);
+  pauseMedia(0);
+  resumeMedia(0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(restarted, 0);  // a failed pipeline does not start again
+  EXPECT_EQ(after, 0);
+  EXPECT_EQ(isMedia(0), 1);  // the player stays until it is freed
+  EXPECT_EQ(err, "");
+  freeMedia(0);
+  EXPECT_EQ(isMedia(0), 0);
+}
+
 }  // namespace
 }  // namespace lunadio::testing
