@@ -1,5 +1,7 @@
 #include "media/media_graph.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -41,7 +43,11 @@ GstClockTime toNanoseconds(MediaTime position) {
 
 std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
                                              std::chrono::milliseconds prerollLimit) {
-  if (pathBytes.empty()) return nullptr;
+  if (pathBytes.empty() || pathBytes.find('\0') != std::string::npos) return nullptr;
+  // Only regular files: opening a FIFO would block the main thread inside the state change until
+  // a writer came, and devices or folders never hold a track.
+  struct stat info {};
+  if (::stat(pathBytes.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   GError* rawError = nullptr;
   gst::CharPtr uri(gst_filename_to_uri(pathBytes.c_str(), &rawError));
   gst::ErrorPtr error(rawError);

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -61,6 +63,8 @@ TEST_F(MediaTest, UnplayableFilesFailAndLeaveNoPlayer) {
   const std::string good = mp3Fixture("short", {{0.5, 440}});
   std::string noise(200000, '\0');
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) >> 3);
+  const std::string fifo = fixtureDir() + "/pipe.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string cutHeader = std::string("ID3\x03\x00\x00\x00\x00\x00\x10", 10) + std::string(3000, '\xAA');
   struct Case {
     const char* what;
@@ -74,7 +78,10 @@ TEST_F(MediaTest, UnplayableFilesFailAndLeaveNoPlayer) {
       {"empty file", writeFixtureFile("empty.mp3", "")},
       {"missing file", fixtureDir() + "/absent.mp3"},
       {"folder", fixtureDir()},
+      {"device", "/dev/zero"},
+      {"pipe", fifo},
       {"empty path", ""},
+      {"path cut by a NUL", good + std::string(1, '\0') + "ignored"},
   };
   for (const Case& c : cases) {
     // A live player under the number is replaced, so a failed load leaves the number empty.
