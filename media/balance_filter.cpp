@@ -32,8 +32,7 @@ void scaleFrames(guint8* data, gsize bytes, float left, float right) {
 
 }  // namespace
 
-BalanceFilter::BalanceFilter(GstPad* pad)
-    : pad_(pad ? GST_PAD(gst_object_ref(pad)) : nullptr) {}
+BalanceFilter::BalanceFilter(GstPad* pad) : pad_(pad ? GST_PAD(gst_object_ref(pad)) : nullptr) {}
 
 BalanceFilter::~BalanceFilter() {
   if (probeId_ != 0 && pad_) gst_pad_remove_probe(pad_.get(), probeId_);
@@ -84,10 +83,18 @@ GstPadProbeReturn BalanceFilter::onBuffer(GstPad* pad, GstPadProbeInfo* info, gp
   GstMapInfo map;
   if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
   switch (sampleFormat) {
-    case GST_AUDIO_FORMAT_S16: scaleFrames<std::int16_t>(map.data, map.size, left, right); break;
-    case GST_AUDIO_FORMAT_S32: scaleFrames<std::int32_t>(map.data, map.size, left, right); break;
-    case GST_AUDIO_FORMAT_F32: scaleFrames<float>(map.data, map.size, left, right); break;
-    default: scaleFrames<double>(map.data, map.size, left, right); break;
+    case GST_AUDIO_FORMAT_S16:
+      scaleFrames<std::int16_t>(map.data, map.size, left, right);
+      break;
+    case GST_AUDIO_FORMAT_S32:
+      scaleFrames<std::int32_t>(map.data, map.size, left, right);
+      break;
+    case GST_AUDIO_FORMAT_F32:
+      scaleFrames<float>(map.data, map.size, left, right);
+      break;
+    default:
+      scaleFrames<double>(map.data, map.size, left, right);
+      break;
   }
   gst_buffer_unmap(buffer, &map);
   return GST_PAD_PROBE_OK;

@@ -233,7 +233,8 @@ GraphStatus MediaGraph::status() {
     const auto now = std::chrono::steady_clock::now();
     if (anchorPosition_ >= 0 && now - anchorTime_ < kPositionQueryInterval) {
       const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - anchorTime_);
-      lastPosition_ = std::max(lastPosition_, anchorPosition_ + elapsed.count() / kNanosecondsPerUnit);
+      lastPosition_ =
+          std::max(lastPosition_, anchorPosition_ + elapsed.count() / kNanosecondsPerUnit);
     } else if (const MediaTime position = queryPosition(); position >= 0) {
       anchorPosition_ = position;
       anchorTime_ = now;

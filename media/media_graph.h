@@ -30,7 +30,7 @@ enum class GraphState { Stopped, Paused, Running };
 // What status() found, in the order it is checked.
 struct GraphStatus {
   enum class Kind {
-    Failed,   // the pipeline reported an error, or its state cannot be read
+    Failed,  // the pipeline reported an error, or its state cannot be read
     Stopped,
     Paused,
     Ended,    // running and the stream has reached its end

@@ -44,7 +44,8 @@ double linearGain(HundredthsDb attenuation) {
 }
 
 ChannelGains balanceGains(HundredthsDb balance) {
-  const HundredthsDb clamped = std::clamp(balance, -kMaxBalanceHundredthsDb, kMaxBalanceHundredthsDb);
+  const HundredthsDb clamped =
+      std::clamp(balance, -kMaxBalanceHundredthsDb, kMaxBalanceHundredthsDb);
   ChannelGains gains;
   if (clamped > 0) gains.left = linearGain(-clamped);
   if (clamped < 0) gains.right = linearGain(clamped);

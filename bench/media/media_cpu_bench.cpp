@@ -15,9 +15,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -66,8 +66,8 @@ long long threadCpuNs() {
 }
 
 struct EngineFigures {
-  double percent = 0;         // the whole process
-  double statusPercent = 0;   // inside mediaStatus alone
+  double percent = 0;        // the whole process
+  double statusPercent = 0;  // inside mediaStatus alone
 };
 
 EngineFigures measureEngine(const std::string& track, int seconds,
@@ -104,8 +104,8 @@ double measureReference(const std::string& track, int seconds) {
   const std::string sink = std::string("audio-sink=") + kSink;
   const char* argv[] = {"gst-launch-1.0", "-q", "playbin", uri.c_str(), sink.c_str(), nullptr};
   pid_t child = 0;
-  if (posix_spawnp(&child, "gst-launch-1.0", nullptr, nullptr, const_cast<char**>(argv),
-                   environ) != 0) {
+  if (posix_spawnp(&child, "gst-launch-1.0", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+      0) {
     std::fprintf(stderr, "cannot start gst-launch-1.0\n");
     std::exit(1);
   }
@@ -130,13 +130,14 @@ int main(int argc, char** argv) {
   const double reference = measureReference(track, seconds);
   std::printf("five-minute MP3 to \"%s\" for %d s\n", kSink, seconds);
   std::printf("  lunadio media engine, polled every second: %.3f %% of one core\n", engine);
-  std::printf("  lunadio media engine, polled every 5 ms:   %.3f %% of one core"
-              " (inside mediaStatus: %.3f %%, the rest is the loop's own wake-ups)\n",
-              polled.percent, polled.statusPercent);
+  std::printf(
+      "  lunadio media engine, polled every 5 ms:   %.3f %% of one core"
+      " (inside mediaStatus: %.3f %%, the rest is the loop's own wake-ups)\n",
+      polled.percent, polled.statusPercent);
   std::printf("  gst-launch-1.0 playbin (reference):        %.3f %% of one core\n", reference);
   if (reference > 0) {
-    std::printf("  ratio engine / reference: %.2f (polled every 5 ms: %.2f)\n",
-                engine / reference, polled.percent / reference);
+    std::printf("  ratio engine / reference: %.2f (polled every 5 ms: %.2f)\n", engine / reference,
+                polled.percent / reference);
   }
   return 0;
 }

@@ -65,7 +65,8 @@ TEST_F(MediaTest, UnplayableFilesFailAndLeaveNoPlayer) {
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) >> 3);
   const std::string fifo = fixtureDir() + "/pipe.mp3";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::string cutHeader = std::string("ID3\x03\x00\x00\x00\x00\x00\x10", 10) + std::string(3000, '\xAA');
+  std::string cutHeader =
+      std::string("ID3\x03\x00\x00\x00\x00\x00\x10", 10) + std::string(3000, '\xAA');
   struct Case {
     const char* what;
     std::string path;
@@ -97,8 +98,8 @@ TEST_F(MediaTest, NumbersWithoutPlayerDoNothing) {
   const std::int64_t dynamic = loadMedia(ObjectAny, u16(track));
   ASSERT_GE(dynamic, kFirstDynamicId);
   freeMedia(static_cast<ObjectNumber>(dynamic));
-  for (ObjectNumber number : {0, 7, 5000, -5, kFirstDynamicId + 999,
-                              static_cast<ObjectNumber>(dynamic)}) {
+  for (ObjectNumber number :
+       {0, 7, 5000, -5, kFirstDynamicId + 999, static_cast<ObjectNumber>(dynamic)}) {
     pauseMedia(number);
     resumeMedia(number);
     seekMedia(number, kSecond);

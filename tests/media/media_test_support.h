@@ -21,9 +21,7 @@ class MediaTest : public ::testing::Test {
   void TearDown() override { endMedia(); }
 
   // Four seconds: 440 Hz up to 1.5 s, then 1320 Hz.
-  static std::string twoToneTrack() {
-    return mp3Fixture("two-tone", {{1.5, 440}, {2.5, 1320}});
-  }
+  static std::string twoToneTrack() { return mp3Fixture("two-tone", {{1.5, 440}, {2.5, 1320}}); }
 
   // Waits until the player reads a running position of at least `position`.
   static bool waitForPosition(ObjectNumber number, MediaTime position) {

@@ -13,10 +13,22 @@ TEST(MediaVolume, TableGivesTheAttenuationOfEachPercentage) {
     HundredthsDb expected;
   };
   const Row rows[] = {
-      {0, -10000}, {1, -4000},  {2, -3398}, {5, -2603}, {10, -2000}, {25, -1205},
-      {50, -603},  {75, -250},  {90, -92},  {99, -9},   {100, 0},
+      {0, -10000},
+      {1, -4000},
+      {2, -3398},
+      {5, -2603},
+      {10, -2000},
+      {25, -1205},
+      {50, -603},
+      {75, -250},
+      {90, -92},
+      {99, -9},
+      {100, 0},
       // out of range: clamped before the look-up
-      {150, 0},    {-5, -10000}, {INT_MAX, 0}, {INT_MIN, -10000},
+      {150, 0},
+      {-5, -10000},
+      {INT_MAX, 0},
+      {INT_MIN, -10000},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(mediaVolumeHundredthsDb(row.volume), row.expected) << "volume " << row.volume;
@@ -34,8 +46,8 @@ TEST(MediaVolume, BalanceIsScaledByAHundredAndClamped) {
     int balance;
     HundredthsDb expected;
   };
-  const Row rows[] = {{0, 0},       {2, 200},          {-2, -200},       {100, 10000},
-                      {250, 10000}, {-250, -10000},    {INT_MAX, 10000}, {INT_MIN, -10000}};
+  const Row rows[] = {{0, 0},       {2, 200},       {-2, -200},       {100, 10000},
+                      {250, 10000}, {-250, -10000}, {INT_MAX, 10000}, {INT_MIN, -10000}};
   for (const Row& row : rows) {
     EXPECT_EQ(mediaBalanceHundredthsDb(row.balance), row.expected) << "balance " << row.balance;
   }

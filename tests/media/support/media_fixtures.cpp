@@ -21,7 +21,8 @@ namespace {
 struct FixtureFolder {
   std::string path;
   FixtureFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lunadio-media-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lunadio-media-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path = pattern;
   }
@@ -49,7 +50,8 @@ void writeToneWav(const std::string& path, const std::vector<ToneSegment>& segme
   for (const ToneSegment& segment : segments) {
     const auto frames = static_cast<std::size_t>(segment.seconds * kFixtureRate);
     for (std::size_t i = 0; i < frames; ++i) {
-      const auto sample = static_cast<std::int16_t>(std::lround(std::sin(phase) * amplitude * 32767));
+      const auto sample =
+          static_cast<std::int16_t>(std::lround(std::sin(phase) * amplitude * 32767));
       putLe(pcm, static_cast<std::uint16_t>(sample), 2);
       putLe(pcm, static_cast<std::uint16_t>(sample), 2);
       phase += 2 * M_PI * segment.hertz / kFixtureRate;
