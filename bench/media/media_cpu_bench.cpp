@@ -5,7 +5,9 @@
 // reference), and polled every 5 ms as the player's main loop does (that loop's own wake-ups
 // included). CPU time is
 // the sum over every thread of the process (/proc/<pid>/task/*/schedstat), taken after one second
-// of warm-up so that start-up costs of either side stay out.
+// of warm-up so that start-up costs of either side stay out. The time is split into three rounds
+// that take turns (engine, engine polled, reference), so that a neighbour's load on a shared
+// machine weighs on all three alike.
 
 #include <signal.h>
 #include <spawn.h>
@@ -53,10 +55,19 @@ struct Sample {
 };
 Sample sample(pid_t pid) { return {processCpuNs(pid), Clock::now()}; }
 
-double percentOfCore(const Sample& from, const Sample& to) {
-  const double wallNs = std::chrono::duration<double, std::nano>(to.wall - from.wall).count();
-  return wallNs > 0 ? 100.0 * static_cast<double>(to.cpuNs - from.cpuNs) / wallNs : 0.0;
-}
+// CPU and wall time summed over rounds.
+struct Tally {
+  double cpuNs = 0;
+  double wallNs = 0;
+  double statusNs = 0;  // inside mediaStatus alone (engine only)
+
+  void add(const Sample& from, const Sample& to) {
+    cpuNs += static_cast<double>(to.cpuNs - from.cpuNs);
+    wallNs += std::chrono::duration<double, std::nano>(to.wall - from.wall).count();
+  }
+  double percent() const { return wallNs > 0 ? 100.0 * cpuNs / wallNs : 0.0; }
+  double statusPercent() const { return wallNs > 0 ? 100.0 * statusNs / wallNs : 0.0; }
+};
 
 // CPU time of the calling thread, in nanoseconds.
 long long threadCpuNs() {
@@ -65,13 +76,8 @@ long long threadCpuNs() {
   return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
 }
 
-struct EngineFigures {
-  double percent = 0;        // the whole process
-  double statusPercent = 0;  // inside mediaStatus alone
-};
-
-EngineFigures measureEngine(const std::string& track, int seconds,
-                            std::chrono::milliseconds interval) {
+void measureEngine(const std::string& track, std::chrono::milliseconds length,
+                   std::chrono::milliseconds interval, Tally& tally) {
   setenv("LUNADIO_MEDIA_SINK", kSink, 1);
   if (!lunadio::initMedia() || !lunadio::loadMedia(0, lunadio::fromUtf8(track)) ||
       !lunadio::playMedia(0, 1)) {
@@ -92,14 +98,14 @@ EngineFigures measureEngine(const std::string& track, int seconds,
   poll(std::chrono::seconds(1));
   statusNs = 0;
   const Sample from = sample(getpid());
-  poll(std::chrono::seconds(seconds));
+  poll(length);
   const Sample to = sample(getpid());
   lunadio::endMedia();
-  const double wallNs = std::chrono::duration<double, std::nano>(to.wall - from.wall).count();
-  return {percentOfCore(from, to), 100.0 * static_cast<double>(statusNs) / wallNs};
+  tally.add(from, to);
+  tally.statusNs += static_cast<double>(statusNs);
 }
 
-double measureReference(const std::string& track, int seconds) {
+void measureReference(const std::string& track, std::chrono::milliseconds length, Tally& tally) {
   const std::string uri = "uri=file://" + track;
   const std::string sink = std::string("audio-sink=") + kSink;
   const char* argv[] = {"gst-launch-1.0", "-q", "playbin", uri.c_str(), sink.c_str(), nullptr};
@@ -111,11 +117,11 @@ double measureReference(const std::string& track, int seconds) {
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const Sample from = sample(child);
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::this_thread::sleep_for(length);
   const Sample to = sample(child);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  return percentOfCore(from, to);
+  tally.add(from, to);
 }
 
 }  // namespace
@@ -125,19 +131,28 @@ int main(int argc, char** argv) {
   const std::string track = std::string(LUNADIO_BENCH_DATA) + "/five-minutes.mp3";
   lunadio::testing::makeMp3(track, {{300.0, 440.0}});
 
-  const double engine = measureEngine(track, seconds, std::chrono::milliseconds(1000)).percent;
-  const EngineFigures polled = measureEngine(track, seconds, std::chrono::milliseconds(5));
-  const double reference = measureReference(track, seconds);
+  constexpr int kRounds = 3;
+  const std::chrono::milliseconds round(seconds * 1000 / kRounds);
+  Tally engine;
+  Tally polled;
+  Tally reference;
+  for (int i = 0; i < kRounds; ++i) {
+    measureEngine(track, round, std::chrono::milliseconds(1000), engine);
+    measureEngine(track, round, std::chrono::milliseconds(5), polled);
+    measureReference(track, round, reference);
+  }
   std::printf("five-minute MP3 to \"%s\" for %d s\n", kSink, seconds);
-  std::printf("  lunadio media engine, polled every second: %.3f %% of one core\n", engine);
+  std::printf("  lunadio media engine, polled every second: %.3f %% of one core\n",
+              engine.percent());
   std::printf(
       "  lunadio media engine, polled every 5 ms:   %.3f %% of one core"
       " (inside mediaStatus: %.3f %%, the rest is the loop's own wake-ups)\n",
-      polled.percent, polled.statusPercent);
-  std::printf("  gst-launch-1.0 playbin (reference):        %.3f %% of one core\n", reference);
-  if (reference > 0) {
-    std::printf("  ratio engine / reference: %.2f (polled every 5 ms: %.2f)\n", engine / reference,
-                polled.percent / reference);
+      polled.percent(), polled.statusPercent());
+  std::printf("  gst-launch-1.0 playbin (reference):        %.3f %% of one core\n",
+              reference.percent());
+  if (reference.percent() > 0) {
+    std::printf("  ratio engine / reference: %.2f (polled every 5 ms: %.2f)\n",
+                engine.percent() / reference.percent(), polled.percent() / reference.percent());
   }
   return 0;
 }
