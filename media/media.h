@@ -55,7 +55,8 @@ void freeMedia(ObjectNumber number);
 int isMedia(ObjectNumber number);
 
 // Always starts from the beginning. 1 when started; 0 for no such player, ownerWindow -1, or a
-// player whose pipeline has failed.
+// player whose pipeline has failed and could not be built again (a failed pipeline is rebuilt
+// from the file at most once a second).
 int playMedia(ObjectNumber number, std::intptr_t ownerWindow);
 // Stops and rewinds to the start.
 void stopMedia(ObjectNumber number);

@@ -18,11 +18,18 @@ namespace {
 constexpr int kMediaGrowthStep = 16;
 // A file that has not prerolled by then is treated as unplayable.
 constexpr std::chrono::milliseconds kPrerollLimit{3000};
+// A pipeline that failed (its output went away, say) is built again when the player asks it to
+// play, but not more often than this: the player asks on every pass of its loop.
+constexpr std::chrono::milliseconds kRebuildInterval{1000};
 
 struct MediaPlayer {
   std::unique_ptr<MediaGraph> graph;  // the live-object field: set exactly while the player exists
   MediaState state = MediaStopped;
   std::u16string fileName;
+  // What setMediaVolume last asked for, for a rebuilt pipeline.
+  HundredthsDb volume = 0;
+  HundredthsDb balance = 0;
+  std::chrono::steady_clock::time_point lastRebuild{};
 
   bool isLive() const { return graph != nullptr; }
 };
@@ -34,6 +41,27 @@ bool lastLoadSilent = false;
 
 MediaPlayer* findPlayer(ObjectNumber number) {
   return mediaTable ? mediaTable->lookup(number) : nullptr;
+}
+
+std::unique_ptr<MediaGraph> openGraph(std::u16string_view path) {
+  auto graph = MediaGraph::open(toUtf8(path), kPrerollLimit);
+  if (graph && graph->output() != MediaOutput::Custom) {
+    lastLoadSilent = graph->output() == MediaOutput::Silent;
+  }
+  return graph;
+}
+
+// Replaces a failed pipeline by a new one for the same file, with the same volume and balance.
+// The player keeps its old (failed) pipeline when the file cannot be prerolled again.
+void rebuildFailedGraph(MediaPlayer& player) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - player.lastRebuild < kRebuildInterval) return;
+  player.lastRebuild = now;
+  auto graph = openGraph(player.fileName);
+  if (!graph) return;
+  graph->setVolume(player.volume);
+  graph->setBalance(player.balance);
+  player.graph = std::move(graph);
 }
 
 void freeOnePlayer(ObjectNumber number) {
@@ -71,15 +99,12 @@ std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
     mediaTable->release(allocation.id);
     return 0;
   }
-  auto graph = MediaGraph::open(toUtf8(path), kPrerollLimit);
+  auto graph = openGraph(path);
   // allocate() may have freed an old player under this number; the record is the same one.
   MediaPlayer* player = allocation.record;
   if (!graph) {
     mediaTable->release(allocation.id);
     return 0;
-  }
-  if (graph->output() != MediaOutput::Custom) {
-    lastLoadSilent = graph->output() == MediaOutput::Silent;
   }
   player->graph = std::move(graph);
   player->state = MediaStopped;
@@ -102,6 +127,7 @@ int playMedia(ObjectNumber number, std::intptr_t ownerWindow) {
   MediaPlayer* player = findPlayer(number);
   if (!player || ownerWindow == -1) return 0;
   // No video branch exists, so the owner window has nothing to hold.
+  if (player->graph->failed()) rebuildFailedGraph(*player);
   player->graph->stop();
   player->graph->run();
   if (player->graph->failed()) return 0;
@@ -161,8 +187,10 @@ void setMediaVolume(ObjectNumber number, int volume, int balance) {
   const HundredthsDb attenuation = mediaVolumeHundredthsDb(volume);
   MediaPlayer* player = findPlayer(number);
   if (!player) return;
-  player->graph->setVolume(attenuation);
-  player->graph->setBalance(mediaBalanceHundredthsDb(balance));
+  player->volume = attenuation;
+  player->balance = mediaBalanceHundredthsDb(balance);
+  player->graph->setVolume(player->volume);
+  player->graph->setBalance(player->balance);
 }
 
 int resizeMedia(ObjectNumber number, int, int, int, int) { return findPlayer(number) ? -1 : 0; }
