@@ -1,0 +1,41 @@
+#pragma once
+// Owners for GStreamer and GLib references, so that every early return releases what it holds.
+// Internal to media/.
+
+#include <gst/gst.h>
+
+#include <memory>
+
+namespace lunadio::gst {
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { gst_object_unref(object); }
+};
+struct MessageUnref {
+  void operator()(GstMessage* message) const { gst_message_unref(message); }
+};
+struct QueryUnref {
+  void operator()(GstQuery* query) const { gst_query_unref(query); }
+};
+struct CapsUnref {
+  void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
+};
+struct ErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+struct GFree {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+
+template <class T>
+using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
+using ElementPtr = ObjectPtr<GstElement>;
+using BusPtr = ObjectPtr<GstBus>;
+using PadPtr = ObjectPtr<GstPad>;
+using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+using QueryPtr = std::unique_ptr<GstQuery, QueryUnref>;
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+using CharPtr = std::unique_ptr<gchar, GFree>;
+
+}  // namespace lunadio::gst

@@ -1,0 +1,95 @@
+#pragma once
+// Media players: one per loaded file, each a GStreamer playbin that renders audio only.
+//
+// Contract:
+//   initMedia -> loadMedia(number, path) -> playMedia / pauseMedia / resumeMedia / seekMedia /
+//   setMediaVolume / mediaStatus ... -> freeMedia(number or ObjectAll) -> endMedia
+// Every operation runs on the main thread. The pipelines play on GStreamer's own threads; the
+// engine never runs a GLib main loop: it reads each pipeline's bus when it is asked something.
+// An operation on a number that names no player does nothing and returns 0 (nothing is thrown).
+//
+// Positions and lengths are signed 64-bit in 100-nanosecond units (10,000,000 per second).
+// The audio output is the launch description in LUNADIO_MEDIA_SINK when set (read at every
+// load, e.g. "fakesink sync=true"), else autoaudiosink.
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/object_table.h"
+
+namespace lunadio {
+
+// 100-nanosecond units.
+using MediaTime = std::int64_t;
+inline constexpr MediaTime kMediaUnitsPerSecond = 10'000'000;
+
+// The player's state field.
+enum MediaState : std::int32_t {
+  MediaPaused = 1,
+  MediaPlaying = 2,
+  MediaStopped = 3,
+};
+
+// Where a player's sound goes.
+enum class MediaOutput {
+  None,    // no such player
+  Device,  // a real audio output chosen by autoaudiosink
+  Silent,  // autoaudiosink found no usable output and fell back to a fake sink: nothing is heard
+  Custom,  // the launch description of LUNADIO_MEDIA_SINK
+};
+
+// Non-zero when media playback is possible (GStreamer starts, playbin and an MP3 decoder are
+// present, LUNADIO_MEDIA_SINK parses when set). Later calls return the same value and do nothing;
+// after a failure a later call tries again.
+int initMedia();
+// Frees every player. Without a successful initMedia it does nothing.
+void endMedia();
+
+// Builds the player for `path` and prerolls it, waiting a few seconds at most. Returns the new
+// dynamic identifier for ObjectAny, 1 for a static number, 0 when the file cannot be played
+// (empty path, missing, unsupported, corrupt, no audio stream): no player is left then. Loading
+// into a number that holds a player frees the old player first.
+std::int64_t loadMedia(ObjectNumber number, std::u16string_view path);
+// Frees one player, or every player for ObjectAll.
+void freeMedia(ObjectNumber number);
+int isMedia(ObjectNumber number);
+
+// Always starts from the beginning. 1 when started; 0 for no such player, ownerWindow -1, or a
+// player whose pipeline has failed and could not be built again (a failed pipeline is rebuilt
+// from the file at most once a second).
+int playMedia(ObjectNumber number, std::intptr_t ownerWindow);
+// Stops and rewinds to the start.
+void stopMedia(ObjectNumber number);
+// Only while playing; resumeMedia only while paused. Otherwise they do nothing.
+void pauseMedia(ObjectNumber number);
+void resumeMedia(ObjectNumber number);
+
+// -1 while paused; 0 when stopped, on any error, for no such player, and once the track has
+// reached its end (which also stops and rewinds the player); otherwise the current position,
+// always > 0 while playing.
+MediaTime mediaStatus(ObjectNumber number);
+// Moves to `position` (clamped at 0). A playing player plays on from there; a paused or stopped
+// player stays paused or stopped there, and resumeMedia of a paused player plays from there.
+void seekMedia(ObjectNumber number, MediaTime position);
+
+// volume 0..100 (clamped) through the volume table; balance -100 (left) .. 100 (right), x 100 and
+// clamped to -10000..10000 hundredths of a decibel of attenuation of the opposite channel.
+void setMediaVolume(ObjectNumber number, int volume, int balance);
+
+// No video window is ever made: 0 for no such player, -1 (refused) for a player.
+int resizeMedia(ObjectNumber number, int x, int y, int width, int height);
+// The video's size: 0 for no such player, -1 for every player (audio only).
+int mediaWidth(ObjectNumber number);
+int mediaHeight(ObjectNumber number);
+
+// Where the player's sound goes (None for no such player).
+MediaOutput mediaOutput(ObjectNumber number);
+// 1 when the most recent load through autoaudiosink found no usable audio output (no sound
+// server): the player then plays nothing anyone can hear. 0 otherwise, or before any load.
+int mediaOutputIsSilent();
+
+// Adds the media engine's end routine (free every player) to the program's end sequence.
+// initMedia itself is called by the application at its own start, after the audio engine.
+void registerMediaLifecycle();
+
+}  // namespace lunadio

@@ -1,0 +1,231 @@
+// The media table and the media engine's procedural interface. Main thread only.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/lifecycle.h"
+#include "core/strings.h"
+#include "media/gst_runtime.h"
+#include "media/media.h"
+#include "media/media_graph.h"
+#include "media/media_internal.h"
+
+namespace lunadio {
+namespace {
+
+constexpr int kMediaGrowthStep = 16;
+// A file that has not prerolled by then is treated as unplayable.
+constexpr std::chrono::milliseconds kPrerollLimit{3000};
+// A pipeline that failed (its output went away, say) is built again when the player asks it to
+// play, but not more often than this: the player asks on every pass of its loop.
+constexpr std::chrono::milliseconds kRebuildInterval{1000};
+
+struct MediaPlayer {
+  std::unique_ptr<MediaGraph> graph;  // the live-object field: set exactly while the player exists
+  MediaState state = MediaStopped;
+  std::u16string fileName;
+  // What setMediaVolume last asked for, for a rebuilt pipeline.
+  HundredthsDb volume = 0;
+  HundredthsDb balance = 0;
+  std::chrono::steady_clock::time_point lastRebuild{};
+
+  bool isLive() const { return graph != nullptr; }
+};
+
+// -- main thread only. Its existence is the flag that the engine has started.
+std::optional<ObjectTable<MediaPlayer>> mediaTable;
+// -- main thread only
+bool lastLoadSilent = false;
+
+MediaPlayer* findPlayer(ObjectNumber number) {
+  return mediaTable ? mediaTable->lookup(number) : nullptr;
+}
+
+std::unique_ptr<MediaGraph> openGraph(std::u16string_view path) {
+  auto graph = MediaGraph::open(toUtf8(path), kPrerollLimit);
+  if (graph && graph->output() != MediaOutput::Custom) {
+    lastLoadSilent = graph->output() == MediaOutput::Silent;
+  }
+  return graph;
+}
+
+// Replaces a failed pipeline by a new one for the same file, with the same volume and balance.
+// The player keeps its old (failed) pipeline when the file cannot be prerolled again.
+void rebuildFailedGraph(MediaPlayer& player) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - player.lastRebuild < kRebuildInterval) return;
+  player.lastRebuild = now;
+  auto graph = openGraph(player.fileName);
+  if (!graph) return;
+  graph->setVolume(player.volume);
+  graph->setBalance(player.balance);
+  player.graph = std::move(graph);
+}
+
+void freeOnePlayer(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return;
+  // No rewind first: the NULL state stops everything, and a flush would only cost time.
+  player->graph.reset();  // streaming threads are joined here
+  player->fileName.clear();
+  mediaTable->release(number);
+}
+
+}  // namespace
+
+int initMedia() {
+  if (mediaTable) return 1;
+  if (!gst::startGstreamer() || !gst::sinkDescriptionParses()) return 0;
+  mediaTable.emplace(kMediaGrowthStep, [](ObjectNumber number) { freeOnePlayer(number); });
+  return 1;
+}
+
+void endMedia() {
+  if (!mediaTable) return;
+  mediaTable->freeAll();
+  mediaTable.reset();
+  lastLoadSilent = false;
+  // GStreamer itself stays initialised: gst_deinit cannot be undone, and a later initMedia in
+  // the same process must work.
+}
+
+std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
+  if (!mediaTable) return 0;
+  const auto allocation = mediaTable->allocate(number);
+  if (!allocation.record) return 0;
+  if (path.empty()) {
+    mediaTable->release(allocation.id);
+    return 0;
+  }
+  auto graph = openGraph(path);
+  // allocate() may have freed an old player under this number; the record is the same one.
+  MediaPlayer* player = allocation.record;
+  if (!graph) {
+    mediaTable->release(allocation.id);
+    return 0;
+  }
+  player->graph = std::move(graph);
+  player->state = MediaStopped;
+  player->fileName = std::u16string(path);
+  return number == ObjectAny ? static_cast<std::int64_t>(allocation.id) : 1;
+}
+
+void freeMedia(ObjectNumber number) {
+  if (!mediaTable) return;
+  if (number == ObjectAll) {
+    mediaTable->freeAll();
+    return;
+  }
+  freeOnePlayer(number);
+}
+
+int isMedia(ObjectNumber number) { return findPlayer(number) ? 1 : 0; }
+
+int playMedia(ObjectNumber number, std::intptr_t ownerWindow) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player || ownerWindow == -1) return 0;
+  // No video branch exists, so the owner window has nothing to hold.
+  if (player->graph->failed()) rebuildFailedGraph(*player);
+  player->graph->stop();
+  player->graph->run();
+  if (player->graph->failed()) return 0;
+  player->state = MediaPlaying;
+  return 1;
+}
+
+void stopMedia(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return;
+  player->graph->stop();
+  player->state = MediaStopped;
+}
+
+void pauseMedia(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player || player->state != MediaPlaying) return;
+  player->graph->pause();
+  player->state = MediaPaused;
+}
+
+void resumeMedia(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player || player->state != MediaPaused) return;
+  player->graph->run();
+  player->state = MediaPlaying;
+}
+
+MediaTime mediaStatus(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return 0;
+  const GraphStatus status = player->graph->status();
+  switch (status.kind) {
+    case GraphStatus::Kind::Paused:
+      return -1;
+    case GraphStatus::Kind::Running:
+      return status.position;
+    case GraphStatus::Kind::Ended:
+      stopMedia(number);
+      return 0;
+    case GraphStatus::Kind::Failed:
+    case GraphStatus::Kind::Stopped:
+      break;
+  }
+  return 0;
+}
+
+void seekMedia(ObjectNumber number, MediaTime position) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return;
+  // A paused player stays paused at the new position (status -1) instead of reading as stopped,
+  // which would make the player restart the track from its beginning.
+  player->graph->seek(position);
+}
+
+void setMediaVolume(ObjectNumber number, int volume, int balance) {
+  const HundredthsDb attenuation = mediaVolumeHundredthsDb(volume);
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return;
+  player->volume = attenuation;
+  player->balance = mediaBalanceHundredthsDb(balance);
+  player->graph->setVolume(player->volume);
+  player->graph->setBalance(player->balance);
+}
+
+int resizeMedia(ObjectNumber number, int, int, int, int) { return findPlayer(number) ? -1 : 0; }
+
+int mediaWidth(ObjectNumber number) { return findPlayer(number) ? -1 : 0; }
+
+int mediaHeight(ObjectNumber number) { return findPlayer(number) ? -1 : 0; }
+
+MediaOutput mediaOutput(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->graph->output() : MediaOutput::None;
+}
+
+int mediaOutputIsSilent() { return lastLoadSilent ? 1 : 0; }
+
+void registerMediaLifecycle() {
+  addEndRoutine(EndStage::Media, "media players", [] { endMedia(); });
+}
+
+// -- internal inspection
+
+std::optional<MediaState> mediaPlayerState(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return std::nullopt;
+  return player->state;
+}
+
+MediaTime mediaPipelinePosition(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->graph->queryPosition() : -1;
+}
+
+std::u16string mediaFileName(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->fileName : std::u16string();
+}
+
+}  // namespace lunadio
