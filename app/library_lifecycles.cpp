@@ -2,6 +2,7 @@
 
 #include "core/lifecycle.h"
 #include "core/threads.h"
+#include "media/media.h"
 #include "storage/storage_lifecycle.h"
 
 namespace lunadio {
@@ -9,6 +10,7 @@ namespace lunadio {
 void registerLibraryLifecycles() {
   addEndRoutine(EndStage::Threads, "threads", closeAllThreads);
   registerStorageLifecycle();
+  registerMediaLifecycle();
 }
 
 }  // namespace lunadio
