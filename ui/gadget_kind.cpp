@@ -1,0 +1,24 @@
+#include "ui/gadget_kind.h"
+
+#include <QColor>
+
+#include "core/strings.h"
+#include "ui/events.h"
+#include "ui/ui_internal.h"
+
+namespace lunadio::ui {
+
+GadgetKind::GadgetKind(const GadgetContext& context, GadgetKindCode code)
+    : context_(context), code_(code) {}
+
+GadgetKind::~GadgetKind() = default;
+
+void GadgetKind::queueGadgetEvent(int type) const {
+  queueEvent(EventGadget, context_.gadget, context_.window, type, 0);
+}
+
+QColor colourOf(std::int32_t colour) {
+  return QColor(redOf(colour), greenOf(colour), blueOf(colour));
+}
+
+}  // namespace lunadio::ui

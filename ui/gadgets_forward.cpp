@@ -1,0 +1,110 @@
+#include "ui/gadgets_forward.h"
+
+#include <chrono>
+#include <map>
+#include <utility>
+
+#include "ui/events_internal.h"
+
+namespace lunadio::ui {
+
+void GadgetCallForwarder::applyEffect(Entry& entry, ItemEffect effect) {
+  if (!entry.hasItems) return;
+  if (effect == ItemEffect::AddOne) ++entry.projectedItems;
+  if (effect == ItemEffect::Clear) entry.projectedItems = 0;
+}
+
+void GadgetCallForwarder::addGadget(ObjectNumber gadget, std::uint64_t generation,
+                                    bool hasItems) {
+  std::lock_guard lock(mutex_);
+  entries_[gadget] = Entry{generation, hasItems, 0};
+}
+
+void GadgetCallForwarder::removeGadget(ObjectNumber gadget) {
+  std::lock_guard lock(mutex_);
+  entries_.erase(gadget);
+}
+
+bool GadgetCallForwarder::forward(ObjectNumber gadget, ItemEffect effect, Supersede supersede,
+                                  std::function<void()> apply) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(gadget);
+  if (it == entries_.end()) return false;
+  applyEffect(it->second, effect);
+  pending_.push_back(Call{gadget, it->second.generation, supersede, std::move(apply)});
+  requestSlice(lock);
+  return true;
+}
+
+void GadgetCallForwarder::requestSlice(const std::lock_guard<std::mutex>&) {
+  if (slicePosted_) return;
+  slicePosted_ = postToMainThread([this] { drainSlice(8); });
+}
+
+int GadgetCallForwarder::projectedItems(ObjectNumber gadget) const {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(gadget);
+  return it == entries_.end() ? 0 : it->second.projectedItems;
+}
+
+std::size_t GadgetCallForwarder::run(std::deque<Call>& calls, int budgetMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
+  // The last text and state call per gadget in this batch; earlier twins are skipped.
+  std::map<std::pair<ObjectNumber, Supersede>, std::size_t> last;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].supersede != Supersede::Never) last[{calls[i].gadget, calls[i].supersede}] = i;
+  }
+  std::size_t i = 0;
+  for (; i < calls.size(); ++i) {
+    Call& call = calls[i];
+    const bool superseded = call.supersede != Supersede::Never &&
+                            last[{call.gadget, call.supersede}] != i;
+    if (!superseded && isCurrent_(call.gadget, call.generation)) call.apply();
+    if (budgetMs >= 0 && (i & 63) == 63 && Clock::now() >= deadline) {
+      ++i;
+      break;
+    }
+  }
+  return i;
+}
+
+void GadgetCallForwarder::drainBefore(ObjectNumber gadget, ItemEffect ownEffect) {
+  for (;;) {
+    std::deque<Call> batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (pending_.empty()) {
+        auto it = entries_.find(gadget);
+        if (it != entries_.end()) applyEffect(it->second, ownEffect);
+        return;
+      }
+      batch.swap(pending_);
+    }
+    run(batch, -1);
+  }
+}
+
+void GadgetCallForwarder::drainSlice(int budgetMs) {
+  std::deque<Call> batch;
+  {
+    std::lock_guard lock(mutex_);
+    slicePosted_ = false;
+    batch.swap(pending_);
+  }
+  const std::size_t done = run(batch, budgetMs);
+  if (done >= batch.size()) return;
+  std::lock_guard lock(mutex_);
+  // Calls recorded meanwhile stay behind the ones this slice left over.
+  for (std::size_t i = batch.size(); i-- > done;) pending_.push_front(std::move(batch[i]));
+  requestSlice(lock);
+}
+
+void GadgetCallForwarder::reset() {
+  std::lock_guard lock(mutex_);
+  pending_.clear();
+  entries_.clear();
+  slicePosted_ = false;
+}
+
+}  // namespace lunadio::ui
