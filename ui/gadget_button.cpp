@@ -3,7 +3,7 @@
 
 #include "ui/events.h"
 #include "ui/gadget_kind.h"
-#include "ui/ui_internal.h"
+#include "ui/gadgets_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -21,7 +21,7 @@ class ButtonGadget : public GadgetKind {
   void setText(const QString& text) override { button_->setText(text); }
 
   void setImage(std::intptr_t image) {
-    const QImage pixels = imagePixelsForHandle(image);
+    const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       button_->setIcon(QIcon());
       return;

@@ -15,7 +15,7 @@
 #include "ui/events_internal.h"
 #include "ui/gadget_kind.h"
 #include "ui/gadgets.h"
-#include "ui/ui_internal.h"
+#include "ui/gadgets_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -104,7 +104,7 @@ class CanvasWidget : public QFrame {
 
   void applyCursor() {
     if (cursorIndex == kCustomCursor) {
-      const QImage pixels = imagePixelsForHandle(customCursor);
+      const QImage pixels = gadgetImagePixels(customCursor);
       setCursor(pixels.isNull() ? QCursor(Qt::BlankCursor)
                                 : QCursor(QPixmap::fromImage(pixels)));
     } else {
@@ -279,7 +279,7 @@ class CanvasGadget : public GadgetKind {
   void setAttribute(int attribute, std::intptr_t value) override {
     switch (attribute) {
       case 1: {
-        const QImage pixels = imagePixelsForHandle(value);
+        const QImage pixels = gadgetImagePixels(value);
         if (pixels.isNull()) return;
         QPainter painter(&canvas_->image);
         painter.drawImage(0, 0, pixels);

@@ -7,7 +7,7 @@
 #include "ui/events.h"
 #include "ui/gadget_kind.h"
 #include "ui/gadgets.h"
-#include "ui/ui_internal.h"
+#include "ui/gadgets_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -96,7 +96,7 @@ class ImageGadget : public GadgetKind {
  private:
   // The gadget takes the image's size (plus its edge), whatever size it was made with.
   void show(std::intptr_t image) {
-    const QImage pixels = imagePixelsForHandle(image);
+    const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       label_->setPixmap(QPixmap());
       return;

@@ -14,3 +14,17 @@ void windowClosing(ObjectNumber window);
 void freeAllGadgets();
 
 }  // namespace lunadio::ui
+
+#include <QImage>
+
+#include <cstdint>
+#include <functional>
+
+namespace lunadio::ui {
+
+// The pixels of an image handle as gadgets see them: imagePixelsForHandle(), unless a test has
+// put its own lookup in place (an empty function restores the real one).
+QImage gadgetImagePixels(std::intptr_t image);
+void overrideGadgetImageLookup(std::function<QImage(std::intptr_t)> lookup);
+
+}  // namespace lunadio::ui
