@@ -42,7 +42,11 @@ class ProgressBarGadget : public GadgetKind {
     if (attribute == 2) maximum_ = static_cast<int>(value);
     if (attribute != 1 && attribute != 2) return;
     if (maximum_ < minimum_) maximum_ = minimum_;
-    if (!busy_) bar_->setRange(minimum_, maximum_);
+    if (busy_) return;
+    // A position outside the new range is pulled to its nearest end, not reset.
+    const int position = bar_->value();
+    bar_->setRange(minimum_, maximum_);
+    bar_->setValue(std::clamp(position, minimum_, maximum_));
   }
 
   void setColour(int attribute, std::int32_t colour) override {
