@@ -37,7 +37,7 @@ struct GadgetState {
   GadgetCallForwarder forwarder{[](ObjectNumber gadget, std::uint64_t generation) {
     GadgetRecord* record = state().table.lookup(gadget);
     return record != nullptr && record->generation == generation;
-  }};
+  }, postToMainThread};
   static GadgetState& state();
 };
 

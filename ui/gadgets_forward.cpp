@@ -4,7 +4,6 @@
 #include <map>
 #include <utility>
 
-#include "ui/events_internal.h"
 
 namespace lunadio::ui {
 
@@ -38,7 +37,7 @@ bool GadgetCallForwarder::forward(ObjectNumber gadget, ItemEffect effect, Supers
 
 void GadgetCallForwarder::requestSlice(const std::lock_guard<std::mutex>&) {
   if (slicePosted_) return;
-  slicePosted_ = postToMainThread([this] { drainSlice(8); });
+  slicePosted_ = post_([this] { drainSlice(8); });
 }
 
 int GadgetCallForwarder::projectedItems(ObjectNumber gadget) const {

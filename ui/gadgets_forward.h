@@ -29,7 +29,10 @@ enum class Supersede { Never, SameGadgetText, SameGadgetState };
 class GadgetCallForwarder {
  public:
   using IsCurrent = std::function<bool(ObjectNumber gadget, std::uint64_t generation)>;
-  explicit GadgetCallForwarder(IsCurrent isCurrent) : isCurrent_(std::move(isCurrent)) {}
+  // Hands work to the main thread without waiting (postToMainThread, or a test's stand-in).
+  using Post = std::function<bool(std::function<void()>)>;
+  GadgetCallForwarder(IsCurrent isCurrent, Post post)
+      : isCurrent_(std::move(isCurrent)), post_(std::move(post)) {}
 
   // -- main thread: the gadget table's life cycle
   void addGadget(ObjectNumber gadget, std::uint64_t generation, bool hasItems);
@@ -70,6 +73,7 @@ class GadgetCallForwarder {
   void requestSlice(const std::lock_guard<std::mutex>&);
 
   IsCurrent isCurrent_;
+  Post post_;
   mutable std::mutex mutex_;
   std::unordered_map<ObjectNumber, Entry> entries_;  // -- guarded by mutex_
   std::deque<Call> pending_;                         // -- guarded by mutex_
