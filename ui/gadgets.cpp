@@ -101,8 +101,10 @@ std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int hei
   record->window = window;
   record->userData = 0;
   record->generation = ++s.lastGeneration;
+  const GadgetKindCode code = record->kind->code();
   s.forwarder.addGadget(id, record->generation,
-                        record->kind->code() == GadgetKindCode::List);
+                        GadgetTraits{code == GadgetKindCode::List,
+                                     code == GadgetKindCode::ProgressBar});
   return number == ObjectAny ? id : record->handle;
 }
 
@@ -288,7 +290,7 @@ std::intptr_t getGadgetState(ObjectNumber gadget) {
 }
 
 void setGadgetState(ObjectNumber gadget, std::intptr_t value) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
+  ui::change(gadget, ItemEffect::None, Supersede::SameGadgetState,
              [value](GadgetRecord& r) { r.kind->setState(value); });
 }
 

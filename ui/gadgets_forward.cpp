@@ -8,15 +8,15 @@
 namespace lunadio::ui {
 
 void GadgetCallForwarder::applyEffect(Entry& entry, ItemEffect effect) {
-  if (!entry.hasItems) return;
+  if (!entry.traits.hasItems) return;
   if (effect == ItemEffect::AddOne) ++entry.projectedItems;
   if (effect == ItemEffect::Clear) entry.projectedItems = 0;
 }
 
 void GadgetCallForwarder::addGadget(ObjectNumber gadget, std::uint64_t generation,
-                                    bool hasItems) {
+                                    GadgetTraits traits) {
   std::lock_guard lock(mutex_);
-  entries_[gadget] = Entry{generation, hasItems, 0};
+  entries_[gadget] = Entry{generation, traits, 0};
 }
 
 void GadgetCallForwarder::removeGadget(ObjectNumber gadget) {
@@ -30,6 +30,9 @@ bool GadgetCallForwarder::forward(ObjectNumber gadget, ItemEffect effect, Supers
   auto it = entries_.find(gadget);
   if (it == entries_.end()) return false;
   applyEffect(it->second, effect);
+  if (supersede == Supersede::SameGadgetState && !it->second.traits.stateIsPosition) {
+    supersede = Supersede::Never;
+  }
   pending_.push_back(Call{gadget, it->second.generation, supersede, std::move(apply)});
   requestSlice(lock);
   return true;

@@ -23,8 +23,14 @@ namespace lunadio::ui {
 enum class ItemEffect { None, AddOne, Clear };
 
 // Calls whose later twin in the same batch makes them pointless (the path text shown for every
-// file examined): only the last one of a batch is applied.
+// file examined, the progress bar's position): only the last one of a batch is applied.
+// SameGadgetState only counts for gadgets whose state is a plain position (see GadgetTraits).
 enum class Supersede { Never, SameGadgetText, SameGadgetState };
+
+struct GadgetTraits {
+  bool hasItems = false;         // a list: its item count is projected
+  bool stateIsPosition = false;  // a progress bar: setting its state has no other effect
+};
 
 class GadgetCallForwarder {
  public:
@@ -35,7 +41,7 @@ class GadgetCallForwarder {
       : isCurrent_(std::move(isCurrent)), post_(std::move(post)) {}
 
   // -- main thread: the gadget table's life cycle
-  void addGadget(ObjectNumber gadget, std::uint64_t generation, bool hasItems);
+  void addGadget(ObjectNumber gadget, std::uint64_t generation, GadgetTraits traits);
   void removeGadget(ObjectNumber gadget);
 
   // -- any thread
@@ -63,7 +69,7 @@ class GadgetCallForwarder {
   };
   struct Entry {
     std::uint64_t generation = 0;
-    bool hasItems = false;
+    GadgetTraits traits;
     int projectedItems = 0;
   };
 

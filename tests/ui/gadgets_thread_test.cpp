@@ -25,9 +25,10 @@ class ForwarderTest : public ::testing::Test {
         ++posts;
         return true;
       }};
-  void create(ObjectNumber gadget, std::uint64_t generation, bool hasItems) {
+  void create(ObjectNumber gadget, std::uint64_t generation, bool hasItems,
+              bool stateIsPosition = false) {
     live[gadget] = generation;
-    forwarder.addGadget(gadget, generation, hasItems);
+    forwarder.addGadget(gadget, generation, ui::GadgetTraits{hasItems, stateIsPosition});
   }
 };
 
@@ -71,9 +72,10 @@ TEST_F(ForwarderTest, ProjectedItemCountFollowsAddsAndClearsOfBothThreads) {
   forwarder.drainAll();
 }
 
-TEST_F(ForwarderTest, OnlyTheLastTextOfABatchIsShown) {
+TEST_F(ForwarderTest, OnlyTheLastTextOrPositionOfABatchIsShown) {
   create(1, 1, false);
   create(2, 2, false);
+  create(25, 3, false, true);
   std::vector<std::string> shown;
   for (const char* text : {"a", "b", "c"}) {
     forwarder.forward(1, ui::ItemEffect::None, ui::Supersede::SameGadgetText,
@@ -81,10 +83,15 @@ TEST_F(ForwarderTest, OnlyTheLastTextOfABatchIsShown) {
     forwarder.forward(2, ui::ItemEffect::None, ui::Supersede::SameGadgetText,
                       [&shown, text] { shown.push_back(std::string("2") + text); });
   }
-  forwarder.forward(1, ui::ItemEffect::None, ui::Supersede::Never,
-                    [&shown] { shown.push_back("state"); });
+  // A list's state selects a row: every one counts. A progress bar's is just a position.
+  for (const char* text : {"x", "y"}) {
+    forwarder.forward(1, ui::ItemEffect::None, ui::Supersede::SameGadgetState,
+                      [&shown, text] { shown.push_back(std::string("select ") + text); });
+    forwarder.forward(25, ui::ItemEffect::None, ui::Supersede::SameGadgetState,
+                      [&shown, text] { shown.push_back(std::string("bar ") + text); });
+  }
   forwarder.drainAll();
-  EXPECT_EQ(shown, (std::vector<std::string>{"1c", "2c", "state"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"1c", "2c", "select x", "select y", "bar y"}));
 }
 
 class WorkerGadgetsTest : public UiTest {
@@ -134,6 +141,9 @@ TEST_F(WorkerGadgetsTest, RowsFromAWorkerArriveInOrderWithTheirColoursAndData) {
 
 TEST_F(WorkerGadgetsTest, NothingReachesAFreedListAndTheNewOneGetsOnlyLaterRows) {
   constexpr int kRows = 3000;
+  // The scan's progress bar and path field.
+  ASSERT_NE(createProgressBarGadget(25, 20, 70, 440, 25, 0, 100), 0);
+  ASSERT_NE(createStringGadget(1, 20, 70, 440, 25, u""), 0);
   std::atomic<bool> done{false};
   std::atomic<int> added{0};
   std::thread worker([&] {
@@ -145,9 +155,6 @@ TEST_F(WorkerGadgetsTest, NothingReachesAFreedListAndTheNewOneGetsOnlyLaterRows)
     }
     done = true;
   });
-  // The scan's progress bar and path field, made while the worker already runs.
-  ASSERT_NE(createProgressBarGadget(25, 20, 70, 440, 25, 0, 100), 0);
-  ASSERT_NE(createStringGadget(1, 20, 70, 440, 25, u""), 0);
   while (added.load() < kRows / 3 && !done.load()) waitWindowEvent(1);
   freeGadget(3);
   EXPECT_FALSE(isGadget(3));
