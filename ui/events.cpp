@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -150,8 +151,10 @@ int waitWindowEvent(int timeoutMs) {
     ui::startEventDelivery();
     s.waitTimedOut = false;
     s.waitTimer->start(timeoutMs);
-    // Each round sleeps in the dispatcher until something arrives; the timer ends the wait.
-    while (s.queue.empty() && !s.waitTimedOut) {
+    // Each round sleeps in the dispatcher until something arrives; the timer ends the wait. The
+    // clock is checked too: while posted work keeps the dispatcher busy, its timers wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (s.queue.empty() && !s.waitTimedOut && std::chrono::steady_clock::now() < deadline) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     s.waitTimer->stop();

@@ -1,11 +1,16 @@
 #include "ui/gadgets_forward.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <map>
 #include <utility>
 
 
 namespace lunadio::ui {
+
+// Long enough to apply a few thousand calls, short enough that the main loop stays smooth.
+constexpr int kSliceBudgetMs = 4;
 
 void GadgetCallForwarder::applyEffect(Entry& entry, ItemEffect effect) {
   if (!entry.traits.hasItems) return;
@@ -40,7 +45,7 @@ bool GadgetCallForwarder::forward(ObjectNumber gadget, ItemEffect effect, Supers
 
 void GadgetCallForwarder::requestSlice(const std::lock_guard<std::mutex>&) {
   if (slicePosted_) return;
-  slicePosted_ = post_([this] { drainSlice(8); });
+  slicePosted_ = post_([this] { drainSlice(kSliceBudgetMs); });
 }
 
 int GadgetCallForwarder::projectedItems(ObjectNumber gadget) const {
@@ -88,18 +93,23 @@ void GadgetCallForwarder::drainBefore(ObjectNumber gadget, ItemEffect ownEffect)
 }
 
 void GadgetCallForwarder::drainSlice(int budgetMs) {
-  std::deque<Call> batch;
+  // A bounded chunk per slice: the cost of taking and returning calls stays small however long
+  // the backlog of a fast worker grows.
+  constexpr std::size_t kChunkCalls = 2048;
+  std::deque<Call> chunk;
   {
     std::lock_guard lock(mutex_);
     slicePosted_ = false;
-    batch.swap(pending_);
+    const std::size_t take = std::min(kChunkCalls, pending_.size());
+    std::move(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take),
+              std::back_inserter(chunk));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
   }
-  const std::size_t done = run(batch, budgetMs);
-  if (done >= batch.size()) return;
+  const std::size_t done = run(chunk, budgetMs);
   std::lock_guard lock(mutex_);
   // Calls recorded meanwhile stay behind the ones this slice left over.
-  for (std::size_t i = batch.size(); i-- > done;) pending_.push_front(std::move(batch[i]));
-  requestSlice(lock);
+  for (std::size_t i = chunk.size(); i-- > done;) pending_.push_front(std::move(chunk[i]));
+  if (!pending_.empty()) requestSlice(lock);
 }
 
 void GadgetCallForwarder::reset() {

@@ -20,6 +20,9 @@ struct OwnedApplication {
   char name[8] = "lunadio";
   char* argv[2] = {name, nullptr};
   std::unique_ptr<QApplication> app;  // -- main thread only
+  // A program that ends without its end sequence reaches here from exit(), after Qt's own
+  // globals have gone: destroying the application then crashes, so it is left to the process.
+  ~OwnedApplication() { static_cast<void>(app.release()); }
 };
 
 OwnedApplication& owned() {
