@@ -10,6 +10,7 @@
 #include "ui/events_internal.h"
 #include "ui/gadgets.h"
 #include "ui/gadgets_internal.h"
+#include "ui/ui_runtime_internal.h"
 #include "ui/windows.h"
 
 namespace lunadio {
@@ -44,11 +45,24 @@ void freeBeforeQtEnds() {
 
 }  // namespace
 
+namespace ui {
+
+PlatformChoice choosePlatform(const DisplayEnvironment& environment) {
+  if (environment.platformChosen) return PlatformChoice::AsGiven;
+  if (environment.wayland && environment.x11) return PlatformChoice::X11;
+  if (!environment.wayland && !environment.x11) return PlatformChoice::NoDisplay;
+  return PlatformChoice::AsGiven;
+}
+
+}  // namespace ui
+
 bool startUserInterface() {
   if (QCoreApplication::instance() == nullptr) {
-    if (isSet("WAYLAND_DISPLAY") && isSet("DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
-      setenv("QT_QPA_PLATFORM", "xcb", 1);
-    }
+    const ui::PlatformChoice choice = ui::choosePlatform(
+        {isSet("QT_QPA_PLATFORM"), isSet("DISPLAY"), isSet("WAYLAND_DISPLAY")});
+    // Qt ends the process when it finds no display; the program reports it instead.
+    if (choice == ui::PlatformChoice::NoDisplay) return false;
+    if (choice == ui::PlatformChoice::X11) setenv("QT_QPA_PLATFORM", "xcb", 1);
     OwnedApplication& o = owned();
     o.app = std::make_unique<QApplication>(o.argc, o.argv);
     // The program lives in the tray: hiding or closing its last window does not end it.
