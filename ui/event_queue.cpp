@@ -12,10 +12,10 @@ bool EventQueue::matches(const EventPattern& pattern, const QueuedEvent& event) 
 }
 
 void EventQueue::push(const QueuedEvent& event) {
-  if (!events_.empty() && event.code <= kLastCollapsibleCode) {
+  if (!events_.empty() && event.collapsible && event.code <= kLastCollapsibleCode) {
     QueuedEvent& last = events_.back();
-    if (last.code == event.code && last.object == event.object && last.window == event.window &&
-        last.type == event.type) {
+    if (last.collapsible && last.code == event.code && last.object == event.object &&
+        last.window == event.window && last.type == event.type) {
       last.data = event.data;
       if (event.hasSnapshot) {
         // Wheel notches of the collapsed turns add up instead of being lost.

@@ -30,6 +30,8 @@ struct QueuedEvent {
   std::intptr_t data = 0;
   bool hasSnapshot = false;
   CanvasSnapshot snapshot;
+  // Key and character events never collapse: two identical ones are two key strokes.
+  bool collapsible = true;
 };
 
 // -1 in any field matches every value.
@@ -45,8 +47,8 @@ inline constexpr int kLastCollapsibleCode = 65535;
 
 class EventQueue {
  public:
-  // Appends the event, except that an event identical (code, object, window, type) to the last
-  // queued one collapses into it. A collapsed event refreshes the queued one's data and snapshot,
+  // Appends the event, except that a collapsible event identical (code, object, window, type) to
+  // the last queued one collapses into it. A collapsed event refreshes the queued one's data and snapshot,
   // so a burst of pointer moves leaves one move that still carries the latest position.
   void push(const QueuedEvent& event);
   // Like push(), after dropping every queued event that matches `replaced` (a new size event

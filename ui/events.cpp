@@ -122,7 +122,9 @@ void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type,
 
 void queueCanvasEvent(ObjectNumber gadget, ObjectNumber window, int type,
                       const CanvasSnapshot& snapshot) {
-  state().queue.push(QueuedEvent{EventGadget, gadget, window, type, 0, true, snapshot});
+  const bool keyStroke =
+      type == EventTypeKeyDown || type == EventTypeKeyUp || type == EventTypeInput;
+  state().queue.push(QueuedEvent{EventGadget, gadget, window, type, 0, true, snapshot, !keyStroke});
 }
 
 void queueSizeEvent(ObjectNumber window) {

@@ -68,6 +68,18 @@ TEST(EventQueue, CollapsedPointerEventKeepsLatestPositionAndAllWheelNotches) {
   EXPECT_FALSE(queue.pop(out));
 }
 
+TEST(EventQueue, KeyStrokesNeverCollapse) {
+  EventQueue queue;
+  QueuedEvent key = ev(13100, 20, 0, 65547);
+  key.collapsible = false;
+  key.snapshot.key = 16;
+  queue.push(key);
+  key.snapshot.key = 65;
+  queue.push(key);
+  queue.push(key);
+  EXPECT_EQ(queue.size(), 3u);
+}
+
 TEST(EventQueue, NewSizeEventReplacesOnlyThatWindowsQueuedOnes) {
   EventQueue queue;
   const EventPattern window1Sizes{13118, -1, 1, -1};

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeView>
+#include <QWheelEvent>
 
 #include "core/strings.h"
 #include "ui/gadgets_internal.h"
@@ -197,6 +198,50 @@ TEST_F(CanvasTest, PointerAttributesBelongToTheCurrentEventsCanvas) {
   EXPECT_EQ(getGadgetAttribute(8, 2), 0);
 }
 
+TEST_F(CanvasTest, WheelNotchesCarryTheirRemainderAndKeysGiveCodesAndCharacters) {
+  QWidget* keyed = nullptr;
+  ASSERT_NE(createCanvasGadget(20, 0, 200, 50, 50, CanvasKeyboard), 0);
+  keyed = gadgetWidget(0, 20);
+  ASSERT_NE(keyed, nullptr);
+  takeEvents();
+  const QPoint at(10, 10);
+  const auto wheel = [&](int units) {
+    QWheelEvent event(at, keyed->mapToGlobal(at), QPoint(), QPoint(0, units), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(keyed, &event);
+  };
+  wheel(60);  // half a notch: nothing yet
+  EXPECT_TRUE(gadgetTypes(takeEvents(), 20).empty());
+  wheel(60);
+  wheel(-240);
+  std::vector<std::intptr_t> notches;
+  while (int code = windowEvent()) {
+    if (code == EventGadget && eventObject() == 20 && eventType() == EventTypeMouseWheel) {
+      notches.push_back(getGadgetAttribute(20, 5));
+    }
+  }
+  // The two turns queued back to back collapse into one that adds them up.
+  EXPECT_EQ(notches, (std::vector<std::intptr_t>{-1}));
+
+  QTest::keyClick(keyed, Qt::Key_A, Qt::ShiftModifier);
+  std::vector<std::pair<int, std::intptr_t>> keys;
+  while (int code = windowEvent()) {
+    if (code != EventGadget || eventObject() != 20) continue;
+    if (eventType() == EventTypeKeyDown || eventType() == EventTypeKeyUp) {
+      keys.emplace_back(eventType(), getGadgetAttribute(20, 8));
+    } else if (eventType() == EventTypeInput) {
+      keys.emplace_back(eventType(), getGadgetAttribute(20, 9));
+    }
+  }
+  // Shift and A go down and up in turn; none of the strokes is lost to collapsing.
+  ASSERT_EQ(keys.size(), 5u);
+  EXPECT_EQ(keys[0], std::make_pair(int{EventTypeKeyDown}, std::intptr_t{16}));
+  EXPECT_EQ(keys[1], std::make_pair(int{EventTypeKeyDown}, std::intptr_t{'A'}));
+  EXPECT_EQ(keys[2].first, EventTypeInput);
+  EXPECT_EQ(keys[3], std::make_pair(int{EventTypeKeyUp}, std::intptr_t{'A'}));
+  EXPECT_EQ(keys[4], std::make_pair(int{EventTypeKeyUp}, std::intptr_t{16}));
+}
+
 TEST_F(CanvasTest, CursorIndexesAndMouseConfinement) {
   setGadgetAttribute(8, 7, 6);
   EXPECT_EQ(getGadgetAttribute(8, 7), 6);
@@ -219,6 +264,25 @@ TEST_F(CanvasTest, BackingImageFollowsTheSize) {
   EXPECT_EQ(gadgetX(8), 0);
   EXPECT_EQ(image->pixelColor(299, 9), QColor(Qt::red));  // what fitted is kept
   EXPECT_EQ(ui::canvasBackingImage(77), nullptr);
+}
+
+TEST_F(GadgetsTest, WindowDrawingStaysAboveGadgetsMadeLater) {
+  QImage* overlay = ui::windowOverlayImage(0);
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_EQ(overlay->size(), QSize(400, 300));
+  overlay->fill(Qt::transparent);
+  for (int x = 0; x < 400; ++x) overlay->setPixelColor(x, 0, Qt::red);
+  ui::windowOverlayChanged(0);
+  ASSERT_NE(createCanvasGadget(8, 0, 0, 300, 10), 0);
+  ui::canvasBackingImage(8)->fill(Qt::blue);
+  ui::canvasImageChanged(8);
+  const QImage shown = ui::windowWidget(0)->grab().toImage();
+  EXPECT_EQ(shown.pixelColor(5, 0), QColor(Qt::red));
+  EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::blue));
+  // The overlay follows the client size.
+  resizeWindow(0, IgnoreValue, IgnoreValue, 300, 60);
+  EXPECT_EQ(ui::windowOverlayImage(0)->size(), QSize(300, 60));
+  EXPECT_EQ(ui::windowOverlayImage(77), nullptr);
 }
 
 TEST_F(GadgetsTest, ImageGadgetTakesItsImagesSize) {
