@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "core/strings.h"
@@ -97,6 +98,13 @@ void showInState(WindowRecord& record, bool activate) {
   } else {
     w.show();
   }
+}
+
+// The pointer in client coordinates, when it lies inside; the right and bottom edges are outside.
+std::optional<QPoint> pointerInClientArea(const QWidget& widget) {
+  const QPoint p = widget.mapFromGlobal(QCursor::pos());
+  if (p.x() < 0 || p.y() < 0 || p.x() >= widget.width() || p.y() >= widget.height()) return {};
+  return p;
 }
 
 void activateOwner(const WindowRecord& record) {
@@ -297,19 +305,15 @@ void resizeWindow(ObjectNumber window, int x, int y, int innerWidth, int innerHe
 int windowMouseX(ObjectNumber window) {
   WindowRecord* record = find(window);
   if (!record) return -1;
-  const QPoint p = record->widget->mapFromGlobal(QCursor::pos());
-  const bool inside = p.x() >= 0 && p.y() >= 0 && p.x() < record->widget->width() &&
-                      p.y() < record->widget->height();
-  return inside ? p.x() : -1;
+  const std::optional<QPoint> p = ui::pointerInClientArea(*record->widget);
+  return p ? p->x() : -1;
 }
 
 int windowMouseY(ObjectNumber window) {
   WindowRecord* record = find(window);
   if (!record) return -1;
-  const QPoint p = record->widget->mapFromGlobal(QCursor::pos());
-  const bool inside = p.x() >= 0 && p.y() >= 0 && p.x() < record->widget->width() &&
-                      p.y() < record->widget->height();
-  return inside ? p.y() : -1;
+  const std::optional<QPoint> p = ui::pointerInClientArea(*record->widget);
+  return p ? p->y() : -1;
 }
 
 void setWindowAlpha(NativeHandle handle, int alpha) {
