@@ -54,65 +54,79 @@ int GadgetCallForwarder::projectedItems(ObjectNumber gadget) const {
   return it == entries_.end() ? 0 : it->second.projectedItems;
 }
 
-std::size_t GadgetCallForwarder::run(std::deque<Call>& calls, int budgetMs) {
+bool GadgetCallForwarder::takePending(ItemEffect* ownEffectIfEmpty, ObjectNumber gadget) {
+  std::vector<Call> taken;
+  taken.reserve(lastTaken_);  // becomes the workers' next vector: no regrowth under the lock
+  {
+    std::lock_guard lock(mutex_);
+    if (pending_.empty()) {
+      if (ownEffectIfEmpty) {
+        auto it = entries_.find(gadget);
+        if (it != entries_.end()) applyEffect(it->second, *ownEffectIfEmpty);
+      }
+      return false;
+    }
+    taken.swap(pending_);
+  }
+  lastTaken_ = taken.size();
+  for (Call& call : taken) backlog_.push_back(std::move(call));
+  return true;
+}
+
+void GadgetCallForwarder::runBacklog(std::size_t maxCalls, int budgetMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(budgetMs);
+  const std::size_t count = std::min(maxCalls, backlog_.size());
   // The last text and state call per gadget in this batch; earlier twins are skipped.
   std::map<std::pair<ObjectNumber, Supersede>, std::size_t> last;
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].supersede != Supersede::Never) last[{calls[i].gadget, calls[i].supersede}] = i;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Call& call = backlog_[i];
+    if (call.supersede != Supersede::Never) last[{call.gadget, call.supersede}] = i;
   }
+  running_ = true;
   std::size_t i = 0;
-  for (; i < calls.size(); ++i) {
-    Call& call = calls[i];
-    const bool superseded = call.supersede != Supersede::Never &&
-                            last[{call.gadget, call.supersede}] != i;
+  while (i < count) {
+    Call& call = backlog_[i];
+    const bool superseded =
+        call.supersede != Supersede::Never && last[{call.gadget, call.supersede}] != i;
     if (!superseded && isCurrent_(call.gadget, call.generation)) call.apply();
-    if (budgetMs >= 0 && (i & 63) == 63 && Clock::now() >= deadline) {
-      ++i;
-      break;
-    }
+    ++i;
+    if (budgetMs >= 0 && (i & 63) == 0 && Clock::now() >= deadline) break;
   }
-  return i;
+  running_ = false;
+  backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
 void GadgetCallForwarder::drainBefore(ObjectNumber gadget, ItemEffect ownEffect) {
+  if (running_) {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(gadget);
+    if (it != entries_.end()) applyEffect(it->second, ownEffect);
+    return;
+  }
   for (;;) {
-    std::deque<Call> batch;
-    {
-      std::lock_guard lock(mutex_);
-      if (pending_.empty()) {
-        auto it = entries_.find(gadget);
-        if (it != entries_.end()) applyEffect(it->second, ownEffect);
-        return;
-      }
-      batch.swap(pending_);
-    }
-    run(batch, -1);
+    runBacklog(backlog_.size(), -1);
+    if (!takePending(&ownEffect, gadget)) return;
   }
 }
 
 void GadgetCallForwarder::drainSlice(int budgetMs) {
-  // A bounded chunk per slice: the cost of taking and returning calls stays small however long
-  // the backlog of a fast worker grows.
+  // A bounded chunk per slice, so one slice never scans a fast worker's whole backlog.
   constexpr std::size_t kChunkCalls = 2048;
-  std::deque<Call> chunk;
+  if (running_) return;
   {
     std::lock_guard lock(mutex_);
     slicePosted_ = false;
-    const std::size_t take = std::min(kChunkCalls, pending_.size());
-    std::move(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take),
-              std::back_inserter(chunk));
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
   }
-  const std::size_t done = run(chunk, budgetMs);
+  takePending(nullptr, 0);
+  runBacklog(kChunkCalls, budgetMs);
+  if (backlog_.empty()) return;
   std::lock_guard lock(mutex_);
-  // Calls recorded meanwhile stay behind the ones this slice left over.
-  for (std::size_t i = chunk.size(); i-- > done;) pending_.push_front(std::move(chunk[i]));
-  if (!pending_.empty()) requestSlice(lock);
+  requestSlice(lock);
 }
 
 void GadgetCallForwarder::reset() {
+  backlog_.clear();
   std::lock_guard lock(mutex_);
   pending_.clear();
   entries_.clear();

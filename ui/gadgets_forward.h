@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "core/object_table.h"
 
@@ -74,16 +75,23 @@ class GadgetCallForwarder {
   };
 
   static void applyEffect(Entry& entry, ItemEffect effect);
-  // Runs calls[first..] until the budget ends; returns the index of the first call not run.
-  std::size_t run(std::deque<Call>& calls, int budgetMs);
+  // Moves the recorded calls behind the backlog; the lock is held only to swap two vectors.
+  // Returns false when nothing was recorded.
+  bool takePending(ItemEffect* ownEffectIfEmpty, ObjectNumber gadget);
+  // Runs up to maxCalls of the backlog, oldest first, until budgetMs ends (-1 = no budget).
+  void runBacklog(std::size_t maxCalls, int budgetMs);
   void requestSlice(const std::lock_guard<std::mutex>&);
 
   IsCurrent isCurrent_;
   Post post_;
   mutable std::mutex mutex_;
   std::unordered_map<ObjectNumber, Entry> entries_;  // -- guarded by mutex_
-  std::deque<Call> pending_;                         // -- guarded by mutex_
+  std::vector<Call> pending_;                        // -- guarded by mutex_
   bool slicePosted_ = false;                         // -- guarded by mutex_
+  // -- main thread only: calls taken from pending_ and not run yet, oldest first
+  std::deque<Call> backlog_;
+  std::size_t lastTaken_ = 0;
+  bool running_ = false;  // a call being applied must not start another drain
 };
 
 }  // namespace lunadio::ui
