@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "core/lifecycle.h"
 #include "ui/ui_internal.h"
 #include "ui_test_support.h"
 
@@ -205,6 +206,42 @@ TEST_F(WindowsTest, TimersQueueTheirIdAndStopWithTheWindow) {
   EXPECT_TRUE(seen1);
   closeWindow(0);
   for (int i = 0; i < 5; ++i) EXPECT_NE(waitWindowEvent(20), EventTimer);
+}
+
+}  // namespace
+}  // namespace lunadio::testing
+
+namespace lunadio::testing {
+namespace {
+
+TEST_F(WindowsTest, RestoreComesBeforeTheSizeEvent) {
+  ASSERT_NE(openWindow(0, 0, 0, 100, 100, u"", WindowTitleBar), 0);
+  QWidget* w = ui::windowWidget(0);
+  w->setWindowState(Qt::WindowMinimized);
+  takeEvents();
+  w->setWindowState(Qt::WindowNoState);
+  std::vector<int> codes;
+  for (const auto& e : takeEvents()) {
+    if (e.code == EventRestoreWindow || e.code == EventSizeWindow) codes.push_back(e.code);
+  }
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), EventRestoreWindow);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), EventSizeWindow), 1);
+}
+
+TEST_F(WindowsTest, EndSequenceClosesWindowsAndTheirGadgets) {
+  clearLifecycle();
+  registerUiWindowsLifecycle();
+  ASSERT_TRUE(runStartSequence(StartStage::Gadgets));
+  ASSERT_NE(openWindow(0, 0, 0, 100, 100, u"", WindowBorderless), 0);
+  ASSERT_NE(createCanvasGadget(8, 0, 0, 10, 10), 0);
+  runEndSequence();
+  EXPECT_FALSE(isWindow(0));
+  EXPECT_FALSE(isGadget(8));
+  clearLifecycle();
+  // The tests' own application is untouched and the library starts again.
+  ASSERT_TRUE(startUserInterface());
+  EXPECT_NE(openWindow(0, 0, 0, 10, 10, u"", WindowBorderless), 0);
 }
 
 }  // namespace
