@@ -1,0 +1,41 @@
+#include "ui/gadget_kind.h"
+
+#include <QColor>
+
+#include "core/strings.h"
+#include "ui/events.h"
+#include "ui/gadgets_internal.h"
+#include "ui/ui_internal.h"
+
+namespace lunadio::ui {
+
+GadgetKind::GadgetKind(const GadgetContext& context, GadgetKindCode code)
+    : context_(context), code_(code) {}
+
+GadgetKind::~GadgetKind() = default;
+
+void GadgetKind::queueGadgetEvent(int type) const {
+  queueEvent(EventGadget, context_.gadget, context_.window, type, 0);
+}
+
+namespace {
+std::function<QImage(std::intptr_t)>& imageLookup() {
+  static std::function<QImage(std::intptr_t)> lookup;  // -- main thread only
+  return lookup;
+}
+}  // namespace
+
+QImage gadgetImagePixels(std::intptr_t image) {
+  const auto& lookup = imageLookup();
+  return lookup ? lookup(image) : imagePixelsForHandle(image);
+}
+
+void overrideGadgetImageLookup(std::function<QImage(std::intptr_t)> lookup) {
+  imageLookup() = std::move(lookup);
+}
+
+QColor colourOf(std::int32_t colour) {
+  return QColor(redOf(colour), greenOf(colour), blueOf(colour));
+}
+
+}  // namespace lunadio::ui
