@@ -4,6 +4,7 @@
 #include "core/threads.h"
 #include "media/media.h"
 #include "storage/storage_lifecycle.h"
+#include "ui/ui_runtime.h"
 
 namespace lunadio {
 
@@ -11,6 +12,7 @@ void registerLibraryLifecycles() {
   addEndRoutine(EndStage::Threads, "threads", closeAllThreads);
   registerStorageLifecycle();
   registerMediaLifecycle();
+  registerUiWindowsLifecycle();
 }
 
 }  // namespace lunadio
