@@ -26,6 +26,8 @@ class Backend {
   virtual Result open(OutputSpec& spec) = 0;
   virtual void start(std::shared_ptr<Mixer> mixer) = 0;
   virtual void setActive(bool /*active*/) {}
+  // False once the output has gone away; the primary-buffer check then fails.
+  virtual bool outputAvailable() const { return true; }
   virtual void close() = 0;
 };
 

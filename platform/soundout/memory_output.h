@@ -18,7 +18,8 @@ namespace lunadio::soundout {
 struct MemoryOutputOptions {
   std::uint32_t rateHz = 48000;
   std::uint32_t blockFrames = 512;
-  bool refuseOpen = false;  // stands in for a machine without an output
+  bool refuseOpen = false;     // stands in for a machine without an output
+  bool refusePrimary = false;  // opens, then fails the primary-buffer check
 };
 
 class MemoryOutput final : public Backend {
@@ -34,6 +35,7 @@ class MemoryOutput final : public Backend {
   Result open(OutputSpec& spec) override;
   void start(std::shared_ptr<Mixer> mixer) override;
   void setActive(bool active) override;
+  bool outputAvailable() const override { return !options_.refusePrimary; }
   void close() override;
 
  private:

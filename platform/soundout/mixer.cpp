@@ -178,19 +178,24 @@ void Mixer::prime(Voice& voice, double ratio) noexcept {
   history = voice.looping ? std::min<std::size_t>(history, voice.frames)
                           : std::min<std::size_t>(history, voice.cursorFrames);
   if (history == 0) return;
-  // Start `history` frames back and drop the output that covers them, so the first kept output
-  // frame lands on the cursor (within one output frame) with the filter already filled.
+  // Start `history` frames back and drop the output that covers them. The frame played last sat
+  // just before the cursor, so the first kept output must land one output step after it, at
+  // history - 1 + 1/ratio from the start: the dropped part runs at the ratio that lands exactly
+  // there (within a percent or so of the real one, which the resampler then glides to).
   voice.cursorFrames = static_cast<std::uint32_t>(
       (static_cast<std::uint64_t>(voice.cursorFrames) + voice.frames - history) % voice.frames);
-  const auto toDrop = static_cast<std::size_t>(std::ceil(static_cast<double>(history) * ratio));
+  const double span = static_cast<double>(history) - 1.0 + 1.0 / ratio;
+  const auto toDrop = std::max<std::size_t>(
+      1, static_cast<std::size_t>(std::lround(static_cast<double>(history) * ratio)));
+  const double primeRatio = Resampler::clampRatio(static_cast<double>(toDrop) / span);
   std::size_t dropped = 0;
   for (int calls = 0; dropped < toDrop && calls < kMaxResamplerCalls; ++calls) {
     const std::size_t outputWanted = std::min(toDrop - dropped, kMaxStepFrames);
     const std::size_t want = std::min(
-        kInputChunkFrames, static_cast<std::size_t>(std::ceil(outputWanted / ratio)) + 4);
+        kInputChunkFrames, static_cast<std::size_t>(std::ceil(outputWanted / primeRatio)) + 4);
     const std::size_t got = readAhead(voice, voice.cursorFrames, want, inputScratch_.data());
     const Resampler::Step step = voice.resampler->process(
-        inputScratch_.data(), got, discardScratch_.data(), outputWanted, ratio, false);
+        inputScratch_.data(), got, discardScratch_.data(), outputWanted, primeRatio, false);
     advance(voice, step.inputUsed);
     dropped += step.outputMade;
     if (step.inputUsed == 0 && step.outputMade == 0) break;

@@ -55,6 +55,7 @@ Result SoundDevice::createBuffer(const BufferDesc& desc, std::unique_ptr<SoundBu
     voice->flags = desc.flags;
     if (desc.flags & kBufferPrimary) {
       if (desc.format || desc.bufferBytes != 0) return kErrInvalidParam;
+      if (!backend_->outputAvailable()) return kErrNoDevice;
       voice->primary = true;
       buffer.reset(new SoundBuffer(mixer_, std::move(voice)));
       return kOk;
