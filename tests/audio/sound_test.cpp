@@ -1,7 +1,9 @@
 // The sound table and the playback controls, on the memory output at 48 kHz.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "audio/sound.h"
 #include "audio/sound_device.h"
@@ -225,6 +227,28 @@ TEST_F(SoundTest, TwoSoundsShareOneDecodeWithTheirOwnCursors) {
   EXPECT_EQ(getSoundPosition(1), 1222);
   freeSound(1);
   EXPECT_EQ(firstFrameHeard(device_.render(10)), 10);
+}
+
+TEST_F(SoundTest, SoundsCanBeFreedAndReplacedWhileTheMixerPlaysThem) {
+  std::atomic<bool> done{false};
+  std::atomic<int> blocks{0};
+  std::thread audio([&] {
+    while (!done.load()) {
+      device_.render(256);
+      ++blocks;
+    }
+  });
+  for (int round = 0; round < 100; ++round) {
+    const int seen = blocks.load();
+    while (blocks.load() == seen) std::this_thread::yield();
+    ASSERT_TRUE(installPcm16(0, countingPcm(2000), 2, round % 2 ? 44100 : 48000));
+    playSound(0, PlayLooped);
+    playSound(0, PlayNewInstance);
+    setSoundFrequency(0, 30000 + round * 100, AllInstances);
+    if (round % 3 == 0) freeSound(0);
+  }
+  done = true;
+  audio.join();
 }
 
 }  // namespace

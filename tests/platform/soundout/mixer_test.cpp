@@ -246,6 +246,12 @@ TEST(Mixer, TheDeviceIsActiveOnlyWhileABufferPlays) {
   EXPECT_TRUE(out.output->active());
   b.reset();
   EXPECT_FALSE(out.output->active());
+  a->play(PlayMode::Once);
+  out.render(100);  // runs out
+  EXPECT_TRUE(out.output->active());
+  std::uint32_t play = 0;
+  a->getCurrentPosition(&play, nullptr);  // noticed at the next position read
+  EXPECT_FALSE(out.output->active());
 }
 
 TEST(Mixer, PlayingBuffersCanBeReleasedWhileTheMixerRuns) {
