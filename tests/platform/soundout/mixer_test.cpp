@@ -1,9 +1,11 @@
 // What the mixer makes of playing buffers, checked sample by sample on the memory output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
+#include "platform/soundout/mixer.h"
 #include "tests/platform/soundout/output_fixture.h"
 
 namespace lunadio::soundout {
@@ -252,6 +254,21 @@ TEST(Mixer, TheDeviceIsActiveOnlyWhileABufferPlays) {
   std::uint32_t play = 0;
   a->getCurrentPosition(&play, nullptr);  // noticed at the next position read
   EXPECT_FALSE(out.output->active());
+}
+
+TEST(Mixer, ABlockWhoseLockIsHeldElsewhereIsSilenceAndCountsAnUnderrun) {
+  Mixer mixer(48000, 64);
+  std::vector<float> block(2 * 64, 0.5f);
+  {
+    Mixer::Guard held(mixer.mutex());
+    std::thread audio([&] { mixer.render(block.data(), 64); });
+    audio.join();  // render gave up instead of waiting for the lock
+  }
+  EXPECT_EQ(std::count(block.begin(), block.end(), 0.0f), 128);
+  EXPECT_EQ(mixer.stats().underruns, 1u);
+  mixer.render(block.data(), 64);
+  EXPECT_EQ(mixer.stats().underruns, 1u);
+  EXPECT_EQ(mixer.stats().blocks, 2u);
 }
 
 TEST(Mixer, PlayingBuffersCanBeReleasedWhileTheMixerRuns) {
