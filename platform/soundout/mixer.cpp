@@ -119,7 +119,11 @@ void Mixer::mixBlock(float* out, std::size_t frames) noexcept {
       v.gainRight = v.targetRight;
     }
   }
-  for (std::size_t i = 0; i < 2 * frames; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+  // Clip; a NaN (which no input should produce) becomes silence rather than reaching the device.
+  for (std::size_t i = 0; i < 2 * frames; ++i) {
+    const float s = out[i];
+    out[i] = s >= -1.0f ? (s <= 1.0f ? s : 1.0f) : (s < -1.0f ? -1.0f : 0.0f);
+  }
 }
 
 std::size_t Mixer::produce(Voice& voice, float* stereo, std::size_t frames) noexcept {

@@ -68,6 +68,8 @@ TEST(Mixer, EverySampleFormatPlaysAtItsOwnLevel) {
       {"32-bit", formatOf(kFormatPcm, 2, 32), {0, 0, 0, 0x40, 0, 0, 0, 0xC0}, kHalf, -kHalf},
       {"float", formatOf(kFormatFloat, 2, 32), floatBytes({0.5f, -0.5f}), kHalf, -kHalf},
       {"float NaN is silence", formatOf(kFormatFloat, 2, 32), floatBytes({NAN, 0.5f}), 0.0f, kHalf},
+      {"float infinities clip", formatOf(kFormatFloat, 2, 32), floatBytes({-INFINITY, INFINITY}),
+       -1.0f, 1.0f},
       {"6 channels: front left only", formatOf(kFormatPcm, 6, 16),
        {0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, kHalf, 0.0f},
       {"6 channels: centre at -3 dB on both", formatOf(kFormatPcm, 6, 16),
