@@ -10,8 +10,10 @@
 namespace lunadio::soundout {
 namespace {
 
-// Nothing has played for this long: close the device.
-constexpr std::chrono::seconds kIdleClose{3};
+// Nothing has played for this long: pause the device (after the fade-out tails of the last
+// buffers have played), and later close it.
+constexpr std::chrono::milliseconds kPauseAfter{100};
+constexpr std::chrono::milliseconds kIdleClose{3000};
 
 // About 20 ms per callback: short enough for a quick start, long enough to ride out a busy
 // machine without gaps.
@@ -61,7 +63,8 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
   }
   rateHz_ = static_cast<std::uint32_t>(obtained.freq);
   blockFrames_ = obtained.samples;
-  return true;  // SDL opens devices paused
+  paused_ = true;  // SDL opens devices paused
+  return true;
 }
 
 Result SdlOutput::open(OutputSpec& spec) {
@@ -92,8 +95,13 @@ void SdlOutput::setActive(bool active) {
   if (stopping_ || !subsystemStarted_) return;
   wantActive_ = active;
   ++changes_;
-  if (active && deviceId_ == 0) openDeviceLocked(lock, false);
-  if (deviceId_ != 0) SDL_PauseAudioDevice(deviceId_, active ? 0 : 1);
+  if (active) {
+    if (deviceId_ == 0) openDeviceLocked(lock, false);
+    if (deviceId_ != 0 && paused_) {
+      SDL_PauseAudioDevice(deviceId_, 0);
+      paused_ = false;
+    }
+  }
   changed_.notify_all();
 }
 
@@ -105,10 +113,13 @@ void SdlOutput::closeIdleDevices() {
       continue;
     }
     const std::uint64_t seen = changes_;
-    const bool changed = changed_.wait_for(lock, kIdleClose, [&] {
-      return stopping_ || changes_ != seen;
-    });
-    if (changed) continue;
+    const auto changed = [&] { return stopping_ || changes_ != seen; };
+    if (changed_.wait_for(lock, kPauseAfter, changed)) continue;
+    if (!paused_) {
+      SDL_PauseAudioDevice(deviceId_, 1);
+      paused_ = true;
+    }
+    if (changed_.wait_for(lock, kIdleClose - kPauseAfter, changed)) continue;
     SDL_CloseAudioDevice(deviceId_);  // returns once the callback thread has ended
     deviceId_ = 0;
   }

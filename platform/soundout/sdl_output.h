@@ -3,8 +3,8 @@
 // about 20 ms. SDL picks PipeWire, PulseAudio, ALSA or JACK; SDL_AUDIODRIVER=dummy or disk runs
 // headless. The mixer runs in SDL's audio callback.
 //
-// Idle: the device is paused as soon as no buffer plays, and closed once nothing has played for a
-// few seconds, so that an idle player neither runs SDL's audio thread nor keeps the sound server's
+// Idle: the device is paused 100 ms after the last buffer stopped (time for the fade-out tails of
+// the last buffers), and closed once nothing has played for 3 seconds, so that an idle player neither runs SDL's audio thread nor keeps the sound server's
 // stream (and the sound card) awake. The next play opens it again at the same rate (SDL converts
 // should the device have changed), which costs a few milliseconds of start latency.
 //
@@ -43,6 +43,7 @@ class SdlOutput final : public Backend {
   std::uint32_t deviceId_ = 0;      // -- guarded by mutex_; 0 while closed
   bool subsystemStarted_ = false;   // -- guarded by mutex_
   bool wantActive_ = false;         // -- guarded by mutex_
+  bool paused_ = true;              // -- guarded by mutex_
   bool stopping_ = false;           // -- guarded by mutex_
   std::uint64_t changes_ = 0;       // -- guarded by mutex_; counts setActive calls
   std::uint32_t rateHz_ = 0;        // -- guarded by mutex_; fixed once first opened

@@ -130,6 +130,7 @@ int main() {
     ok = ok && reopenMs > 0.0 && reopenMs < 50.0;
     const double playing = cpuMsPerSecond(2);
     resampled->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its fade-out has played
     std::printf("process CPU: %.2f ms/s in the first 2 s with nothing playing (device paused), "
                 "%.2f ms/s after that (device closed), %.2f ms/s with one resampled voice\n",
                 paused, closed, playing);

@@ -191,6 +191,7 @@ TEST(Mixer, FrequencyZeroRestoresTheBuffersOwnRateAndPassThrough) {
   buffer->play(PlayMode::Looping);
   out.render(1000);
   buffer->stop();
+  out.render(300);  // the stop's fade-out
   ASSERT_EQ(buffer->setFrequency(kFrequencyOriginal), kOk);
   buffer->getFrequency(hz);
   EXPECT_EQ(hz, 48000u);
@@ -223,6 +224,41 @@ TEST(Mixer, TheRatioFollowsTheFrequencyAndItsChangesDoNotClick) {
       ASSERT_LT(largestStep(joined), allowed * 1.05f) << "at " << i << "%";
       mixed = step;
     }
+  }
+}
+
+TEST(Mixer, AStopOrReleaseWhileHeardFadesOutInsteadOfCutting) {
+  for (std::uint32_t rateHz : {48000u, 44100u}) {
+    SCOPED_TRACE(rateHz);
+    MemoryDevice out(48000, 512);
+    auto buffer = out.pcm16(sine16(48000, 1000.0, rateHz), 2, rateHz);
+    buffer->play(PlayMode::Looping);
+    const std::vector<float> before = out.render(1000);
+    std::uint32_t stoppedAt = 0;
+    buffer->getCurrentPosition(&stoppedAt, nullptr);
+    buffer->stop();
+    std::vector<float> after(before.end() - 2, before.end());
+    const std::vector<float> tail = out.render(400);
+    after.insert(after.end(), tail.begin(), tail.end());
+    const float toneStep = 2.0f * (16000.0f / 32768.0f) * std::sin(M_PI * 1000.0 * 48000 / rateHz / 48000);
+    EXPECT_LT(largestStep(after), toneStep * 1.05f);
+    EXPECT_NE(tail[0], 0.0f);
+    EXPECT_EQ(tail[2 * 300], 0.0f);
+    std::uint32_t position = 0;
+    buffer->getCurrentPosition(&position, nullptr);
+    EXPECT_EQ(position, stoppedAt);  // the fade-out was heard ahead of time, not played from it
+
+    // Resumed, it continues where it stopped: at the output rate, bit-exact.
+    buffer->play(PlayMode::Looping);
+    const std::vector<float> resumed = out.render(10);
+    if (rateHz == 48000) {
+      const std::vector<std::int16_t> source = sine16(48000, 1000.0, rateHz);
+      EXPECT_EQ(resumed[0], source[stoppedAt / 2] / 32768.0f);
+    }
+    buffer.reset();  // released while heard: faded out as well
+    const std::vector<float> released = out.render(400);
+    EXPECT_NE(released[0], 0.0f);
+    EXPECT_EQ(released[2 * 300], 0.0f);
   }
 }
 
