@@ -1,5 +1,6 @@
 #include "app/library_lifecycles.h"
 
+#include "audio/sound_device.h"
 #include "core/lifecycle.h"
 #include "core/threads.h"
 #include "media/media.h"
@@ -11,6 +12,7 @@ namespace lunadio {
 void registerLibraryLifecycles() {
   addEndRoutine(EndStage::Threads, "threads", closeAllThreads);
   registerStorageLifecycle();
+  registerSoundLifecycle();
   registerMediaLifecycle();
   registerUiWindowsLifecycle();
 }
