@@ -20,6 +20,8 @@ namespace lunadio::ui {
 void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type, std::intptr_t data);
 // The widget of a live window, or null.
 QWidget* windowWidget(ObjectNumber window);
+// The number of the live window whose windowHandle() is `nativeHandle`, or -1.
+ObjectNumber windowNumberForHandle(std::intptr_t nativeHandle);
 
 // -- drawing targets (gadgets and windows modules implement; the drawing module calls)
 // The backing image of a live canvas gadget, or null; canvasImageChanged() repaints it.
