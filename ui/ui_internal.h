@@ -24,6 +24,8 @@ QWidget* windowWidget(ObjectNumber window);
 ObjectNumber windowNumberForHandle(std::intptr_t nativeHandle);
 
 // -- drawing targets (gadgets and windows modules implement; the drawing module calls)
+// The drawing module writes opaque pixels into 32-bit images (Format_RGB32, ARGB32 or
+// ARGB32_Premultiplied) and looks the image up again at every call.
 // The backing image of a live canvas gadget, or null; canvasImageChanged() repaints it.
 QImage* canvasBackingImage(ObjectNumber gadget);
 void canvasImageChanged(ObjectNumber gadget);
