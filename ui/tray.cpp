@@ -47,6 +47,13 @@ class TrayLibrary {
 
   void setSink(TrayEventSink sink) { sink_ = std::move(sink); }
 
+  // Icons still shown when the program's statics are torn down outlive the application object;
+  // deleting them then would reach into a platform integration that is gone.
+  ~TrayLibrary() {
+    if (QCoreApplication::instance()) return;
+    for (ObjectNumber id : table_.liveIds()) static_cast<void>(table_.lookup(id)->icon.release());
+  }
+
  private:
   TrayLibrary() : table_(kTrayGrowthStep, [this](ObjectNumber number) { freeOne(number); }) {}
 
