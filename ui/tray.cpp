@@ -1,5 +1,6 @@
 #include "ui/tray.h"
 
+#include <QAbstractEventDispatcher>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
@@ -42,6 +43,9 @@ class TrayLibrary {
       sink_(EventSysTrayCode, icon, window, type);
     } else {
       queueEvent(EventSysTrayCode, icon, window, type, 0);
+      // As a posted message would: a wait that is blocked in the dispatcher returns to look at
+      // the queue.
+      if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
     }
   }
 
