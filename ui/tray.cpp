@@ -38,7 +38,7 @@ class TrayLibrary {
   std::intptr_t nextToken() { return nextToken_++; }
 
   void deliver(ObjectNumber icon, std::intptr_t ownerWindowHandle, int type) {
-    const ObjectNumber window = windowNumberForHandle(ownerWindowHandle);
+    const ObjectNumber window = windowNumberOfHandle(ownerWindowHandle);
     if (sink_) {
       sink_(EventSysTrayCode, icon, window, type);
     } else {

@@ -8,7 +8,7 @@ namespace lunadio::ui {
 
 __attribute__((weak)) void queueEvent(int, ObjectNumber, ObjectNumber, int, std::intptr_t) {}
 __attribute__((weak)) QWidget* windowWidget(ObjectNumber) { return nullptr; }
-__attribute__((weak)) ObjectNumber windowNumberForHandle(std::intptr_t) { return -1; }
+__attribute__((weak)) ObjectNumber windowNumberOfHandle(std::intptr_t) { return -1; }
 __attribute__((weak)) QImage* canvasBackingImage(ObjectNumber) { return nullptr; }
 __attribute__((weak)) void canvasImageChanged(ObjectNumber) {}
 __attribute__((weak)) QImage* windowOverlayImage(ObjectNumber) { return nullptr; }

@@ -21,7 +21,7 @@ void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type, st
 // The widget of a live window, or null.
 QWidget* windowWidget(ObjectNumber window);
 // The number of the live window whose windowHandle() is `nativeHandle`, or -1.
-ObjectNumber windowNumberForHandle(std::intptr_t nativeHandle);
+ObjectNumber windowNumberOfHandle(std::intptr_t nativeHandle);
 
 // -- drawing targets (gadgets and windows modules implement; the drawing module calls)
 // The drawing module writes opaque pixels into 32-bit images (Format_RGB32, ARGB32 or
