@@ -22,7 +22,7 @@ QRgb discPixel(int x, int y, int width, int height) {
 }
 
 Bytes rgbaPng(int width, int height) {
-  test::PngSpec spec{width, height, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
+  test::PngLayout layout{width, height, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
   for (int y = 0; y < height; ++y) {
     Bytes row;
     for (int x = 0; x < width; ++x) {
@@ -30,22 +30,22 @@ Bytes rgbaPng(int width, int height) {
       row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
                              static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
     }
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  return test::writePng(spec);
+  return test::writePng(layout);
 }
 
 Bytes palettePng(int width, int height) {
-  test::PngSpec spec{width, height, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {}, {}, false, {}};
+  test::PngLayout layout{width, height, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {}, {}, false, {}};
   for (int i = 0; i < 8; ++i) {
-    spec.palette.push_back({static_cast<png_byte>(30 * i), static_cast<png_byte>(255 - 30 * i), 128});
+    layout.palette.push_back({static_cast<png_byte>(30 * i), static_cast<png_byte>(255 - 30 * i), 128});
   }
   for (int y = 0; y < height; ++y) {
     Bytes row;
     for (int x = 0; x < width; ++x) row.push_back(static_cast<std::uint8_t>(qAlpha(discPixel(x, y, width, height)) / 32));
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  return test::writePng(spec);
+  return test::writePng(layout);
 }
 
 Bytes icon48() {

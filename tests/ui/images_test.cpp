@@ -33,7 +33,7 @@ QImage patternImage(int width, int height, int seed, bool opaque = false) {
 }
 
 Bytes pngOf(const QImage& image) {
-  test::PngSpec spec{image.width(), image.height(), PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
+  test::PngLayout layout{image.width(), image.height(), PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
   for (int y = 0; y < image.height(); ++y) {
     Bytes row;
     for (int x = 0; x < image.width(); ++x) {
@@ -41,9 +41,9 @@ Bytes pngOf(const QImage& image) {
       row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
                              static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
     }
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  return test::writePng(spec);
+  return test::writePng(layout);
 }
 
 // -- the table
@@ -303,7 +303,7 @@ TEST_F(Images, ResizeKeepsWhatIsIgnoredAndRefusesImpossibleSizes) {
 
 TEST_F(Images, RawResizeRepeatsPixelsAndSmoothResizeOfOpaqueImagesStays24Bit) {
   const QImage source = patternImage(3, 2, 6, true);
-  test::PngSpec spec{3, 2, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {}, false, {}};
+  test::PngLayout layout{3, 2, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {}, false, {}};
   for (int y = 0; y < 2; ++y) {
     Bytes row;
     for (int x = 0; x < 3; ++x) {
@@ -311,9 +311,9 @@ TEST_F(Images, RawResizeRepeatsPixelsAndSmoothResizeOfOpaqueImagesStays24Bit) {
       row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
                              static_cast<std::uint8_t>(qBlue(p))});
     }
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  const Bytes png = test::writePng(spec);
+  const Bytes png = test::writePng(layout);
   ASSERT_NE(catchImage(4, png.data(), png.size()), 0);
   ASSERT_NE(resizeImage(4, 6, 4, 1), 0);
   const QImage doubled = pixels(4);

@@ -14,7 +14,7 @@ namespace lunadio {
 namespace {
 
 using test::Bytes;
-using test::PngSpec;
+using test::PngLayout;
 
 constexpr int kWidth = 13;
 constexpr int kHeight = 11;
@@ -52,8 +52,8 @@ void putSample(Bytes& row, int value, int bitDepth) {
 }
 
 // A true-colour or grey picture from a pixel function; channels picks which samples are written.
-PngSpec directSpec(const PixelFn& pixel, int colourType, int bitDepth, bool interlaced) {
-  PngSpec spec{kWidth, kHeight, colourType, bitDepth, interlaced, {}, {}, {}, false, {}};
+PngLayout directSpec(const PixelFn& pixel, int colourType, int bitDepth, bool interlaced) {
+  PngLayout layout{kWidth, kHeight, colourType, bitDepth, interlaced, {}, {}, {}, false, {}};
   for (int y = 0; y < kHeight; ++y) {
     Bytes row;
     for (int x = 0; x < kWidth; ++x) {
@@ -75,14 +75,14 @@ PngSpec directSpec(const PixelFn& pixel, int colourType, int bitDepth, bool inte
           break;
       }
     }
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  return spec;
+  return layout;
 }
 
 // Samples of fewer than 8 bits, packed from the left of each byte.
-PngSpec packedSpec(int colourType, int bitDepth, bool interlaced, const std::function<int(int, int)>& value) {
-  PngSpec spec{kWidth, kHeight, colourType, bitDepth, interlaced, {}, {}, {}, false, {}};
+PngLayout packedSpec(int colourType, int bitDepth, bool interlaced, const std::function<int(int, int)>& value) {
+  PngLayout layout{kWidth, kHeight, colourType, bitDepth, interlaced, {}, {}, {}, false, {}};
   for (int y = 0; y < kHeight; ++y) {
     Bytes row(static_cast<std::size_t>((kWidth * bitDepth + 7) / 8), 0);
     for (int x = 0; x < kWidth; ++x) {
@@ -90,20 +90,20 @@ PngSpec packedSpec(int colourType, int bitDepth, bool interlaced, const std::fun
       row[static_cast<std::size_t>(bit / 8)] |=
           static_cast<std::uint8_t>(value(x, y) << (8 - bitDepth - bit % 8));
     }
-    spec.rows.push_back(row);
+    layout.rows.push_back(row);
   }
-  return spec;
+  return layout;
 }
 
-PngSpec paletteSpec(bool withTransparency, bool interlaced, int bitDepth = 8) {
-  PngSpec spec = packedSpec(PNG_COLOR_TYPE_PALETTE, bitDepth, interlaced, paletteIndexAt);
+PngLayout paletteSpec(bool withTransparency, bool interlaced, int bitDepth = 8) {
+  PngLayout layout = packedSpec(PNG_COLOR_TYPE_PALETTE, bitDepth, interlaced, paletteIndexAt);
   for (int i = 0; i < 12; ++i) {
     const QRgb c = paletteColour(i);
-    spec.palette.push_back({static_cast<png_byte>(qRed(c)), static_cast<png_byte>(qGreen(c)),
+    layout.palette.push_back({static_cast<png_byte>(qRed(c)), static_cast<png_byte>(qGreen(c)),
                             static_cast<png_byte>(qBlue(c))});
-    if (withTransparency) spec.paletteAlpha.push_back(static_cast<png_byte>(qAlpha(c)));
+    if (withTransparency) layout.paletteAlpha.push_back(static_cast<png_byte>(qAlpha(c)));
   }
-  return spec;
+  return layout;
 }
 
 QRgb rgbaAt(int x, int y) { return test::patternPixel(x, y, 3); }
@@ -115,7 +115,7 @@ QRgb greyPixel(int x, int y, int bitDepth) {
 
 struct TwinCase {
   std::string name;
-  std::function<PngSpec()> build;
+  std::function<PngLayout()> build;
   PixelFn expected;
   int depthBits;
 };
@@ -166,22 +166,22 @@ std::vector<TwinCase> twinCases() {
   };
   cases.push_back({"rgb_colour_key",
                    [=] {
-                     PngSpec spec = directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 8, false);
-                     spec.hasColourKey = true;
-                     spec.colourKey.red = static_cast<png_uint_16>(qRed(key));
-                     spec.colourKey.green = static_cast<png_uint_16>(qGreen(key));
-                     spec.colourKey.blue = static_cast<png_uint_16>(qBlue(key));
-                     return spec;
+                     PngLayout layout = directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 8, false);
+                     layout.hasColourKey = true;
+                     layout.colourKey.red = static_cast<png_uint_16>(qRed(key));
+                     layout.colourKey.green = static_cast<png_uint_16>(qGreen(key));
+                     layout.colourKey.blue = static_cast<png_uint_16>(qBlue(key));
+                     return layout;
                    },
                    keyed, 32});
   // A grey colour key on a 2-bit picture: level 1 becomes transparent.
   cases.push_back({"grey2_colour_key",
                    [] {
-                     PngSpec spec = packedSpec(PNG_COLOR_TYPE_GRAY, 2, false,
+                     PngLayout layout = packedSpec(PNG_COLOR_TYPE_GRAY, 2, false,
                                                [](int x, int y) { return greyAt(x, y, 2); });
-                     spec.hasColourKey = true;
-                     spec.colourKey.gray = 1;
-                     return spec;
+                     layout.hasColourKey = true;
+                     layout.colourKey.gray = 1;
+                     return layout;
                    },
                    [](int x, int y) {
                      const QRgb p = greyPixel(x, y, 2);

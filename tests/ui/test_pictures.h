@@ -14,7 +14,7 @@ namespace lunadio::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct PngSpec {
+struct PngLayout {
   int width = 0;
   int height = 0;
   int colourType = PNG_COLOR_TYPE_RGB_ALPHA;
@@ -34,26 +34,26 @@ inline void appendBytes(png_structp png, png_bytep data, png_size_t length) {
 }
 inline void flushNothing(png_structp) {}
 
-inline Bytes writePng(const PngSpec& spec) {
+inline Bytes writePng(const PngLayout& layout) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, appendBytes, flushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
-               spec.bitDepth, spec.colourType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width), static_cast<png_uint_32>(layout.height),
+               layout.bitDepth, layout.colourType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) {
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+  if (!layout.palette.empty()) {
+    png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
   }
-  if (!spec.paletteAlpha.empty()) {
-    png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()),
+  if (!layout.paletteAlpha.empty()) {
+    png_set_tRNS(png, info, layout.paletteAlpha.data(), static_cast<int>(layout.paletteAlpha.size()),
                  nullptr);
-  } else if (spec.hasColourKey) {
-    png_set_tRNS(png, info, nullptr, 0, &spec.colourKey);
+  } else if (layout.hasColourKey) {
+    png_set_tRNS(png, info, nullptr, 0, &layout.colourKey);
   }
   std::vector<png_bytep> rows;
-  for (const Bytes& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+  for (const Bytes& row : layout.rows) rows.push_back(const_cast<png_bytep>(row.data()));
   png_set_rows(png, info, rows.data());
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   png_destroy_write_struct(&png, &info);
