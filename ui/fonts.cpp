@@ -57,6 +57,7 @@ class FontLibrary {
 
   // -- main thread only
   int dpi = kDefaultDpi;
+  bool dpiKnown = false;  // read from a screen, or set
 
  private:
   FontLibrary() : table_(kFontGrowthStep, [this](ObjectNumber number) { freeOne(number); }) {}
@@ -79,10 +80,16 @@ void readDisplayDpi() {
                               ? QGuiApplication::primaryScreen()
                               : nullptr;
   const double dpi = screen ? screen->logicalDotsPerInchY() : 0.0;
-  FontLibrary::instance().dpi = dpi >= 1.0 ? static_cast<int>(std::lround(dpi)) : kDefaultDpi;
+  auto& library = FontLibrary::instance();
+  library.dpi = dpi >= 1.0 ? static_cast<int>(std::lround(dpi)) : kDefaultDpi;
+  library.dpiKnown = screen != nullptr;
 }
 
-void setDisplayDpi(int dpi) { FontLibrary::instance().dpi = dpi > 0 ? dpi : kDefaultDpi; }
+void setDisplayDpi(int dpi) {
+  auto& library = FontLibrary::instance();
+  library.dpi = dpi > 0 ? dpi : kDefaultDpi;
+  library.dpiKnown = true;
+}
 
 const QFont* fontForHandle(std::intptr_t handle) { return FontLibrary::instance().find(handle); }
 
@@ -105,6 +112,8 @@ FontHandle loadFont(ObjectNumber number, std::u16string_view face, int sizePoint
     library.table().release(allocation.id);
     return 0;
   }
+  // A start routine that ran before the application object could not ask the screen yet.
+  if (!library.dpiKnown) ui::readDisplayDpi();
   auto font = std::make_unique<QFont>(ui::familyOrFallback(face));
   const int pixels = fontPixelHeight(sizePoints);
   if (pixels >= 1) font->setPixelSize(pixels);

@@ -138,12 +138,14 @@ int closedResult(const std::vector<MessageButton>& buttons) {
 const RequesterTrace& lastRequesterTrace() { return state().trace; }
 
 void loadRequesterTranslations() {
+  // Tried once an application object exists, whether at start or at the first requester.
   static QTranslator translator;
-  static bool installed = false;
-  if (installed || !QCoreApplication::instance()) return;
+  static bool attempted = false;
+  if (attempted || !QCoreApplication::instance()) return;
+  attempted = true;
   if (translator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    installed = QCoreApplication::installTranslator(&translator);
+    QCoreApplication::installTranslator(&translator);
   }
 }
 
@@ -151,6 +153,7 @@ void loadRequesterTranslations() {
 
 int messageRequester(std::u16string_view title, std::u16string_view text, int flags) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
+  ui::loadRequesterTranslations();
   auto answer = ui::takeAnswer();
   const auto buttons = ui::buttonsFor(flags);
   QMessageBox box(ui::iconFor(flags), ui::toQString(title), ui::toQString(text),
@@ -192,6 +195,7 @@ std::u16string fileRequester(std::u16string_view title, std::u16string_view defa
   auto& s = ui::state();
   s.pendingSelection.clear();
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
+  ui::loadRequesterTranslations();
   auto answer = ui::takeAnswer();
   const bool save = mode == FileRequesterSave;
   const bool multiple = !save && (flags & FileRequesterMultiple);
@@ -249,6 +253,7 @@ int selectedFilePattern() { return ui::state().selectedPattern; }
 
 std::int32_t colorRequester(std::int32_t initial) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return -1;
+  ui::loadRequesterTranslations();
   auto answer = ui::takeAnswer();
   if (initial == -1) initial = 0;
   const QColor start(initial & 0xFF, (initial >> 8) & 0xFF, (initial >> 16) & 0xFF);
@@ -271,6 +276,7 @@ std::int32_t colorRequester(std::int32_t initial) {
 
 std::u16string pathRequester(std::u16string_view title, std::u16string_view initialPath) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
+  ui::loadRequesterTranslations();
   auto answer = ui::takeAnswer();
   QFileDialog dialog(ui::ownerWindow(), ui::toQString(title));
   dialog.setFileMode(QFileDialog::Directory);
