@@ -20,8 +20,12 @@ namespace lunadio::ui {
 void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type, std::intptr_t data);
 // The widget of a live window, or null.
 QWidget* windowWidget(ObjectNumber window);
+// The number of the live window whose windowHandle() is `nativeHandle`, or -1.
+ObjectNumber windowNumberOfHandle(std::intptr_t nativeHandle);
 
 // -- drawing targets (gadgets and windows modules implement; the drawing module calls)
+// The drawing module writes opaque pixels into 32-bit images (Format_RGB32, ARGB32 or
+// ARGB32_Premultiplied) and looks the image up again at every call.
 // The backing image of a live canvas gadget, or null; canvasImageChanged() repaints it.
 QImage* canvasBackingImage(ObjectNumber gadget);
 void canvasImageChanged(ObjectNumber gadget);
