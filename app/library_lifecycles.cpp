@@ -5,6 +5,7 @@
 #include "core/threads.h"
 #include "media/media.h"
 #include "storage/storage_lifecycle.h"
+#include "ui/images.h"
 #include "ui/ui_runtime.h"
 
 namespace lunadio {
@@ -15,6 +16,7 @@ void registerLibraryLifecycles() {
   registerSoundLifecycle();
   registerMediaLifecycle();
   registerUiWindowsLifecycle();
+  registerUiGfxLifecycle();
 }
 
 }  // namespace lunadio

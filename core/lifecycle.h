@@ -9,6 +9,8 @@
 namespace lunadio {
 
 enum class StartStage {
+  // The display connection comes first: the DPI, fonts and images below need it.
+  Platform,
   Strings,
   Fonts,
   Images,

@@ -40,9 +40,9 @@ class TrayLibrary {
   void deliver(ObjectNumber icon, std::intptr_t ownerWindowHandle, int type) {
     const ObjectNumber window = windowNumberOfHandle(ownerWindowHandle);
     if (sink_) {
-      sink_(EventSysTrayCode, icon, window, type);
+      sink_(EventSysTray, icon, window, type);
     } else {
-      queueEvent(EventSysTrayCode, icon, window, type, 0);
+      queueEvent(EventSysTray, icon, window, type, 0);
       // As a posted message would: a wait that is blocked in the dispatcher returns to look at
       // the queue.
       if (auto* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();

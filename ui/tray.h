@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "core/object_table.h"
+#include "ui/events.h"  // EventSysTray
 
 namespace lunadio {
 
-inline constexpr int EventSysTrayCode = 13102;
 inline constexpr int TrayToolTipMaxChars = 63;
 
 enum TrayEventType : int {

@@ -84,7 +84,7 @@ void endUserInterface() {
 }
 
 void registerUiWindowsLifecycle() {
-  addStartRoutine(StartStage::Events, "events", [] { return startUserInterface(); });
+  addStartRoutine(StartStage::Platform, "display connection", [] { return startUserInterface(); });
   addEndRoutine(EndStage::Gadgets, "gadgets", [] { freeGadget(ObjectAll); });
   addEndRoutine(EndStage::Events, "windows and events", [] { endUserInterface(); });
   // Last of all, once images and fonts (which need the application) are gone.

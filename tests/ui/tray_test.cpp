@@ -12,6 +12,7 @@
 
 #include "ui/images.h"
 #include "ui/tray.h"
+#include "ui/events.h"
 #include "ui/tray_internal.h"
 #include "ui/ui_internal.h"
 
@@ -52,9 +53,9 @@ TEST_F(Tray, ActivationsBecomeTrayEventsInOrder) {
   activate(0, QSystemTrayIcon::Context);
   activate(0, QSystemTrayIcon::MiddleClick);
   const std::vector<Event> expected = {
-      {EventSysTrayCode, 0, TrayLeftPress},
-      {EventSysTrayCode, 0, TrayLeftDoubleClick},
-      {EventSysTrayCode, 0, TrayRightPress},
+      {EventSysTray, 0, TrayLeftPress},
+      {EventSysTray, 0, TrayLeftDoubleClick},
+      {EventSysTray, 0, TrayRightPress},
   };
   EXPECT_EQ(events, expected);
 }
