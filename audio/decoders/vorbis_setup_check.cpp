@@ -116,6 +116,7 @@ bool readCodebook(BitReader& bits, VorbisSetupInfo::Codebook& book) {
       ++length;
     }
   }
+  book.lookupTypeBitOffset = bits.position();
   const std::uint32_t lookupType = bits.read(4);
   if (lookupType == 1 || lookupType == 2) {
     bits.skip(32 + 32);  // minimum and delta values
@@ -129,6 +130,7 @@ bool readCodebook(BitReader& bits, VorbisSetupInfo::Codebook& book) {
   } else if (lookupType != 0) {
     return false;
   }
+  book.endBitOffset = bits.position();
   return !bits.failed();
 }
 
@@ -165,6 +167,7 @@ bool readFloor(BitReader& bits) {
 }
 
 bool readResidue(BitReader& bits, std::size_t bookCount, VorbisSetupInfo::Residue& residue) {
+  residue.typeBitOffset = bits.position();
   residue.type = static_cast<int>(bits.read(16));
   if (residue.type > 2) return false;
   bits.skip(24 + 24 + 24);  // begin, end, partition size

@@ -22,9 +22,12 @@ struct VorbisSetupInfo {
     // Where the 16-bit dimension field starts, in bits from the start of the packet (tests patch
     // it to build hostile files).
     std::int64_t dimensionsBitOffset = 0;
+    std::int64_t lookupTypeBitOffset = 0;  // the 4-bit lookup type
+    std::int64_t endBitOffset = 0;         // just past the book
   };
   struct Residue {
     int type = 0;
+    std::int64_t typeBitOffset = 0;  // the 16-bit residue type
     int classbook = 0;
     std::vector<int> partitionBooks;  // every book of every cascade stage
   };

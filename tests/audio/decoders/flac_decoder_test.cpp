@@ -47,7 +47,8 @@ TEST(FlacDecoder, WholeStreamGivesExactlyItsSamplesFirstToLast) {
 
 TEST(FlacDecoder, ReadsThatSplitBlocksCarryTheRestOver) {
   const auto source = test::makeSignal(3 * 4096 + 100, 2);
-  auto handle = openFlac(test::encodeFlac(source, {.blockFrames = 4096}));
+  const Bytes image = test::encodeFlac(source, {.blockFrames = 4096});
+  auto handle = openFlac(image);
   ASSERT_TRUE(handle);
   std::vector<std::int16_t> first(5000);
   ASSERT_EQ(handle->read(reinterpret_cast<std::uint8_t*>(first.data()), 10000, AtEnd::Stop), 10000);
@@ -66,7 +67,8 @@ TEST(FlacDecoder, LoopingReadContinuesFromTheFirstFrame) {
   const auto source = test::makeSignal(5000, 2);
   for (const std::int64_t declared : {std::int64_t{-1}, std::int64_t{0}}) {
     SCOPED_TRACE(declared);
-    auto handle = openFlac(test::encodeFlac(source, {.blockFrames = 1152, .declaredFrames = declared}));
+    const Bytes image = test::encodeFlac(source, {.blockFrames = 1152, .declaredFrames = declared});
+    auto handle = openFlac(image);
     ASSERT_TRUE(handle);
     readFrames(*handle, 4000);
     const auto wrapped = readFrames(*handle, 3000, AtEnd::Loop);
@@ -86,7 +88,8 @@ TEST(FlacDecoder, EveryDepthIsScaledToSixteenBits) {
   for (const Case c : {Case{8, 44100}, Case{12, 22050}, Case{20, 48000}, Case{24, 96000}}) {
     SCOPED_TRACE(c.bits);
     const auto source = test::makeSignal(3000, 2, c.bits);
-    auto handle = openFlac(test::encodeFlac(source, {.bitsPerSample = c.bits, .sampleRate = c.rate}));
+    const Bytes image = test::encodeFlac(source, {.bitsPerSample = c.bits, .sampleRate = c.rate});
+    auto handle = openFlac(image);
     ASSERT_TRUE(handle);
     EXPECT_EQ(handle->sampleRate(), c.rate);
     const auto decoded = readFrames(*handle, 3000);
@@ -101,7 +104,8 @@ TEST(FlacDecoder, EveryDepthIsScaledToSixteenBits) {
 
 TEST(FlacDecoder, MonoIsWrittenToBothSidesAndReportedAsStereo) {
   const auto source = test::makeSignal(3000, 1);
-  auto handle = openFlac(test::encodeFlac(source, {.channels = 1}));
+  const Bytes image = test::encodeFlac(source, {.channels = 1});
+  auto handle = openFlac(image);
   ASSERT_TRUE(handle);
   EXPECT_EQ(handle->channels(), 2) << "the layout it writes";
   EXPECT_EQ(handle->frameCount(), 3000u);
@@ -120,7 +124,8 @@ TEST(FlacDecoder, SurroundIsMixedDownToStereoWithoutClipping) {
   for (std::size_t f = 0; f < 10; ++f) {
     for (int c = 0; c < 6; ++c) source[f * 6 + static_cast<std::size_t>(c)] = 32767;  // all at full scale
   }
-  auto handle = openFlac(test::encodeFlac(source, {.channels = 6}));
+  const Bytes image = test::encodeFlac(source, {.channels = 6});
+  auto handle = openFlac(image);
   ASSERT_TRUE(handle);
   EXPECT_EQ(handle->channels(), 2);
   const auto decoded = readFrames(*handle, kFrames);
@@ -144,7 +149,8 @@ TEST(FlacDecoder, HeaderLengthThatDisagreesWithTheAudio) {
   // No length in the header, a longer one, a shorter one: the audio is decoded as it is.
   for (const Case c : {Case{0, 0}, Case{9000, 9000}, Case{4000, 4000}}) {
     SCOPED_TRACE(c.declared);
-    auto handle = openFlac(test::encodeFlac(source, {.declaredFrames = c.declared}));
+    const Bytes image = test::encodeFlac(source, {.declaredFrames = c.declared});
+    auto handle = openFlac(image);
     ASSERT_TRUE(handle);
     EXPECT_EQ(handle->frameCount(), c.reported);
     EXPECT_EQ(readFrames(*handle, 10000), test::toInt16(source));
@@ -165,7 +171,8 @@ TEST(FlacDecoder, DamagedAndForeignImages) {
   EXPECT_EQ(readFrames(*handle, 30000, AtEnd::Loop).size(), 60000u);
 
   // Header only: nothing to decode, so nothing is accepted or a looping read still returns.
-  if (auto empty = openFlac(Bytes(flac.begin(), flac.begin() + 42))) {
+  const Bytes headerOnly(flac.begin(), flac.begin() + 42);
+  if (auto empty = openFlac(headerOnly)) {
     EXPECT_TRUE(readFrames(*empty, 100, AtEnd::Loop).empty());
   }
   EXPECT_FALSE(openFlac(Bytes{'f', 'L', 'a', 'C'}));

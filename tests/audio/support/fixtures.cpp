@@ -267,6 +267,22 @@ void writeBits(Bytes& packet, std::int64_t bitOffset, int bitCount, std::uint32_
   }
 }
 
+Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint32_t value,
+                 std::int64_t to) {
+  const std::int64_t total = static_cast<std::int64_t>(packet.size()) * 8;
+  const auto bitAt = [&](std::int64_t bit) { return (packet[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1; };
+  Bytes out((static_cast<std::size_t>(from + bitCount + (total - to)) + 7) / 8, 0);
+  std::int64_t at = 0;
+  const auto put = [&](int bit) {
+    if (bit) out[static_cast<std::size_t>(at / 8)] |= static_cast<std::uint8_t>(1u << (at % 8));
+    ++at;
+  };
+  for (std::int64_t b = 0; b < from; ++b) put(bitAt(b));
+  for (int i = 0; i < bitCount; ++i) put((value >> i) & 1);
+  for (std::int64_t b = to; b < total; ++b) put(bitAt(b));
+  return out;
+}
+
 TempFile::TempFile(const Bytes& contents, const std::string& suffix) {
   static std::atomic<int> counter{0};
   const char* folder = std::getenv("TMPDIR");

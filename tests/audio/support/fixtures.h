@@ -71,6 +71,11 @@ void setPageGranule(Bytes& page, std::int64_t granule);
 // Sets `bitCount` bits at `bitOffset` (Vorbis bit order: least significant first).
 void writeBits(Bytes& packet, std::int64_t bitOffset, int bitCount, std::uint32_t value);
 
+// The packet's bits [0, from) + `bitCount` bits of `value` + bits [to, end): replaces a field and
+// drops what followed it up to `to`.
+Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint32_t value,
+                 std::int64_t to);
+
 // A file in the test's temporary folder, removed with the object.
 class TempFile {
  public:
