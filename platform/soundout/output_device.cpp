@@ -1,0 +1,123 @@
+#include <new>
+
+#include "platform/soundout/backend.h"
+#include "platform/soundout/mixer.h"
+#include "platform/soundout/sdl_output.h"
+#include "platform/soundout/sound_output.h"
+
+namespace lunadio::soundout {
+
+Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<SoundDevice>& device) {
+  device.reset();
+  if (!backend) return kErrNoDevice;
+  OutputSpec spec;
+  if (backend->open(spec) != kOk) return kErrNoDevice;
+  if (spec.rateHz < kMinRateHz || spec.rateHz > kMaxRateHz || spec.blockFrames == 0) {
+    backend->close();
+    return kErrNoDevice;
+  }
+  try {
+    auto mixer = std::make_shared<Mixer>(spec.rateHz, spec.blockFrames);
+    std::unique_ptr<SoundDevice> made(new SoundDevice());
+    made->mixer_ = mixer;
+    made->backend_ = backend;
+    mixer->setActivityHook([raw = backend.get()](bool active) { raw->setActive(active); });
+    backend->start(std::move(mixer));
+    device = std::move(made);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    backend->close();
+    return kErrOutOfMemory;
+  }
+}
+
+Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device) {
+  return createSoundDevice(std::make_shared<SdlOutput>(), device);
+}
+
+SoundDevice::~SoundDevice() {
+  // Buffers may outlive the device: they keep the mixer, but nothing renders them any more.
+  mixer_->setActivityHook({});
+  backend_->close();
+}
+
+Result SoundDevice::setCooperativeLevel(std::uintptr_t, std::uint32_t) { return kOk; }
+
+std::uint32_t SoundDevice::outputRateHz() const { return mixer_->outputRateHz(); }
+std::uint32_t SoundDevice::blockFrames() const { return mixer_->blockFrames(); }
+MixerStats SoundDevice::stats() const { return mixer_->stats(); }
+std::int64_t SoundDevice::markPlayStart() { return mixer_->markPlayStart(); }
+
+Result SoundDevice::createBuffer(const BufferDesc& desc, std::unique_ptr<SoundBuffer>& buffer) {
+  buffer.reset();
+  try {
+    auto voice = std::make_unique<Voice>();
+    voice->flags = desc.flags;
+    if (desc.flags & kBufferPrimary) {
+      if (desc.format || desc.bufferBytes != 0) return kErrInvalidParam;
+      if (!backend_->outputAvailable()) return kErrNoDevice;
+      voice->primary = true;
+      buffer.reset(new SoundBuffer(mixer_, std::move(voice)));
+      return kOk;
+    }
+    if (!desc.format) return kErrInvalidParam;
+    const std::optional<SampleKind> kind = playableKind(*desc.format);
+    if (!kind) return kErrBadFormat;
+    const WaveFormat& format = *desc.format;
+    if (desc.bufferBytes < format.blockAlign || desc.bufferBytes > kMaxBufferBytes) {
+      return kErrInvalidParam;
+    }
+    std::shared_ptr<SampleMemory> memory = desc.memory;
+    if (memory) {
+      if (memory->bytes() < desc.bufferBytes) return kErrInvalidParam;
+    } else {
+      memory = SampleMemory::allocate(desc.bufferBytes);
+      if (!memory) return kErrOutOfMemory;
+    }
+    voice->memory = std::move(memory);
+    voice->format = format;
+    voice->layout.kind = *kind;
+    voice->layout.channels = format.channels;
+    voice->layout.blockAlign = format.blockAlign;
+    voice->layout.matrix = downmixMatrix(format);
+    voice->bufferBytes = desc.bufferBytes;
+    voice->frames = desc.bufferBytes / format.blockAlign;
+    Voice& linked = *voice;
+    buffer.reset(new SoundBuffer(mixer_, std::move(voice)));
+    Mixer::Guard guard(mixer_->mutex());
+    mixer_->link(guard, linked);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    buffer.reset();
+    return kErrOutOfMemory;
+  }
+}
+
+Result SoundDevice::duplicateBuffer(const SoundBuffer& original, std::unique_ptr<SoundBuffer>& copy) {
+  copy.reset();
+  const Voice& source = *original.voice_;
+  if (source.primary || original.mixer_ != mixer_) return kErrInvalidCall;
+  try {
+    auto voice = std::make_unique<Voice>();
+    voice->memory = source.memory;
+    voice->format = source.format;
+    voice->layout = source.layout;
+    voice->flags = source.flags;
+    voice->bufferBytes = source.bufferBytes;
+    voice->frames = source.frames;
+    Voice& linked = *voice;
+    copy.reset(new SoundBuffer(mixer_, std::move(voice)));
+    Mixer::Guard guard(mixer_->mutex());
+    linked.volume = source.volume;
+    linked.pan = source.pan;
+    linked.frequencyHz = source.frequencyHz;
+    mixer_->setGains(guard, linked);
+    mixer_->link(guard, linked);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    copy.reset();
+    return kErrOutOfMemory;
+  }
+}
+
+}  // namespace lunadio::soundout
