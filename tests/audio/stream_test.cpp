@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/sound.h"
+#include "audio/sound_device.h"
 #include "audio/sound_loader.h"
 #include "audio/stream_sound.h"
 #include "tests/audio/support/fixtures.h"
@@ -19,6 +20,7 @@ namespace {
 
 using test::Bytes;
 constexpr std::size_t kHalfFrames = kStreamHalfBytes / 4;
+constexpr std::uint32_t kBlockFrames = 256;
 
 // Wraps a real decoder and counts its reads; tells when it has been closed.
 class CountingDecoder final : public DecoderHandle {
@@ -67,11 +69,20 @@ class StreamTest : public ::testing::Test {
     ASSERT_NE(loadStreamedSound(0, std::make_unique<CountingDecoder>(std::move(decoder), closed_)), 0);
   }
 
-  // Renders `frames` frames and returns the left channel as 16-bit values.
+  // Renders `frames` frames and returns the left channel as 16-bit values. A block that the mixer
+  // wrote as silence because the refill thread held its lock (an underrun: nothing moved on) is
+  // rendered again, so the result is what the sound plays, in order.
   std::vector<int> renderLeft(std::size_t frames) {
-    const auto stereo = device_.render(frames);
-    std::vector<int> left(frames);
-    for (std::size_t f = 0; f < frames; ++f) left[f] = static_cast<int>(std::lround(stereo[2 * f] * 32768.0f));
+    std::vector<int> left;
+    while (left.size() < frames) {
+      const std::size_t step = std::min<std::size_t>(kBlockFrames, frames - left.size());
+      const auto underrunsBefore = soundDevice()->stats().underruns;
+      const auto stereo = device_.render(step);
+      if (soundDevice()->stats().underruns != underrunsBefore) continue;
+      for (std::size_t f = 0; f < step; ++f) {
+        left.push_back(static_cast<int>(std::lround(stereo[2 * f] * 32768.0f)));
+      }
+    }
     return left;
   }
 
@@ -82,7 +93,7 @@ class StreamTest : public ::testing::Test {
     return eventually([&] { return CountingDecoder::reads.load() >= count; });
   }
 
-  testing::MemorySoundDevice device_{{.rateHz = 44100, .blockFrames = 256}};
+  testing::MemorySoundDevice device_{{.rateHz = 44100, .blockFrames = kBlockFrames}};
   std::shared_ptr<std::atomic<bool>> closed_ = std::make_shared<std::atomic<bool>>(false);
   std::vector<std::int16_t> source_;
   Bytes flac_;
