@@ -78,6 +78,7 @@ class SoundStream {
   virtual void end() = 0;
 };
 
+// -- main thread only
 struct SoundInstance {
   std::unique_ptr<soundout::SoundBuffer> buffer;  // a duplicate of the sound's buffer
   SoundState state = SoundStopped;
@@ -86,6 +87,8 @@ struct SoundInstance {
 };
 
 struct SoundRecord {
+  // -- main thread only (a streamed sound's refill thread also uses the buffer, whose operations
+  //    are thread-safe, between the start and the end of its stream)
   std::unique_ptr<soundout::SoundBuffer> buffer;  // non-null: the sound is live
   std::list<SoundInstance> instances;             // newest first
   // Read from the buffer right after loading; the defaults of every new instance. 0 when streamed.
@@ -94,9 +97,10 @@ struct SoundRecord {
   std::int32_t volume = 0;
   std::unique_ptr<SoundStream> stream;  // non-null: a streamed sound
   std::int32_t streamBufferBytes = 0;   // 65536 when streamed
+  std::uint8_t loop = 0;                // PlayLooped bit of the last whole-sound playSound
+  // -- shared with a streamed sound's refill thread (atomic bytes)
   SharedByte state = SoundStopped;      // the last control applied to the sound as a whole
   SharedByte streamThreadAlive = 0;
-  std::uint8_t loop = 0;                // PlayLooped bit of the last whole-sound playSound
   SharedValue<std::uint32_t> streamFlags = 0;  // play flags of the last playSound when streamed
 
   bool isLive() const { return buffer != nullptr; }

@@ -91,6 +91,7 @@ void Mixer::render(float* stereo, std::size_t frames) noexcept {
 
 void Mixer::mixBlock(float* out, std::size_t frames) noexcept {
   std::fill(out, out + 2 * frames, 0.0f);
+  mixTails(out, frames);
   for (Voice* voice = head_; voice; voice = voice->next) {
     if (!voice->playing) continue;
     float* source = voiceScratch_.data();
@@ -119,7 +120,11 @@ void Mixer::mixBlock(float* out, std::size_t frames) noexcept {
       v.gainRight = v.targetRight;
     }
   }
-  for (std::size_t i = 0; i < 2 * frames; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+  // Clip; a NaN (which no input should produce) becomes silence rather than reaching the device.
+  for (std::size_t i = 0; i < 2 * frames; ++i) {
+    const float s = out[i];
+    out[i] = s >= -1.0f ? (s <= 1.0f ? s : 1.0f) : (s < -1.0f ? -1.0f : 0.0f);
+  }
 }
 
 std::size_t Mixer::produce(Voice& voice, float* stereo, std::size_t frames) noexcept {
@@ -242,6 +247,49 @@ std::size_t Mixer::produceResampled(Voice& voice, float* stereo, std::size_t fra
   return done;
 }
 
+void Mixer::captureTail(Voice& voice) noexcept {
+  if (!voice.playing || (voice.gainLeft == 0.0f && voice.gainRight == 0.0f)) return;
+  Tail* slot = nullptr;
+  for (Tail& tail : tails_) {
+    if (tail.frames == 0) {
+      slot = &tail;
+      break;
+    }
+  }
+  if (!slot) return;  // every slot fading: this one is cut as it is
+  const std::uint32_t cursor = voice.cursorFrames;
+  const std::size_t made = produce(voice, slot->samples.data(), kTailFrames);
+  if (made == 0) return;
+  slot->frames = made;
+  slot->done = 0;
+  slot->gainLeft = voice.gainLeft;
+  slot->gainRight = voice.gainRight;
+  // The tail was only heard ahead of time: the buffer keeps its place, and a resampled one picks
+  // up again from the frames before it, as after a seek.
+  voice.cursorFrames = cursor;
+  voice.draining = false;
+  if (voice.path == ReadPath::Resampled) {
+    voice.resetPending = true;
+    voice.primePending = true;
+  }
+}
+
+void Mixer::mixTails(float* out, std::size_t frames) noexcept {
+  for (Tail& tail : tails_) {
+    if (tail.frames == 0) continue;
+    const std::size_t count = std::min(frames, tail.frames - tail.done);
+    const float length = static_cast<float>(tail.frames);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t at = tail.done + i;
+      const float fade = 1.0f - static_cast<float>(at + 1) / length;
+      out[2 * i] += tail.samples[2 * at] * tail.gainLeft * fade;
+      out[2 * i + 1] += tail.samples[2 * at + 1] * tail.gainRight * fade;
+    }
+    tail.done += count;
+    if (tail.done >= tail.frames) tail.frames = 0;
+  }
+}
+
 void Mixer::link(const Guard&, Voice& voice) {
   if (voice.linked) return;
   voice.prev = nullptr;
@@ -258,6 +306,7 @@ void Mixer::unlink(const Guard&, Voice& voice) {
   if (head_ == &voice) head_ = voice.next;
   voice.prev = voice.next = nullptr;
   voice.linked = false;
+  captureTail(voice);
   voice.playing = false;
 }
 
@@ -288,6 +337,7 @@ void Mixer::play(const Guard&, Voice& voice, PlayMode mode) {
 }
 
 void Mixer::stop(const Guard&, Voice& voice) {
+  captureTail(voice);
   voice.playing = false;
   if (voice.draining) {
     voice.draining = false;

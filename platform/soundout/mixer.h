@@ -12,7 +12,13 @@
 // unlinking a voice waits for the block being mixed, which makes releasing a playing buffer safe;
 // but render() itself only tries the lock for a bounded spin and writes silence (an underrun) when
 // it cannot have it. Lock order: activityMutex_ before mutex_.
+//
+// A buffer that stops or is released while it is heard is not cut: the next few milliseconds of it
+// are rendered at once (under the lock, on the caller's thread) into a tail that the mixer fades
+// out, so stopping, pausing or replacing a playing sound does not click. The buffer's own cursor
+// and resampler are left as they were, so a resume continues exactly where it stopped.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -116,6 +122,17 @@ class Mixer {
                         float* stereo) const noexcept;
   void advance(Voice& voice, std::size_t frames) noexcept;
   double ratioFor(const Voice& voice) const;
+  void captureTail(Voice& voice) noexcept;
+  void mixTails(float* out, std::size_t frames) noexcept;
+
+  static constexpr std::size_t kTailFrames = 256;
+  struct Tail {
+    std::array<float, 2 * kTailFrames> samples{};
+    float gainLeft = 0.0f;
+    float gainRight = 0.0f;
+    std::size_t frames = 0;  // 0: the slot is free
+    std::size_t done = 0;
+  };
 
   // -- fixed after construction
   const std::uint32_t outputRateHz_;
@@ -127,6 +144,7 @@ class Mixer {
   std::vector<float> voiceScratch_;
   std::vector<float> inputScratch_;
   std::vector<float> discardScratch_;
+  std::array<Tail, 8> tails_;  // -- guarded by mutex_
 
   std::mutex activityMutex_;
   std::function<void(bool)> activityHook_;  // -- guarded by activityMutex_

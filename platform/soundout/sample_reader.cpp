@@ -1,5 +1,6 @@
 #include "platform/soundout/sample_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,6 +9,7 @@ namespace {
 
 constexpr float kMinus3Db = 0.70710678f;
 constexpr float kMinus6Db = 0.5f;
+constexpr float kFloatLimit = 64.0f;
 
 // Speaker bits of the extensible channel mask.
 enum Speaker : std::uint32_t {
@@ -83,7 +85,10 @@ inline float sampleAt(SampleKind kind, const std::uint8_t* p) {
     case SampleKind::Float32: {
       float v;
       std::memcpy(&v, p, 4);
-      return std::isfinite(v) ? v : 0.0f;
+      // Over-range float samples are legal, but a hostile file must not overflow the down-mix or
+      // the resampler into infinities (and NaN): keep them within +36 dB of full scale.
+      if (!(v == v)) return 0.0f;
+      return std::clamp(v, -kFloatLimit, kFloatLimit);
     }
   }
   return 0.0f;

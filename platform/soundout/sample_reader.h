@@ -30,8 +30,8 @@ struct SampleLayout {
   ChannelMatrix matrix;
 };
 
-// Converts `frames` frames from `source` to `frames` stereo pairs at `stereo`. Non-finite float
-// samples read as silence.
+// Converts `frames` frames from `source` to `frames` stereo pairs at `stereo`. Float samples that
+// are NaN read as silence; others are kept within +-64 (infinities included).
 void convertToStereo(const SampleLayout& layout, const std::uint8_t* source, std::size_t frames,
                      float* stereo);
 

@@ -2,12 +2,18 @@
 
 #include <SDL.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/soundout/mixer.h"
 
 namespace lunadio::soundout {
 namespace {
+
+// Nothing has played for this long: pause the device (after the fade-out tails of the last
+// buffers have played), and later close it.
+constexpr std::chrono::milliseconds kPauseAfter{100};
+constexpr std::chrono::milliseconds kIdleClose{3000};
 
 // About 20 ms per callback: short enough for a quick start, long enough to ride out a busy
 // machine without gaps.
@@ -17,14 +23,7 @@ Uint16 blockFramesFor(int rateHz) {
   return frames;
 }
 
-}  // namespace
-
-SdlOutput::~SdlOutput() { close(); }
-
-Result SdlOutput::open(OutputSpec& spec) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
-  subsystemStarted_ = true;
-
+int preferredRateHz() {
   int rateHz = 48000;
   SDL_AudioSpec preferred{};
   char* name = nullptr;
@@ -35,24 +34,54 @@ Result SdlOutput::open(OutputSpec& spec) {
     }
     SDL_free(name);
   }
+  return rateHz;
+}
 
+}  // namespace
+
+SdlOutput::~SdlOutput() { close(); }
+
+bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowRateChange) {
   SDL_AudioSpec wanted{};
-  wanted.freq = rateHz;
+  wanted.freq = allowRateChange ? preferredRateHz() : static_cast<int>(rateHz_);
   wanted.format = AUDIO_F32SYS;
   wanted.channels = 2;
-  wanted.samples = blockFramesFor(rateHz);
+  wanted.samples = allowRateChange ? blockFramesFor(wanted.freq) : blockFrames_;
   wanted.callback = &SdlOutput::callback;
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
-  deviceId_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained,
-                                  SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
-  if (deviceId_ == 0 || obtained.format != AUDIO_F32SYS || obtained.channels != 2) {
-    close();
-    return kErrNoDevice;
+  // Once the mixer runs at a rate, later opens keep it and let SDL convert.
+  const int changes =
+      allowRateChange ? SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_SAMPLES_CHANGE : 0;
+  deviceId_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, changes);
+  if (deviceId_ == 0) return false;
+  if (obtained.format != AUDIO_F32SYS || obtained.channels != 2 ||
+      obtained.freq < static_cast<int>(kMinRateHz) || obtained.freq > static_cast<int>(kMaxRateHz)) {
+    SDL_CloseAudioDevice(deviceId_);
+    deviceId_ = 0;
+    return false;
   }
+  rateHz_ = static_cast<std::uint32_t>(obtained.freq);
+  blockFrames_ = obtained.samples;
   paused_ = true;  // SDL opens devices paused
-  spec.rateHz = static_cast<std::uint32_t>(obtained.freq);
-  spec.blockFrames = obtained.samples;
+  return true;
+}
+
+Result SdlOutput::open(OutputSpec& spec) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
+    subsystemStarted_ = true;
+    stopping_ = false;
+    if (!openDeviceLocked(lock, true)) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      subsystemStarted_ = false;
+      return kErrNoDevice;
+    }
+    spec.rateHz = rateHz_;
+    spec.blockFrames = blockFrames_;
+  }
+  idleCloser_ = std::thread([this] { closeIdleDevices(); });
   return kOk;
 }
 
@@ -62,14 +91,50 @@ void SdlOutput::start(std::shared_ptr<Mixer> mixer) {
 }
 
 void SdlOutput::setActive(bool active) {
-  if (deviceId_ == 0 || active == !paused_) return;
-  paused_ = !active;
-  SDL_PauseAudioDevice(deviceId_, paused_ ? 1 : 0);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stopping_ || !subsystemStarted_) return;
+  wantActive_ = active;
+  ++changes_;
+  if (active) {
+    if (deviceId_ == 0) openDeviceLocked(lock, false);
+    if (deviceId_ != 0 && paused_) {
+      SDL_PauseAudioDevice(deviceId_, 0);
+      paused_ = false;
+    }
+  }
+  changed_.notify_all();
+}
+
+void SdlOutput::closeIdleDevices() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    if (wantActive_ || deviceId_ == 0) {
+      changed_.wait(lock);
+      continue;
+    }
+    const std::uint64_t seen = changes_;
+    const auto changed = [&] { return stopping_ || changes_ != seen; };
+    if (changed_.wait_for(lock, kPauseAfter, changed)) continue;
+    if (!paused_) {
+      SDL_PauseAudioDevice(deviceId_, 1);
+      paused_ = true;
+    }
+    if (changed_.wait_for(lock, kIdleClose - kPauseAfter, changed)) continue;
+    SDL_CloseAudioDevice(deviceId_);  // returns once the callback thread has ended
+    deviceId_ = 0;
+  }
 }
 
 void SdlOutput::close() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  if (idleCloser_.joinable()) idleCloser_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
   if (deviceId_ != 0) {
-    SDL_CloseAudioDevice(deviceId_);  // returns once the callback thread has ended
+    SDL_CloseAudioDevice(deviceId_);
     deviceId_ = 0;
   }
   mixer_.store(nullptr, std::memory_order_release);

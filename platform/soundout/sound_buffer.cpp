@@ -48,6 +48,9 @@ Result SoundBuffer::getCurrentPosition(std::uint32_t* playBytes, std::uint32_t* 
     Mixer::Guard guard(mixer_->mutex());
     cursor = v.cursorFrames;
   }
+  // A one-shot play that ran out is noticed here (the player reads positions on every pass), so
+  // the device pauses once nothing plays any more.
+  mixer_->updateActivity();
   const std::uint32_t align = v.layout.blockAlign;
   if (playBytes) *playBytes = cursor * align;
   if (writeBytes) {

@@ -107,7 +107,10 @@ class SoundBuffer {
   Result getPan(std::int32_t& pan) const;
   Result setPan(std::int32_t pan);  // kPanLeft..kPanRight: the other side loses |pan| 1/100 dB
   Result getFrequency(std::uint32_t& hz) const;
-  Result setFrequency(std::uint32_t hz);  // kMinRateHz..kMaxRateHz, or kFrequencyOriginal
+  // kMinRateHz..kMaxRateHz, or kFrequencyOriginal. The resampler goes at most 256 times up or down
+  // (a 48 kHz output plays anything below 187.5 Hz at 187.5 Hz); getFrequency reports the set value.
+  Result setFrequency(std::uint32_t hz);
+  // Plays from the cursor; a one-shot play that ran to the end starts over from 0.
   Result play(PlayMode mode);
   Result stop();
   Result setCurrentPosition(std::uint32_t playBytes);

@@ -2,11 +2,14 @@
 //   - the SDL driver, the output rate and the backend's buffer (block) size;
 //   - start latency: from play() to the first non-silent block handed to SDL (median and worst of
 //     20 starts from a paused device; target < 50 ms);
+//   - process CPU time per second of wall time while nothing plays (device paused) and while one
+//     44.1 kHz voice plays through the resampler;
 //   - with SDL_AUDIODRIVER=disk: that the samples SDL wrote to its file are the buffer's own,
 //     bit for bit (the tone plays at the output's rate).
 // Run: SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/tmp/lunadio-sdl.raw build/bench/platform/soundout/soundout_sdl_check
 //      (or with a sound server: build/bench/platform/soundout/soundout_sdl_check)
 #include <SDL.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +32,20 @@ std::int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+double processCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
+         usage.ru_stime.tv_usec / 1e3;
+}
+
+// CPU milliseconds the process spends per second of wall time over `seconds`.
+double cpuMsPerSecond(int seconds) {
+  const double before = processCpuMs();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  return (processCpuMs() - before) / seconds;
 }
 
 }  // namespace
@@ -89,6 +106,35 @@ int main() {
   std::printf("mixer blocks %llu, underruns %llu\n",
               static_cast<unsigned long long>(device->stats().blocks),
               static_cast<unsigned long long>(device->stats().underruns));
+
+  {
+    std::vector<std::int16_t> voice(2 * 44100, 1000);
+    const WaveFormat voiceFormat = pcm16Format(2, 44100);
+    BufferDesc voiceDesc;
+    voiceDesc.flags = kSoundBufferFlags;
+    voiceDesc.bufferBytes = static_cast<std::uint32_t>(voice.size() * 2);
+    voiceDesc.format = &voiceFormat;
+    voiceDesc.memory = SampleMemory::adopt(voice);
+    std::unique_ptr<SoundBuffer> resampled;
+    device->createBuffer(voiceDesc, resampled);
+    const double paused = cpuMsPerSecond(2);
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the device closes after 3 s idle
+    const double closed = cpuMsPerSecond(2);
+    const std::int64_t begin = device->markPlayStart();
+    resampled->play(PlayMode::Looping);
+    while (device->stats().firstAudibleNs == 0 && nowNs() - begin < 2'000'000'000) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const double reopenMs = (device->stats().firstAudibleNs - begin) / 1e6;
+    std::printf("start latency from a closed device (reopened): %.1f ms\n", reopenMs);
+    ok = ok && reopenMs > 0.0 && reopenMs < 50.0;
+    const double playing = cpuMsPerSecond(2);
+    resampled->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its fade-out has played
+    std::printf("process CPU: %.2f ms/s in the first 2 s with nothing playing (device paused), "
+                "%.2f ms/s after that (device closed), %.2f ms/s with one resampled voice\n",
+                paused, closed, playing);
+  }
 
   if (driverName == "disk") {
     // One clean play from the start, then read back what SDL wrote.

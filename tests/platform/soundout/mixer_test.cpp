@@ -1,9 +1,11 @@
 // What the mixer makes of playing buffers, checked sample by sample on the memory output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
+#include "platform/soundout/mixer.h"
 #include "tests/platform/soundout/output_fixture.h"
 
 namespace lunadio::soundout {
@@ -66,6 +68,8 @@ TEST(Mixer, EverySampleFormatPlaysAtItsOwnLevel) {
       {"32-bit", formatOf(kFormatPcm, 2, 32), {0, 0, 0, 0x40, 0, 0, 0, 0xC0}, kHalf, -kHalf},
       {"float", formatOf(kFormatFloat, 2, 32), floatBytes({0.5f, -0.5f}), kHalf, -kHalf},
       {"float NaN is silence", formatOf(kFormatFloat, 2, 32), floatBytes({NAN, 0.5f}), 0.0f, kHalf},
+      {"float infinities clip", formatOf(kFormatFloat, 2, 32), floatBytes({-INFINITY, INFINITY}),
+       -1.0f, 1.0f},
       {"6 channels: front left only", formatOf(kFormatPcm, 6, 16),
        {0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, kHalf, 0.0f},
       {"6 channels: centre at -3 dB on both", formatOf(kFormatPcm, 6, 16),
@@ -187,6 +191,7 @@ TEST(Mixer, FrequencyZeroRestoresTheBuffersOwnRateAndPassThrough) {
   buffer->play(PlayMode::Looping);
   out.render(1000);
   buffer->stop();
+  out.render(300);  // the stop's fade-out
   ASSERT_EQ(buffer->setFrequency(kFrequencyOriginal), kOk);
   buffer->getFrequency(hz);
   EXPECT_EQ(hz, 48000u);
@@ -222,6 +227,41 @@ TEST(Mixer, TheRatioFollowsTheFrequencyAndItsChangesDoNotClick) {
   }
 }
 
+TEST(Mixer, AStopOrReleaseWhileHeardFadesOutInsteadOfCutting) {
+  for (std::uint32_t rateHz : {48000u, 44100u}) {
+    SCOPED_TRACE(rateHz);
+    MemoryDevice out(48000, 512);
+    auto buffer = out.pcm16(sine16(48000, 1000.0, rateHz), 2, rateHz);
+    buffer->play(PlayMode::Looping);
+    const std::vector<float> before = out.render(1000);
+    std::uint32_t stoppedAt = 0;
+    buffer->getCurrentPosition(&stoppedAt, nullptr);
+    buffer->stop();
+    std::vector<float> after(before.end() - 2, before.end());
+    const std::vector<float> tail = out.render(400);
+    after.insert(after.end(), tail.begin(), tail.end());
+    const float toneStep = 2.0f * (16000.0f / 32768.0f) * std::sin(M_PI * 1000.0 * 48000 / rateHz / 48000);
+    EXPECT_LT(largestStep(after), toneStep * 1.05f);
+    EXPECT_NE(tail[0], 0.0f);
+    EXPECT_EQ(tail[2 * 300], 0.0f);
+    std::uint32_t position = 0;
+    buffer->getCurrentPosition(&position, nullptr);
+    EXPECT_EQ(position, stoppedAt);  // the fade-out was heard ahead of time, not played from it
+
+    // Resumed, it continues where it stopped: at the output rate, bit-exact.
+    buffer->play(PlayMode::Looping);
+    const std::vector<float> resumed = out.render(10);
+    if (rateHz == 48000) {
+      const std::vector<std::int16_t> source = sine16(48000, 1000.0, rateHz);
+      EXPECT_EQ(resumed[0], source[stoppedAt / 2] / 32768.0f);
+    }
+    buffer.reset();  // released while heard: faded out as well
+    const std::vector<float> released = out.render(400);
+    EXPECT_NE(released[0], 0.0f);
+    EXPECT_EQ(released[2 * 300], 0.0f);
+  }
+}
+
 TEST(Mixer, VoicesAreSummedAndClipped) {
   MemoryDevice out(48000);
   auto a = out.pcm16(std::vector<std::int16_t>(2 * 64, 24000), 2, 48000);
@@ -246,6 +286,27 @@ TEST(Mixer, TheDeviceIsActiveOnlyWhileABufferPlays) {
   EXPECT_TRUE(out.output->active());
   b.reset();
   EXPECT_FALSE(out.output->active());
+  a->play(PlayMode::Once);
+  out.render(100);  // runs out
+  EXPECT_TRUE(out.output->active());
+  std::uint32_t play = 0;
+  a->getCurrentPosition(&play, nullptr);  // noticed at the next position read
+  EXPECT_FALSE(out.output->active());
+}
+
+TEST(Mixer, ABlockWhoseLockIsHeldElsewhereIsSilenceAndCountsAnUnderrun) {
+  Mixer mixer(48000, 64);
+  std::vector<float> block(2 * 64, 0.5f);
+  {
+    Mixer::Guard held(mixer.mutex());
+    std::thread audio([&] { mixer.render(block.data(), 64); });
+    audio.join();  // render gave up instead of waiting for the lock
+  }
+  EXPECT_EQ(std::count(block.begin(), block.end(), 0.0f), 128);
+  EXPECT_EQ(mixer.stats().underruns, 1u);
+  mixer.render(block.data(), 64);
+  EXPECT_EQ(mixer.stats().underruns, 1u);
+  EXPECT_EQ(mixer.stats().blocks, 2u);
 }
 
 TEST(Mixer, PlayingBuffersCanBeReleasedWhileTheMixerRuns) {
