@@ -55,6 +55,14 @@ class StreamedSound final : public SoundStream {
     return written > 0;
   }
 
+  void clearRing() {
+    soundout::LockedRegion region;
+    if (record_.buffer->lock(0, kStreamRingBytes, region) != soundout::kOk) return;
+    std::memset(region.part1, 0, region.bytes1);
+    if (region.part2) std::memset(region.part2, 0, region.bytes2);
+    record_.buffer->unlock(region);
+  }
+
   // -- refill thread
   void refillLoop() {
     record_.streamThreadAlive.store(1);
@@ -75,8 +83,11 @@ class StreamedSound final : public SoundStream {
         nextHalf = 1 - nextHalf;
       }
       if (endCount == 2) {
-        // The silent half has started: the source is over.
+        // The silent half has started: the source is over. The ring is cleared as well, so that
+        // a resume (which plays the ring looped, with no refill thread) is silent instead of
+        // repeating the last half of the source for ever.
         record_.buffer->stop();
+        clearRing();
         record_.state.store(SoundStopped);
         break;
       }

@@ -116,7 +116,11 @@ TEST_F(StreamTest, SourceShorterThanAHalfStopsByItself) {
   renderLeft(256);
   ASSERT_TRUE(eventually([&] { return record().state.load() == SoundStopped; }));
   ASSERT_TRUE(eventually([&] { return record().streamThreadAlive.load() == 0; }));
-  const auto after = renderLeft(1000);
+  auto after = renderLeft(1000);
+  EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](int s) { return s == 0; }));
+  // Resumed after its end, the ring has nothing left to play.
+  resumeSound(0);
+  after = renderLeft(2 * kHalfFrames);
   EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](int s) { return s == 0; }));
 }
 

@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
     freeSound(ObjectAll);
     const double trial = secondsOf([&] { loadSound(1, fromUtf8(path)); });
     const double real = secondsOf([&] { loadSound(0, fromUtf8(path)); });
-    std::fprintf(stderr, "second load of %s: %.4f s after %.3f s, %.2f%% of the first (target < 5%%)\n",
+    std::fprintf(stderr, "second load of %s: %.6f s after %.3f s, %.3f%% of the first (target < 5%%)\n",
                  path.substr(path.rfind('.') + 1).c_str(), real, trial, 100 * real / trial);
   }
   freeSound(ObjectAll);
