@@ -1,0 +1,59 @@
+#pragma once
+// A guard in front of libvorbis: the setup header of every Vorbis stream in a source is read here
+// before any audio packet reaches the library. libvorbis 1.3.7 divides by a codebook's dimension
+// count while decoding residues and never checks it for zero, so a crafted file whose residue
+// uses a zero-dimension book (as classification book or as any partition book) would kill the
+// process; such a stream is refused instead. Only libogg's page, packet and bit-reader functions
+// are used here.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "audio/decoders/byte_source.h"
+
+namespace lunadio {
+
+struct VorbisSetupInfo {
+  struct Codebook {
+    int dimensions = 0;
+    int entries = 0;
+    // Where the 16-bit dimension field starts, in bits from the start of the packet (tests patch
+    // it to build hostile files).
+    std::int64_t dimensionsBitOffset = 0;
+    std::int64_t lookupTypeBitOffset = 0;  // the 4-bit lookup type
+    std::int64_t endBitOffset = 0;         // just past the book
+  };
+  struct Residue {
+    int type = 0;
+    std::int64_t typeBitOffset = 0;  // the 16-bit residue type
+    int classbook = 0;
+    std::vector<int> partitionBooks;  // every book of every cascade stage
+  };
+  std::vector<Codebook> codebooks;
+  std::vector<Residue> residues;
+  // Mappings, modes and the framing bit were read as well (only when the channel count is known).
+  bool complete = false;
+};
+
+// Reads a setup header packet ("\x05vorbis" ...). `channels` (from the identification header)
+// lets the parse go on through mappings and modes; 0 stops after the residues. Null when the
+// packet is not a well-formed setup header.
+std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8_t> packet,
+                                                      int channels);
+
+// False when a residue uses a book of zero dimensions.
+bool isVorbisSetupDecodable(const VorbisSetupInfo& setup);
+
+enum class OggVorbisScan {
+  NotOgg,      // no Ogg page near the start: not for the Vorbis adapter
+  Decodable,   // every Vorbis setup header found is safe to hand to libvorbis
+  Refused,     // a setup header is malformed or unsafe, or the stream layout is hostile
+};
+
+// Reads the whole source once, from where it stands, and checks the setup header of every Vorbis
+// stream (each link of a chain, each stream of a group). The caller rewinds the source after.
+OggVorbisScan scanOggVorbisHeaders(ByteSource& source);
+
+}  // namespace lunadio
