@@ -1,6 +1,8 @@
 #include "app/library_lifecycles.h"
 
+#include "audio/decoders/sound_decoder.h"
 #include "audio/sound_device.h"
+#include "audio/sound_loader.h"
 #include "core/lifecycle.h"
 #include "core/threads.h"
 #include "media/media.h"
@@ -14,9 +16,19 @@ void registerLibraryLifecycles() {
   addEndRoutine(EndStage::Threads, "threads", closeAllThreads);
   registerStorageLifecycle();
   registerSoundLifecycle();
+  registerDecodersLifecycle();
   registerMediaLifecycle();
   registerUiWindowsLifecycle();
   registerUiGfxLifecycle();
+
+  // The decoders come first in the application's own start, in this order, so that Ogg Vorbis
+  // is probed before FLAC.
+  addStartRoutine(StartStage::Application, "picture and sound decoders", [] {
+    usePngDecoder();
+    useVorbisDecoder();
+    useFlacDecoder();
+    return true;
+  });
 }
 
 }  // namespace lunadio
