@@ -12,15 +12,6 @@ namespace {
 constexpr std::size_t kDirectoryBytes = 6;
 constexpr std::size_t kEntryBytes = 16;
 
-std::uint32_t readU32(ByteSpan bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-std::uint16_t readU16(ByteSpan bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 struct Entry {
   int width = 0;  // as the directory states it (0 stands for 256)
   int height = 0;

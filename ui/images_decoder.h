@@ -18,6 +18,16 @@ namespace lunadio::ui {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
+// Little-endian fields of the bitmap and icon headers; the caller has checked the bounds.
+inline std::uint32_t readU32(ByteSpan bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+inline std::uint16_t readU16(ByteSpan bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
 // Pictures larger than this are refused before any pixel memory is taken.
 inline constexpr int kMaxImageSide = 16384;
 inline constexpr std::int64_t kMaxImagePixels = std::int64_t{1} << 25;

@@ -10,15 +10,6 @@ namespace {
 
 constexpr std::size_t kInfoHeaderBytes = 40;
 
-std::uint32_t readU32(ByteSpan bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-std::uint16_t readU16(ByteSpan bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
 std::size_t rowBytes(int width, int bitCount) {
   return ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32) * 4;
 }

@@ -311,21 +311,9 @@ TEST(Mixer, ABlockWhoseLockIsHeldElsewhereIsSilenceAndCountsAnUnderrun) {
 
 TEST(Mixer, PlayingBuffersCanBeReleasedWhileTheMixerRuns) {
   MemoryDevice out(48000, 256);
-  std::atomic<bool> done{false};
-  std::atomic<int> blocks{0};
-  std::thread audio([&] {
-    while (!done.load()) {
-      out.render(256);
-      ++blocks;
-    }
-  });
-  // Each round waits for the mixer to have run, so the two threads really overlap.
-  const auto waitForABlock = [&blocks] {
-    const int seen = blocks.load();
-    while (blocks.load() == seen) std::this_thread::yield();
-  };
+  testing::MixerThread mixer([&out] { out.render(256); });
   for (int round = 0; round < 200; ++round) {
-    waitForABlock();
+    mixer.waitForABlock();
     auto plain = out.pcm16(std::vector<std::int16_t>(2 * 4096, 1000), 2, 48000);
     auto resampled = out.pcm16(std::vector<std::int16_t>(2 * 4096, 1000), 2, 22050);
     std::unique_ptr<SoundBuffer> copy;
@@ -333,13 +321,11 @@ TEST(Mixer, PlayingBuffersCanBeReleasedWhileTheMixerRuns) {
     plain->play(PlayMode::Looping);
     resampled->play(PlayMode::Looping);
     copy->play(PlayMode::Once);
-    waitForABlock();
+    mixer.waitForABlock();
     resampled->setFrequency(static_cast<std::uint32_t>(20000 + round * 10));
     if (round % 2) plain.reset();  // the original goes first, the copy keeps the memory
     copy.reset();
   }
-  done = true;
-  audio.join();
   EXPECT_GT(out.device->stats().blocks, 0u);
 }
 

@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/soundout/memory_output.h"
@@ -68,5 +71,31 @@ inline float largestStep(const std::vector<float>& stereo, std::size_t fromFrame
   }
   return largest;
 }
+
+// Renders blocks on a thread of its own, as the audio callback would, until destroyed.
+class MixerThread {
+ public:
+  explicit MixerThread(std::function<void()> renderBlock)
+      : thread_([this, render = std::move(renderBlock)] {
+          while (!done_.load()) {
+            render();
+            ++blocks_;
+          }
+        }) {}
+  ~MixerThread() {
+    done_ = true;
+    thread_.join();
+  }
+  // Returns once at least one more block has been rendered, so the caller really overlaps it.
+  void waitForABlock() const {
+    const int seen = blocks_.load();
+    while (blocks_.load() == seen) std::this_thread::yield();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<int> blocks_{0};
+  std::thread thread_;
+};
 
 }  // namespace lunadio::soundout::testing

@@ -170,21 +170,9 @@ TEST(SoundBuffer, AStreamRingRefilledWhileTheMixerRunsStaysRaceFree) {
   MemoryDevice out(48000, 256);
   auto ring = out.pcm16(std::vector<std::int16_t>(2 * 16384), 2, 44100);
   ring->play(PlayMode::Looping);
-  std::atomic<bool> done{false};
-  std::atomic<int> blocks{0};
-  std::thread audio([&] {
-    while (!done.load()) {
-      out.render(256);
-      ++blocks;
-    }
-  });
-  // Each round waits for the mixer to have run, so the two threads really overlap.
-  const auto waitForABlock = [&blocks] {
-    const int seen = blocks.load();
-    while (blocks.load() == seen) std::this_thread::yield();
-  };
+  testing::MixerThread mixer([&out] { out.render(256); });
   for (int refill = 0; refill < 300; ++refill) {
-    waitForABlock();
+    mixer.waitForABlock();
     std::uint32_t play = 0;
     ring->getCurrentPosition(&play, nullptr);
     const std::uint32_t half = play < 32768 ? 32768 : 0;
@@ -194,8 +182,6 @@ TEST(SoundBuffer, AStreamRingRefilledWhileTheMixerRunsStaysRaceFree) {
     ring->unlock(region);
     ring->setFrequency(static_cast<std::uint32_t>(30000 + refill * 50));
   }
-  done = true;
-  audio.join();
 }
 
 TEST(WaveFormat, AnExtensibleChunkBodyNamesItsSampleKindAndSpeakers) {
