@@ -22,7 +22,8 @@ struct OutputSpec {
 class Backend {
  public:
   virtual ~Backend() = default;
-  // kOk and the spec, or kErrNoDevice when no output can be opened.
+  // kOk with the output's rate and block size filled in, or kErrNoDevice when no output can
+  // be opened.
   virtual Result open(OutputSpec& spec) = 0;
   virtual void start(std::shared_ptr<Mixer> mixer) = 0;
   virtual void setActive(bool /*active*/) {}
