@@ -1,6 +1,6 @@
 #include "media/balance_filter.h"
 
-#include "media/handoff.h"
+#include "core/handoff.h"
 
 #include <gst/audio/audio.h>
 

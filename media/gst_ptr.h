@@ -6,13 +6,20 @@
 
 #include <memory>
 
+#include "core/handoff.h"
+
 namespace lunadio::gst {
 
 struct ObjectUnref {
   void operator()(gpointer object) const { gst_object_unref(object); }
 };
 struct MessageUnref {
-  void operator()(GstMessage* message) const { gst_message_unref(message); }
+  // A popped message was last read by the bus filter on a streaming thread; the bus's own lock
+  // orders the two, out of ThreadSanitizer's sight.
+  void operator()(GstMessage* message) const {
+    receiveHandoff(message);
+    gst_message_unref(message);
+  }
 };
 struct QueryUnref {
   void operator()(GstQuery* query) const { gst_query_unref(query); }

@@ -27,6 +27,7 @@ GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer) {
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_ASYNC_DONE:
     case GST_MESSAGE_CLOCK_LOST:
+      publishHandoff(message);  // the main thread pops and frees it
       return GST_BUS_PASS;
     default:
       return GST_BUS_DROP;

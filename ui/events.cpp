@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/handoff.h"
 #include "ui/events_internal.h"
 #include "ui/ui_internal.h"
 
@@ -33,6 +34,7 @@ class PostedWork : public QEvent {
 class MainThreadReceiver : public QObject {
  public:
   bool event(QEvent* event) override {
+    receiveHandoff(event);  // posted from another thread through Qt's queue
     if (event->type() == kPostedWorkEvent) {
       static_cast<PostedWork*>(event)->run();
       return true;
@@ -106,7 +108,9 @@ bool postToMainThread(std::function<void()> work) {
   EventState& s = state();
   std::lock_guard lock(s.receiverMutex);
   if (!s.receiver) return false;
-  QCoreApplication::postEvent(s.receiver.get(), new PostedWork(std::move(work)));
+  auto* posted = new PostedWork(std::move(work));  // Qt takes ownership
+  publishHandoff(posted);
+  QCoreApplication::postEvent(s.receiver.get(), posted);
   return true;
 }
 

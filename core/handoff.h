@@ -1,8 +1,8 @@
 #pragma once
-// Marks hand-offs between threads that happen through GStreamer's own locks. GLib locks with raw
-// futexes, which ThreadSanitizer cannot see, so an object published to a streaming thread through
-// a pad or a bus would otherwise look unsynchronised. Outside ThreadSanitizer builds these are
-// empty. Internal to media/.
+// Marks hand-offs between threads that happen through a library's own locks (GStreamer's bus and
+// pads, Qt's posted-event queue). Those libraries are not built with ThreadSanitizer and GLib locks
+// with raw futexes, so an object published through them would otherwise look unsynchronised.
+// Outside ThreadSanitizer builds these are empty.
 
 #if defined(__SANITIZE_THREAD__)
 #define LUNADIO_TSAN 1
