@@ -71,28 +71,22 @@ AudioSink makeAudioSink() {
   return sink;
 }
 
-ElementPtr renderingElement(const AudioSink& sink) {
-  if (!sink.element) return nullptr;
-  if (!GST_IS_BIN(sink.element.get())) {
-    return ElementPtr(GST_ELEMENT(gst_object_ref(sink.element.get())));
-  }
-  ElementPtr found;
-  GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink.element.get()));
+// Visits every element inside a bin, depth first, until `visit` returns false. A resync (the bin
+// changed under the walk) starts the walk over, after `restart`.
+template <class Visit, class Restart>
+void visitBinElements(GstBin* bin, Visit visit, Restart restart) {
+  GstIterator* children = gst_bin_iterate_recurse(bin);
   GValue item = G_VALUE_INIT;
   bool done = false;
   while (!done) {
     switch (gst_iterator_next(children, &item)) {
-      case GST_ITERATOR_OK: {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
-        if (!GST_IS_BIN(element) && GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SINK)) {
-          found.reset(GST_ELEMENT(gst_object_ref(element)));
-          done = true;
-        }
+      case GST_ITERATOR_OK:
+        if (!visit(GST_ELEMENT(g_value_get_object(&item)))) done = true;
         g_value_reset(&item);
         break;
-      }
       case GST_ITERATOR_RESYNC:
         gst_iterator_resync(children);
+        restart();
         break;
       default:
         done = true;
@@ -101,6 +95,24 @@ ElementPtr renderingElement(const AudioSink& sink) {
   }
   g_value_unset(&item);
   gst_iterator_free(children);
+}
+
+ElementPtr renderingElement(const AudioSink& sink) {
+  if (!sink.element) return nullptr;
+  if (!GST_IS_BIN(sink.element.get())) {
+    return ElementPtr(GST_ELEMENT(gst_object_ref(sink.element.get())));
+  }
+  ElementPtr found;
+  visitBinElements(
+      GST_BIN(sink.element.get()),
+      [&found](GstElement* element) {
+        if (GST_IS_BIN(element) || !GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SINK)) {
+          return true;
+        }
+        found.reset(GST_ELEMENT(gst_object_ref(element)));
+        return false;
+      },
+      [&found] { found.reset(); });
   return found;
 }
 
@@ -111,26 +123,13 @@ MediaOutput outputOf(const AudioSink& sink) {
     return isFakeSink(sink.element.get()) ? MediaOutput::Silent : MediaOutput::Device;
   }
   bool fake = false;
-  GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink.element.get()));
-  GValue item = G_VALUE_INIT;
-  bool done = false;
-  while (!done) {
-    switch (gst_iterator_next(children, &item)) {
-      case GST_ITERATOR_OK:
-        if (isFakeSink(GST_ELEMENT(g_value_get_object(&item)))) fake = true;
-        g_value_reset(&item);
-        break;
-      case GST_ITERATOR_RESYNC:
-        gst_iterator_resync(children);
-        fake = false;
-        break;
-      default:
-        done = true;
-        break;
-    }
-  }
-  g_value_unset(&item);
-  gst_iterator_free(children);
+  visitBinElements(
+      GST_BIN(sink.element.get()),
+      [&fake](GstElement* element) {
+        if (isFakeSink(element)) fake = true;
+        return true;
+      },
+      [&fake] { fake = false; });
   return fake ? MediaOutput::Silent : MediaOutput::Device;
 }
 
