@@ -172,12 +172,23 @@ using ui::ItemEffect;
 using ui::Supersede;
 using ui::toQString;
 
-std::intptr_t createButtonGadget(ObjectNumber gadget, int x, int y, int width, int height,
-                                 std::u16string_view text, std::uint32_t flags) {
+namespace {
+// The gadgets made from a label and flags differ only in their kind's factory.
+using LabelledKindFactory = std::unique_ptr<ui::GadgetKind> (*)(const ui::GadgetContext&,
+                                                                const QString&, std::uint32_t);
+std::intptr_t createLabelledGadget(ObjectNumber gadget, int x, int y, int width, int height,
+                                   std::u16string_view text, std::uint32_t flags,
+                                   LabelledKindFactory make) {
   const QString label = toQString(text);
   return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeButtonGadget(context, label, flags);
+    return make(context, label, flags);
   });
+}
+}  // namespace
+
+std::intptr_t createButtonGadget(ObjectNumber gadget, int x, int y, int width, int height,
+                                 std::u16string_view text, std::uint32_t flags) {
+  return createLabelledGadget(gadget, x, y, width, height, text, flags, ui::makeButtonGadget);
 }
 
 std::intptr_t createImageButtonGadget(ObjectNumber gadget, int x, int y, int width, int height,
@@ -189,34 +200,22 @@ std::intptr_t createImageButtonGadget(ObjectNumber gadget, int x, int y, int wid
 
 std::intptr_t createTextGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                std::u16string_view text, std::uint32_t flags) {
-  const QString label = toQString(text);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeTextGadget(context, label, flags);
-  });
+  return createLabelledGadget(gadget, x, y, width, height, text, flags, ui::makeTextGadget);
 }
 
 std::intptr_t createStringGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                  std::u16string_view text, std::uint32_t flags) {
-  const QString label = toQString(text);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeStringGadget(context, label, flags);
-  });
+  return createLabelledGadget(gadget, x, y, width, height, text, flags, ui::makeStringGadget);
 }
 
 std::intptr_t createCheckBoxGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                    std::u16string_view text, std::uint32_t flags) {
-  const QString label = toQString(text);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeCheckBoxGadget(context, label, flags);
-  });
+  return createLabelledGadget(gadget, x, y, width, height, text, flags, ui::makeCheckBoxGadget);
 }
 
 std::intptr_t createFrameGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                 std::u16string_view text, std::uint32_t flags) {
-  const QString label = toQString(text);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeFrameGadget(context, label, flags);
-  });
+  return createLabelledGadget(gadget, x, y, width, height, text, flags, ui::makeFrameGadget);
 }
 
 std::intptr_t createImageGadget(ObjectNumber gadget, int x, int y, int width, int height,
