@@ -120,4 +120,16 @@ Result SoundDevice::duplicateBuffer(const SoundBuffer& original, std::unique_ptr
   }
 }
 
+Result createPcm16Buffer(SoundDevice& device, int channels, std::uint32_t rateHz,
+                         std::shared_ptr<SampleMemory> memory, std::unique_ptr<SoundBuffer>& buffer) {
+  if (!memory) return kErrInvalidParam;
+  const WaveFormat format = pcm16Format(channels, rateHz);
+  BufferDesc desc;
+  desc.flags = kSoundBufferFlags;
+  desc.bufferBytes = static_cast<std::uint32_t>(memory->bytes());
+  desc.format = &format;
+  desc.memory = std::move(memory);
+  return device.createBuffer(desc, buffer);
+}
+
 }  // namespace lunadio::soundout

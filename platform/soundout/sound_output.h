@@ -181,4 +181,9 @@ Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<Sound
 // The default output: SDL2 audio at the default device's preferred rate.
 Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device);
 
+// A static buffer over 16-bit interleaved PCM (the memory is shared, not copied), as the loader
+// and the measurement programs make them.
+Result createPcm16Buffer(SoundDevice& device, int channels, std::uint32_t rateHz,
+                         std::shared_ptr<SampleMemory> memory, std::unique_ptr<SoundBuffer>& buffer);
+
 }  // namespace lunadio::soundout

@@ -30,14 +30,8 @@ struct Rig {
     createSoundDevice(output, device);
   }
   std::unique_ptr<SoundBuffer> load(const std::vector<std::int16_t>& samples, std::uint32_t rateHz) {
-    const WaveFormat format = pcm16Format(2, rateHz);
-    BufferDesc desc;
-    desc.flags = kSoundBufferFlags;
-    desc.bufferBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    desc.format = &format;
-    desc.memory = SampleMemory::adopt(samples);
     std::unique_ptr<SoundBuffer> buffer;
-    device->createBuffer(desc, buffer);
+    createPcm16Buffer(*device, 2, rateHz, SampleMemory::adopt(samples), buffer);
     return buffer;
   }
   std::shared_ptr<MemoryOutput> output;

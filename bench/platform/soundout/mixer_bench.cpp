@@ -23,20 +23,14 @@ struct Voices {
     options.blockFrames = kBlockFrames;
     output = std::make_shared<MemoryOutput>(options);
     createSoundDevice(output, device);
-    const WaveFormat format = pcm16Format(channels, sourceHz);
     std::vector<std::int16_t> samples(static_cast<std::size_t>(sourceHz) * 5 * channels);
     for (std::size_t i = 0; i < samples.size(); ++i) {
       samples[i] = static_cast<std::int16_t>((i * 2654435761u) >> 20);
     }
     auto memory = SampleMemory::adopt(std::move(samples));
     for (int v = 0; v < count; ++v) {
-      BufferDesc desc;
-      desc.flags = kSoundBufferFlags;
-      desc.bufferBytes = static_cast<std::uint32_t>(memory->bytes());
-      desc.format = &format;
-      desc.memory = memory;
       std::unique_ptr<SoundBuffer> buffer;
-      device->createBuffer(desc, buffer);
+      createPcm16Buffer(*device, channels, sourceHz, memory, buffer);
       buffer->play(PlayMode::Looping);
       buffers.push_back(std::move(buffer));
     }

@@ -70,14 +70,8 @@ int main() {
     tone[2 * f] = tone[2 * f + 1] =
         static_cast<std::int16_t>(std::lround(20000.0 * std::cos(2.0 * M_PI * 750.0 * f / rateHz)));
   }
-  const WaveFormat format = pcm16Format(2, rateHz);
-  BufferDesc desc;
-  desc.flags = kSoundBufferFlags;
-  desc.bufferBytes = static_cast<std::uint32_t>(tone.size() * 2);
-  desc.format = &format;
-  desc.memory = SampleMemory::adopt(tone);
   std::unique_ptr<SoundBuffer> buffer;
-  if (device->createBuffer(desc, buffer) != kOk) {
+  if (createPcm16Buffer(*device, 2, rateHz, SampleMemory::adopt(tone), buffer) != kOk) {
     std::printf("the device refused a buffer\n");
     return 2;
   }
@@ -109,14 +103,8 @@ int main() {
 
   {
     std::vector<std::int16_t> voice(2 * 44100, 1000);
-    const WaveFormat voiceFormat = pcm16Format(2, 44100);
-    BufferDesc voiceDesc;
-    voiceDesc.flags = kSoundBufferFlags;
-    voiceDesc.bufferBytes = static_cast<std::uint32_t>(voice.size() * 2);
-    voiceDesc.format = &voiceFormat;
-    voiceDesc.memory = SampleMemory::adopt(voice);
     std::unique_ptr<SoundBuffer> resampled;
-    device->createBuffer(voiceDesc, resampled);
+    createPcm16Buffer(*device, 2, 44100, SampleMemory::adopt(voice), resampled);
     const double paused = cpuMsPerSecond(2);
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the device closes after 3 s idle
     const double closed = cpuMsPerSecond(2);

@@ -18,14 +18,11 @@ TEST(SdlOutput, PlaysThroughSdlsCallbackAndReleasesBuffersWhileItRuns) {
   EXPECT_GT(device->outputRateHz(), 0u);
   EXPECT_GT(device->blockFrames(), 0u);
 
-  const WaveFormat format = pcm16Format(2, 44100);
-  BufferDesc desc;
-  desc.flags = kSoundBufferFlags;
-  desc.bufferBytes = 4 * 4410;
-  desc.format = &format;
-  desc.memory = SampleMemory::adopt(std::vector<std::int16_t>(2 * 4410, 3000));
   std::unique_ptr<SoundBuffer> buffer;
-  ASSERT_EQ(device->createBuffer(desc, buffer), kOk);
+  ASSERT_EQ(createPcm16Buffer(*device, 2, 44100,
+                              SampleMemory::adopt(std::vector<std::int16_t>(2 * 4410, 3000)),
+                              buffer),
+            kOk);
   device->markPlayStart();
   ASSERT_EQ(buffer->play(PlayMode::Looping), kOk);
   // Not a timing check: a generous bound so that a broken callback fails instead of hanging.
