@@ -209,15 +209,17 @@ void resumeSound(ObjectNumber number, SoundInstanceHandle instance) {
 }
 
 void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instance) {
-  if (forAllSounds(number, [volume](ObjectNumber id) { setSoundVolume(id, volume, AllInstances); })) {
+  if (forAllSounds(number,
+                   [volume](ObjectNumber id) { setSoundVolume(id, volume, AllInstances); })) {
     return;
   }
   SoundRecord* record = findSound(number);
   if (!record) return;
   const int level = std::clamp(volume, 0, 100);
   const std::int32_t attenuation = attenuationTable()[static_cast<std::size_t>(level)] - 10000;
-  forEachTarget(*record, instance,
-                [attenuation](SoundBuffer& buffer, SoundInstance*) { buffer.setVolume(attenuation); });
+  forEachTarget(*record, instance, [attenuation](SoundBuffer& buffer, SoundInstance*) {
+    buffer.setVolume(attenuation);
+  });
 }
 
 void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle instance) {
@@ -225,7 +227,8 @@ void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle
   if (!record) return;
   // A negative frequency reaches the service as a huge one, which it refuses.
   const auto hz = static_cast<std::uint32_t>(frequencyHz);
-  forEachTarget(*record, instance, [hz](SoundBuffer& buffer, SoundInstance*) { buffer.setFrequency(hz); });
+  forEachTarget(*record, instance,
+                [hz](SoundBuffer& buffer, SoundInstance*) { buffer.setFrequency(hz); });
 }
 
 int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance) {
@@ -279,8 +282,8 @@ void setSoundPosition(ObjectNumber number, std::int64_t position, int unit,
   if (unit == UnitFrames) {
     offset = bytesPerFrame * static_cast<double>(position);
   } else {
-    offset = std::trunc(bytesPerFrame * static_cast<double>(position) *
-                        (frequencyOf(*buffer) / 1000.0));
+    offset =
+        std::trunc(bytesPerFrame * static_cast<double>(position) * (frequencyOf(*buffer) / 1000.0));
   }
   // An offset outside the 32-bit range (a negative position, say) is one the service refuses.
   if (!(offset >= 0.0 && offset <= std::numeric_limits<std::uint32_t>::max())) return;

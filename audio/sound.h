@@ -1,7 +1,8 @@
 #pragma once
 // Sounds: numbered objects of the sound table, each owning one output buffer that holds the whole
-// sound (a loaded sound) or a ring fed by a decoder (a streamed sound), plus the extra playing copies
-// of a sound (its instances). Every control is a thin synchronous layer over the buffer operations.
+// sound (a loaded sound) or a ring fed by a decoder (a streamed sound), plus the extra playing
+// copies of a sound (its instances). Every control is a thin synchronous layer over the buffer
+// operations.
 //
 // Who uses what:
 // - The player: isSound, freeSound, playSound, stopSound, pauseSound, resumeSound, setSoundVolume,
@@ -99,7 +100,7 @@ struct SoundRecord {
   std::int32_t streamBufferBytes = 0;   // 65536 when streamed
   std::uint8_t loop = 0;                // PlayLooped bit of the last whole-sound playSound
   // -- shared with a streamed sound's refill thread (atomic bytes)
-  SharedByte state = SoundStopped;      // the last control applied to the sound as a whole
+  SharedByte state = SoundStopped;  // the last control applied to the sound as a whole
   SharedByte streamThreadAlive = 0;
   SharedValue<std::uint32_t> streamFlags = 0;  // play flags of the last playSound when streamed
 
@@ -117,8 +118,8 @@ ObjectTable<SoundRecord>* soundTable();
 // then dropped and nothing changes).
 std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
                                                std::unique_ptr<soundout::SoundBuffer> buffer);
-// ObjectTable::allocate on the sound table (an old sound under the number is freed now). Null record
-// when there is no table.
+// ObjectTable::allocate on the sound table (an old sound under the number is freed now). Null
+// record when there is no table.
 ObjectTable<SoundRecord>::Allocation allocateSound(ObjectNumber number);
 // Gives back a slot that allocateSound returned and that never became live.
 void releaseSoundSlot(ObjectNumber id);

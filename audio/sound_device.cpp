@@ -97,8 +97,8 @@ std::unique_ptr<soundout::SoundBuffer> createStaticBuffer(
 std::unique_ptr<soundout::SoundBuffer> createStreamBuffer(int channels, int rateHz,
                                                           std::uint32_t bytes) {
   if (channels <= 0 || channels > 0xFFFF || rateHz <= 0) return nullptr;
-  const soundout::WaveFormat format =
-      soundout::pcm16Format(static_cast<std::uint16_t>(channels), static_cast<std::uint32_t>(rateHz));
+  const soundout::WaveFormat format = soundout::pcm16Format(static_cast<std::uint16_t>(channels),
+                                                            static_cast<std::uint32_t>(rateHz));
   return createStaticBuffer(format, bytes);
 }
 

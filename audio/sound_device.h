@@ -31,10 +31,10 @@ const std::array<std::int32_t, 101>& attenuationTable();
 // The device, or null before a successful initSound (and after endSound).
 soundout::SoundDevice* soundDevice();
 
-// A static sound buffer (flags 0x180E2) of `bytes` bytes in `format`. With `memory` the buffer plays
-// from it without a copy (it must hold at least `bytes`); share one decode between two sounds by
-// passing the same memory twice. Null when there is no device or the service refuses (a format it
-// cannot play, say).
+// A static sound buffer (flags 0x180E2) of `bytes` bytes in `format`. With `memory` the buffer
+// plays from it without a copy (it must hold at least `bytes`); share one decode between two sounds
+// by passing the same memory twice. Null when there is no device or the service refuses (a format
+// it cannot play, say).
 std::unique_ptr<soundout::SoundBuffer> createStaticBuffer(
     const soundout::WaveFormat& format, std::uint32_t bytes,
     std::shared_ptr<soundout::SampleMemory> memory = nullptr);

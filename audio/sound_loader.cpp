@@ -90,11 +90,13 @@ std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
                  AtEnd::Stop);
   } else {
     std::uint32_t decoded = 0;
-    for (std::uint32_t step = 1u << 20; decoded < limitBytes; step = std::min(step * 2, 16u << 20)) {
+    for (std::uint32_t step = 1u << 20; decoded < limitBytes;
+         step = std::min(step * 2, 16u << 20)) {
       const std::uint32_t room = std::min(step - step % frameBytes, limitBytes - decoded);
       samples.resize((decoded + room) / 2);
-      const std::int32_t got = decoder.read(reinterpret_cast<std::uint8_t*>(samples.data()) + decoded,
-                                            static_cast<std::int32_t>(room), AtEnd::Stop);
+      const std::int32_t got =
+          decoder.read(reinterpret_cast<std::uint8_t*>(samples.data()) + decoded,
+                       static_cast<std::int32_t>(room), AtEnd::Stop);
       decoded += static_cast<std::uint32_t>(std::max(got, 0));
       if (static_cast<std::uint32_t>(got) < room) break;
     }
@@ -211,7 +213,7 @@ std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image) {
   const std::size_t size = image.size();
   // Walks from `at` to the chunk named `id`; every chunk passed on the way must lie inside the
   // image. Gives the offset of the body and the size field.
-  const auto findChunk = [&](std::size_t& at, const char (&id)[5], std::uint32_t& bodyBytes) {
+  const auto findChunk = [&](std::size_t& at, const char(&id)[5], std::uint32_t& bodyBytes) {
     while (at <= size && size - at >= 8) {
       bodyBytes = readLe32(image.data() + at + 4);
       if (hasId(image, at, id)) return true;

@@ -48,7 +48,9 @@ class StreamedSound final : public SoundStream {
     soundout::LockedRegion region;
     if (record_.buffer->lock(offset, kStreamHalfBytes, region) != soundout::kOk) return false;
     const AtEnd atEnd = (record_.streamFlags.load() & PlayLooped) ? AtEnd::Loop : AtEnd::Stop;
-    const std::int32_t got = decoder_ ? decoder_->read(region.part1, static_cast<std::int32_t>(region.bytes1), atEnd) : 0;
+    const std::int32_t got =
+        decoder_ ? decoder_->read(region.part1, static_cast<std::int32_t>(region.bytes1), atEnd)
+                 : 0;
     const auto written = static_cast<std::uint32_t>(got > 0 ? got : 0);
     std::memset(region.part1 + written, 0, region.bytes1 - written);
     record_.buffer->unlock(region);
@@ -72,8 +74,8 @@ class StreamedSound final : public SoundStream {
       std::this_thread::sleep_for(kRefillPass);
       std::uint32_t play = 0;
       if (record_.buffer->getCurrentPosition(&play, nullptr) != soundout::kOk) continue;
-      const bool refill = (nextHalf == 1 && play < kStreamHalfBytes) ||
-                          (nextHalf == 0 && play > kStreamHalfBytes);
+      const bool refill =
+          (nextHalf == 1 && play < kStreamHalfBytes) || (nextHalf == 0 && play > kStreamHalfBytes);
       if (refill) {
         if (endCount > 0) {
           ++endCount;

@@ -16,12 +16,12 @@
 // A record type declares liveness itself: `bool isLive() const`. A default-constructed record must
 // not be live; release() resets a static slot's record to that state and keeps its memory.
 
+#include <algorithm>
 #include <concepts>
 #include <cstdint>
 #include <functional>
-#include <algorithm>
-#include <unordered_map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace lunadio {
@@ -128,7 +128,11 @@ class ObjectTable {
   }
 
   // Enumeration cursor over live objects in the order of liveIds().
-  void resetEnumeration() { cursor_ = 0; cursorOnDynamic_ = false; dynamicCursor_ = kFirstDynamicId; }
+  void resetEnumeration() {
+    cursor_ = 0;
+    cursorOnDynamic_ = false;
+    dynamicCursor_ = kFirstDynamicId;
+  }
 
   Record* next(ObjectNumber& id) {
     while (!cursorOnDynamic_ && cursor_ < slots_.size()) {

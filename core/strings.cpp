@@ -145,11 +145,17 @@ std::u16string fromUtf8(std::string_view bytes) {
     char32_t cp = 0;
     char32_t minimum = 0;
     if (b0 >= 0xC2 && b0 <= 0xDF) {
-      length = 2; cp = b0 & 0x1F; minimum = 0x80;
+      length = 2;
+      cp = b0 & 0x1F;
+      minimum = 0x80;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      length = 3; cp = b0 & 0x0F; minimum = 0x800;
+      length = 3;
+      cp = b0 & 0x0F;
+      minimum = 0x800;
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      length = 4; cp = b0 & 0x07; minimum = 0x10000;
+      length = 4;
+      cp = b0 & 0x07;
+      minimum = 0x10000;
     }
     bool valid = length > 0 && i + static_cast<std::size_t>(length) <= n;
     for (int k = 1; valid && k < length; ++k) {

@@ -107,7 +107,9 @@ void linearGradient(int x1, int y1, int x2, int y2) {
   if (context.target) context.gradient = {x1, y1, x2, y2};
 }
 
-void drawBox(int x, int y, int width, int height) { drawBox(x, y, width, height, static_cast<Colour>(context.front)); }
+void drawBox(int x, int y, int width, int height) {
+  drawBox(x, y, width, height, static_cast<Colour>(context.front));
+}
 
 void drawBox(int x, int y, int width, int height, Colour colour) {
   if (QImage* image = currentImage()) {

@@ -16,7 +16,8 @@ std::uint32_t colourAt(const Fill& fill, int x, int y) {
 }
 
 // Pixels [from, to) of one row, clipped to the image.
-void fillSpan(QImage& image, std::int64_t row, std::int64_t from, std::int64_t to, const Fill& fill) {
+void fillSpan(QImage& image, std::int64_t row, std::int64_t from, std::int64_t to,
+              const Fill& fill) {
   if (row < 0 || row >= image.height()) return;
   from = std::max<std::int64_t>(from, 0);
   to = std::min<std::int64_t>(to, image.width());
@@ -38,9 +39,7 @@ void normalise(std::int64_t& start, std::int64_t& size) {
   }
 }
 
-bool drawable(const QImage& image) {
-  return !image.isNull() && image.depth() == 32;
-}
+bool drawable(const QImage& image) { return !image.isNull() && image.depth() == 32; }
 
 }  // namespace
 
@@ -49,8 +48,9 @@ double gradientPosition(const GradientLine& line, int x, int y) {
   const double dy = static_cast<double>(line.y2) - line.y1;
   const double lengthSquared = dx * dx + dy * dy;
   if (lengthSquared == 0.0) return 0.0;
-  const double t = ((x - static_cast<double>(line.x1)) * dx + (y - static_cast<double>(line.y1)) * dy) /
-                   lengthSquared;
+  const double t =
+      ((x - static_cast<double>(line.x1)) * dx + (y - static_cast<double>(line.y1)) * dy) /
+      lengthSquared;
   return std::clamp(t, 0.0, 1.0);
 }
 
@@ -76,7 +76,8 @@ void fillBox(QImage& image, std::int64_t x, std::int64_t y, std::int64_t width, 
 }
 
 void fillRoundBox(QImage& image, std::int64_t x, std::int64_t y, std::int64_t width,
-                  std::int64_t height, std::int64_t radiusX, std::int64_t radiusY, const Fill& fill) {
+                  std::int64_t height, std::int64_t radiusX, std::int64_t radiusY,
+                  const Fill& fill) {
   if (!drawable(image)) return;
   normalise(x, width);
   normalise(y, height);

@@ -31,7 +31,8 @@ struct Fill {
 void fillBox(QImage& image, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height,
              const Fill& fill);
 void fillRoundBox(QImage& image, std::int64_t x, std::int64_t y, std::int64_t width,
-                  std::int64_t height, std::int64_t radiusX, std::int64_t radiusY, const Fill& fill);
+                  std::int64_t height, std::int64_t radiusX, std::int64_t radiusY,
+                  const Fill& fill);
 void strokeLine(QImage& image, std::int64_t x1, std::int64_t y1, std::int64_t x2, std::int64_t y2,
                 std::uint32_t colour);
 

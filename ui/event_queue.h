@@ -15,11 +15,11 @@ namespace lunadio::ui {
 struct CanvasSnapshot {
   int mouseX = 0;
   int mouseY = 0;
-  int buttons = 0;        // left 1, right 2, middle 4
-  int wheelNotches = 0;   // signed, one per 120 units
-  int modifiers = 0;      // Shift 1, Alt 2, Ctrl 4
-  int key = 0;            // virtual key code of key events
-  int character = 0;      // UTF-16 unit of character events
+  int buttons = 0;       // left 1, right 2, middle 4
+  int wheelNotches = 0;  // signed, one per 120 units
+  int modifiers = 0;     // Shift 1, Alt 2, Ctrl 4
+  int key = 0;           // virtual key code of key events
+  int character = 0;     // UTF-16 unit of character events
 };
 
 struct QueuedEvent {
@@ -48,8 +48,8 @@ inline constexpr int kLastCollapsibleCode = 65535;
 class EventQueue {
  public:
   // Appends the event, except that a collapsible event identical (code, object, window, type) to
-  // the last queued one collapses into it. A collapsed event refreshes the queued one's data and snapshot,
-  // so a burst of pointer moves leaves one move that still carries the latest position.
+  // the last queued one collapses into it. A collapsed event refreshes the queued one's data and
+  // snapshot, so a burst of pointer moves leaves one move that still carries the latest position.
   void push(const QueuedEvent& event);
   // Like push(), after dropping every queued event that matches `replaced` (a new size event
   // replaces the window's older ones).

@@ -114,8 +114,7 @@ bool postToMainThread(std::function<void()> work) {
   return true;
 }
 
-void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type,
-                std::intptr_t data) {
+void queueEvent(int code, ObjectNumber object, ObjectNumber window, int type, std::intptr_t data) {
   QueuedEvent event{code, object, window, type, data, false, {}};
   if (!onMainThread()) {
     postToMainThread([event] { state().queue.push(event); });

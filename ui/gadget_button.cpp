@@ -11,8 +11,7 @@ namespace {
 class ButtonGadget : public GadgetKind {
  public:
   ButtonGadget(const GadgetContext& context, GadgetKindCode code)
-      : GadgetKind(context, code),
-        button_(own(std::make_unique<QPushButton>(context.parent))) {
+      : GadgetKind(context, code), button_(own(std::make_unique<QPushButton>(context.parent))) {
     QObject::connect(button_, &QPushButton::clicked,
                      [this] { queueGadgetEvent(EventTypeLeftClick); });
   }
@@ -45,8 +44,8 @@ std::unique_ptr<GadgetKind> makeButtonGadget(const GadgetContext& context, const
   return gadget;
 }
 
-std::unique_ptr<GadgetKind> makeImageButtonGadget(const GadgetContext& context,
-                                                  std::intptr_t image, std::uint32_t) {
+std::unique_ptr<GadgetKind> makeImageButtonGadget(const GadgetContext& context, std::intptr_t image,
+                                                  std::uint32_t) {
   auto gadget = std::make_unique<ButtonGadget>(context, GadgetKindCode::ImageButton);
   gadget->setImage(image);
   return gadget;

@@ -25,11 +25,12 @@ constexpr int kWheelUnitsPerNotch = 120;
 
 Qt::CursorShape cursorShape(int index) {
   static constexpr std::array<Qt::CursorShape, 11> shapes = {
-      Qt::ArrowCursor,      Qt::CrossCursor,    Qt::IBeamCursor,   Qt::PointingHandCursor,
-      Qt::WaitCursor,       Qt::ForbiddenCursor, Qt::SizeAllCursor, Qt::SizeHorCursor,
-      Qt::SizeVerCursor,    Qt::SizeFDiagCursor, Qt::SizeBDiagCursor};
-  return index >= 0 && index < static_cast<int>(shapes.size()) ? shapes[static_cast<std::size_t>(index)]
-                                                               : Qt::ArrowCursor;
+      Qt::ArrowCursor,   Qt::CrossCursor,     Qt::IBeamCursor,    Qt::PointingHandCursor,
+      Qt::WaitCursor,    Qt::ForbiddenCursor, Qt::SizeAllCursor,  Qt::SizeHorCursor,
+      Qt::SizeVerCursor, Qt::SizeFDiagCursor, Qt::SizeBDiagCursor};
+  return index >= 0 && index < static_cast<int>(shapes.size())
+             ? shapes[static_cast<std::size_t>(index)]
+             : Qt::ArrowCursor;
 }
 
 // The desktop's virtual key codes, which the program's key handling compares against.
@@ -39,27 +40,50 @@ int virtualKey(int qtKey) {
   }
   if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return 112 + (qtKey - Qt::Key_F1);
   switch (qtKey) {
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Tab: case Qt::Key_Backtab: return 9;
-    case Qt::Key_Return: case Qt::Key_Enter: return 13;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_CapsLock: return 20;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    default: return 0;
+    case Qt::Key_Backspace:
+      return 8;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+      return 9;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return 13;
+    case Qt::Key_Shift:
+      return 16;
+    case Qt::Key_Control:
+      return 17;
+    case Qt::Key_Alt:
+      return 18;
+    case Qt::Key_Pause:
+      return 19;
+    case Qt::Key_CapsLock:
+      return 20;
+    case Qt::Key_Escape:
+      return 27;
+    case Qt::Key_Space:
+      return 32;
+    case Qt::Key_PageUp:
+      return 33;
+    case Qt::Key_PageDown:
+      return 34;
+    case Qt::Key_End:
+      return 35;
+    case Qt::Key_Home:
+      return 36;
+    case Qt::Key_Left:
+      return 37;
+    case Qt::Key_Up:
+      return 38;
+    case Qt::Key_Right:
+      return 39;
+    case Qt::Key_Down:
+      return 40;
+    case Qt::Key_Insert:
+      return 45;
+    case Qt::Key_Delete:
+      return 46;
+    default:
+      return 0;
   }
 }
 
@@ -105,8 +129,7 @@ class CanvasWidget : public QFrame {
   void applyCursor() {
     if (cursorIndex == kCustomCursor) {
       const QImage pixels = gadgetImagePixels(customCursor);
-      setCursor(pixels.isNull() ? QCursor(Qt::BlankCursor)
-                                : QCursor(QPixmap::fromImage(pixels)));
+      setCursor(pixels.isNull() ? QCursor(Qt::BlankCursor) : QCursor(QPixmap::fromImage(pixels)));
     } else {
       setCursor(cursorShape(cursorIndex));
     }
@@ -243,8 +266,8 @@ class CanvasGadget : public GadgetKind {
  public:
   CanvasGadget(const GadgetContext& context, std::uint32_t flags)
       : GadgetKind(context, GadgetKindCode::Canvas),
-        canvas_(own(std::make_unique<CanvasWidget>(context.parent, context.gadget,
-                                                   context.window, flags))) {}
+        canvas_(own(std::make_unique<CanvasWidget>(context.parent, context.gadget, context.window,
+                                                   flags))) {}
 
   void created() override { canvas_->fitImage(); }
   void resized() override { canvas_->fitImage(); }
@@ -253,11 +276,16 @@ class CanvasGadget : public GadgetKind {
 
   std::intptr_t attribute(int attribute) const override {
     switch (attribute) {
-      case 1: return reinterpret_cast<std::intptr_t>(&canvas_->image);
-      case 7: return canvas_->cursorIndex == kCustomCursor ? -1 : canvas_->cursorIndex;
-      case 10: return canvas_->confineMouse ? 1 : 0;
-      case 11: return canvas_->customCursor;
-      default: break;
+      case 1:
+        return reinterpret_cast<std::intptr_t>(&canvas_->image);
+      case 7:
+        return canvas_->cursorIndex == kCustomCursor ? -1 : canvas_->cursorIndex;
+      case 10:
+        return canvas_->confineMouse ? 1 : 0;
+      case 11:
+        return canvas_->customCursor;
+      default:
+        break;
     }
     // The pointer and key attributes belong to the event being handled, and only to this
     // canvas's events.
@@ -265,14 +293,22 @@ class CanvasGadget : public GadgetKind {
     if (event.code != EventGadget || event.object != number() || !event.hasSnapshot) return 0;
     const CanvasSnapshot& s = event.snapshot;
     switch (attribute) {
-      case 2: return s.mouseX;
-      case 3: return s.mouseY;
-      case 4: return s.buttons;
-      case 5: return s.wheelNotches;
-      case 6: return s.modifiers;
-      case 8: return s.key;
-      case 9: return s.character;
-      default: return 0;
+      case 2:
+        return s.mouseX;
+      case 3:
+        return s.mouseY;
+      case 4:
+        return s.buttons;
+      case 5:
+        return s.wheelNotches;
+      case 6:
+        return s.modifiers;
+      case 8:
+        return s.key;
+      case 9:
+        return s.character;
+      default:
+        return 0;
     }
   }
 

@@ -33,9 +33,12 @@ class CheckBoxGadget : public GadgetKind {
 
   std::intptr_t state() const override {
     switch (box_->checkState()) {
-      case Qt::Checked: return 1;
-      case Qt::PartiallyChecked: return -1;
-      default: return 0;
+      case Qt::Checked:
+        return 1;
+      case Qt::PartiallyChecked:
+        return -1;
+      default:
+        return 0;
     }
   }
   void setState(std::intptr_t value) override {

@@ -116,8 +116,8 @@ std::unique_ptr<GadgetKind> makeFrameGadget(const GadgetContext&, const QString&
                                             std::uint32_t flags);
 std::unique_ptr<GadgetKind> makeImageGadget(const GadgetContext&, std::intptr_t image,
                                             std::uint32_t flags);
-std::unique_ptr<GadgetKind> makeProgressBarGadget(const GadgetContext&, int minimum,
-                                                  int maximum, std::uint32_t flags);
+std::unique_ptr<GadgetKind> makeProgressBarGadget(const GadgetContext&, int minimum, int maximum,
+                                                  std::uint32_t flags);
 std::unique_ptr<GadgetKind> makeListGadget(const GadgetContext&, const QString& title,
                                            int titleWidth, std::uint32_t flags);
 std::unique_ptr<GadgetKind> makeCanvasGadget(const GadgetContext&, std::uint32_t flags);

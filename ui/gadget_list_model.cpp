@@ -139,8 +139,7 @@ void ListModel::growColourArrays(int position) {
 }
 
 QString ListModel::title(int column) const {
-  return column >= 0 && column < columns() ? titles_[static_cast<std::size_t>(column)]
-                                           : QString();
+  return column >= 0 && column < columns() ? titles_[static_cast<std::size_t>(column)] : QString();
 }
 
 void ListModel::setTitle(int column, const QString& title) {

@@ -88,8 +88,7 @@ class StringGadget : public GadgetKind {
     edit_->onFocus = [this](int type) { queueGadgetEvent(type); };
     // Only the user's edits count as a change: the program's own texts (a path shown for each
     // file a scan examines) would flood the queue.
-    QObject::connect(edit_, &QLineEdit::textEdited,
-                     [this] { queueGadgetEvent(EventTypeChange); });
+    QObject::connect(edit_, &QLineEdit::textEdited, [this] { queueGadgetEvent(EventTypeChange); });
   }
 
   QString text() const override { return edit_->text(); }

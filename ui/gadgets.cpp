@@ -30,14 +30,15 @@ void freeGadgetNow(ObjectNumber gadget);
 struct GadgetState {
   // -- main thread only
   ObjectTable<GadgetRecord> table{50, [](ObjectNumber n) { freeGadgetNow(n); }};
-  ObjectNumber listWindow = -1;     // the current gadget list
-  std::intptr_t listFont = -1;      // the current gadget font handle, -1 = default
+  ObjectNumber listWindow = -1;  // the current gadget list
+  std::intptr_t listFont = -1;   // the current gadget font handle, -1 = default
   std::uint64_t lastGeneration = 0;
   // Internally locked; see gadgets_forward.h.
   GadgetCallForwarder forwarder{[](ObjectNumber gadget, std::uint64_t generation) {
-    GadgetRecord* record = state().table.lookup(gadget);
-    return record != nullptr && record->generation == generation;
-  }, postToMainThread};
+                                  GadgetRecord* record = state().table.lookup(gadget);
+                                  return record != nullptr && record->generation == generation;
+                                },
+                                postToMainThread};
   static GadgetState& state();
 };
 
@@ -102,9 +103,9 @@ std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int hei
   record->userData = 0;
   record->generation = ++s.lastGeneration;
   const GadgetKindCode code = record->kind->code();
-  s.forwarder.addGadget(id, record->generation,
-                        GadgetTraits{code == GadgetKindCode::List,
-                                     code == GadgetKindCode::ProgressBar});
+  s.forwarder.addGadget(
+      id, record->generation,
+      GadgetTraits{code == GadgetKindCode::List, code == GadgetKindCode::ProgressBar});
   return number == ObjectAny ? id : record->handle;
 }
 
@@ -383,13 +384,12 @@ int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
   QString label = toQString(text);
   if (!ui::onMainThread()) {
     // The index the row will have; a worker colours it through that index right away.
-    const bool recorded = s.forwarder.forward(
-        gadget, ItemEffect::AddOne, Supersede::Never,
-        [gadget, position, label = std::move(label), image] {
-          if (GadgetRecord* record = ui::findNow(gadget)) {
-            record->kind->addItem(position, label, image);
-          }
-        });
+    const bool recorded = s.forwarder.forward(gadget, ItemEffect::AddOne, Supersede::Never,
+                                              [gadget, position, label = std::move(label), image] {
+                                                if (GadgetRecord* record = ui::findNow(gadget)) {
+                                                  record->kind->addItem(position, label, image);
+                                                }
+                                              });
     if (!recorded) return -1;
     const int count = s.forwarder.projectedItems(gadget);
     return position < 0 || position >= count ? count - 1 : position;
@@ -410,9 +410,8 @@ int countGadgetItems(ObjectNumber gadget) {
 }
 
 std::u16string getGadgetItemText(ObjectNumber gadget, int item, int column) {
-  return ui::read(gadget, std::u16string(), [=](GadgetRecord& r) {
-    return ui::toU16(r.kind->itemText(item, column));
-  });
+  return ui::read(gadget, std::u16string(),
+                  [=](GadgetRecord& r) { return ui::toU16(r.kind->itemText(item, column)); });
 }
 
 void setGadgetItemText(ObjectNumber gadget, int item, std::u16string_view text, int column) {
@@ -424,15 +423,13 @@ void setGadgetItemText(ObjectNumber gadget, int item, std::u16string_view text, 
 
 void setGadgetItemColor(ObjectNumber gadget, int item, int attribute, std::int32_t colour,
                         int column) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never, [=](GadgetRecord& r) {
-    r.kind->setItemColour(item, attribute, colour, column);
-  });
+  ui::change(gadget, ItemEffect::None, Supersede::Never,
+             [=](GadgetRecord& r) { r.kind->setItemColour(item, attribute, colour, column); });
 }
 
 std::int32_t getGadgetItemColor(ObjectNumber gadget, int item, int attribute, int column) {
-  return ui::read(gadget, std::int32_t{0}, [=](GadgetRecord& r) {
-    return r.kind->itemColour(item, attribute, column);
-  });
+  return ui::read(gadget, std::int32_t{0},
+                  [=](GadgetRecord& r) { return r.kind->itemColour(item, attribute, column); });
 }
 
 void setGadgetItemData(ObjectNumber gadget, int item, std::intptr_t value) {
@@ -454,15 +451,13 @@ void addGadgetColumn(ObjectNumber gadget, int position, std::u16string_view titl
 
 void setGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, std::intptr_t value,
                             int column) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never, [=](GadgetRecord& r) {
-    r.kind->setItemAttribute(item, attribute, value, column);
-  });
+  ui::change(gadget, ItemEffect::None, Supersede::Never,
+             [=](GadgetRecord& r) { r.kind->setItemAttribute(item, attribute, value, column); });
 }
 
 std::intptr_t getGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, int column) {
-  return ui::read(gadget, std::intptr_t{0}, [=](GadgetRecord& r) {
-    return r.kind->itemAttribute(item, attribute, column);
-  });
+  return ui::read(gadget, std::intptr_t{0},
+                  [=](GadgetRecord& r) { return r.kind->itemAttribute(item, attribute, column); });
 }
 
 }  // namespace lunadio

@@ -24,11 +24,11 @@ namespace lunadio {
 enum : std::uint32_t {
   TextCenter = 0x1,
   TextRight = 0x2,
-  TextBorder = 0x20000,          // text gadget: sunken edge; string gadget: no edge
+  TextBorder = 0x20000,  // text gadget: sunken edge; string gadget: no edge
   StringPassword = 0x20,
   StringReadOnly = 0x800,
   StringNumeric = 0x2000,
-  CheckBoxThreeState = 0x5,      // both bits make a three-state box
+  CheckBoxThreeState = 0x5,  // both bits make a three-state box
   ImageBorder = 0x1,
   ImageSunken = 0x200,
   ProgressBarSmooth = 0x1,
@@ -61,8 +61,8 @@ std::intptr_t createImageGadget(ObjectNumber gadget, int x, int y, int width, in
 std::intptr_t createProgressBarGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                       int minimum, int maximum, std::uint32_t flags = 0);
 std::intptr_t createListIconGadget(ObjectNumber gadget, int x, int y, int width, int height,
-                                   std::u16string_view firstColumnTitle,
-                                   int firstColumnWidth, std::uint32_t flags = 0);
+                                   std::u16string_view firstColumnTitle, int firstColumnWidth,
+                                   std::uint32_t flags = 0);
 std::intptr_t createCanvasGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                  std::uint32_t flags = 0);
 
@@ -117,7 +117,6 @@ void addGadgetColumn(ObjectNumber gadget, int position, std::u16string_view titl
 // Attribute 1 = the column's width.
 void setGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, std::intptr_t value,
                             int column = 0);
-std::intptr_t getGadgetItemAttribute(ObjectNumber gadget, int item, int attribute,
-                                     int column = 0);
+std::intptr_t getGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, int column = 0);
 
 }  // namespace lunadio

@@ -6,7 +6,6 @@
 #include <map>
 #include <utility>
 
-
 namespace lunadio::ui {
 
 // Long enough to apply a few thousand calls, short enough that the main loop stays smooth.

@@ -53,7 +53,8 @@ DecodedPicture readEntry(ByteSpan data) {
     static const auto pngDecoder = makePngDecoder();
     DecodedPicture picture = decodeWith(*pngDecoder, data);
     if (picture.pixels.isNull()) return {};
-    if (picture.depthBits != 32) picture.pixels = picture.pixels.convertToFormat(formatForDepth(32));
+    if (picture.depthBits != 32)
+      picture.pixels = picture.pixels.convertToFormat(formatForDepth(32));
     picture.depthBits = 32;
     picture.format = ImageFormatIcon;
     return picture;

@@ -140,7 +140,8 @@ DecodedPicture readDib(ByteSpan bytes, DibKind kind, std::size_t pixelOffset) {
   if (image.isNull()) return {};
   for (int y = 0; y < header->height; ++y) {
     const int storedRow = header->topDown ? y : header->height - 1 - y;
-    const std::uint8_t* row = bytes.data() + pixelOffset + stride * static_cast<std::size_t>(storedRow);
+    const std::uint8_t* row =
+        bytes.data() + pixelOffset + stride * static_cast<std::size_t>(storedRow);
     auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
     convertRow(row, header->width, header->bitCount, palette, header->paletteEntries, out);
   }
@@ -149,7 +150,8 @@ DecodedPicture readDib(ByteSpan bytes, DibKind kind, std::size_t pixelOffset) {
   if (kind == DibKind::IconEntry && !ownAlpha && hasMask) {
     const std::uint8_t* mask = bytes.data() + pixelOffset + colourBytes;
     for (int y = 0; y < header->height; ++y) {
-      const std::uint8_t* row = mask + maskStride * static_cast<std::size_t>(header->height - 1 - y);
+      const std::uint8_t* row =
+          mask + maskStride * static_cast<std::size_t>(header->height - 1 - y);
       auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
       for (int x = 0; x < header->width; ++x) {
         const bool transparent = (row[x / 8] >> (7 - x % 8)) & 1;

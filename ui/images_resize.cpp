@@ -64,7 +64,8 @@ class Taps {
   std::vector<Tap> taps_;
 };
 
-std::uint32_t weighPixels(const Tap* begin, const Tap* end, const QRgb* pixels, std::ptrdiff_t step) {
+std::uint32_t weighPixels(const Tap* begin, const Tap* end, const QRgb* pixels,
+                          std::ptrdiff_t step) {
   double channels[4] = {0, 0, 0, 0};
   for (const Tap* tap = begin; tap != end; ++tap) {
     const QRgb pixel = pixels[tap->index * step];
@@ -72,7 +73,8 @@ std::uint32_t weighPixels(const Tap* begin, const Tap* end, const QRgb* pixels, 
   }
   std::uint32_t result = 0;
   for (int c = 0; c < 4; ++c) {
-    const auto value = static_cast<std::uint32_t>(std::clamp(std::floor(channels[c] + 0.5), 0.0, 255.0));
+    const auto value =
+        static_cast<std::uint32_t>(std::clamp(std::floor(channels[c] + 0.5), 0.0, 255.0));
     result |= value << (8 * c);
   }
   return result;
@@ -128,7 +130,8 @@ QImage resizeNearest(const QImage& source, int width, int height) {
   const std::int64_t sourceHeight = source.height();
   std::vector<int> columns(static_cast<std::size_t>(width));
   for (int x = 0; x < width; ++x) {
-    columns[static_cast<std::size_t>(x)] = static_cast<int>((2 * x + 1) * sourceWidth / (2 * width));
+    columns[static_cast<std::size_t>(x)] =
+        static_cast<int>((2 * x + 1) * sourceWidth / (2 * width));
   }
   for (int y = 0; y < height; ++y) {
     const int sourceRow = static_cast<int>((2 * std::int64_t{y} + 1) * sourceHeight / (2 * height));

@@ -161,7 +161,8 @@ int messageRequester(std::u16string_view title, std::u16string_view text, int fl
   std::vector<std::pair<QAbstractButton*, int>> made;
   for (const auto& b : buttons) made.emplace_back(box.addButton(b.button), b.result);
   const std::size_t defaultIndex = static_cast<std::size_t>((flags >> 8) & 3);
-  box.setDefaultButton(qobject_cast<QPushButton*>(made[std::min(defaultIndex, made.size() - 1)].first));
+  box.setDefaultButton(
+      qobject_cast<QPushButton*>(made[std::min(defaultIndex, made.size() - 1)].first));
   const int closed = ui::closedResult(buttons);
   for (const auto& [button, result] : made) {
     if (result == closed) box.setEscapeButton(button);
@@ -191,7 +192,8 @@ std::u16string openFileRequester(std::u16string_view title, std::u16string_view 
 }
 
 std::u16string fileRequester(std::u16string_view title, std::u16string_view defaultFile,
-                             std::u16string_view pattern, int patternPosition, int mode, int flags) {
+                             std::u16string_view pattern, int patternPosition, int mode,
+                             int flags) {
   auto& s = ui::state();
   s.pendingSelection.clear();
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
@@ -266,7 +268,8 @@ std::int32_t colorRequester(std::int32_t initial) {
       dialog.reject();
       return;
     }
-    dialog.setCurrentColor(QColor(a.colour & 0xFF, (a.colour >> 8) & 0xFF, (a.colour >> 16) & 0xFF));
+    dialog.setCurrentColor(
+        QColor(a.colour & 0xFF, (a.colour >> 8) & 0xFF, (a.colour >> 16) & 0xFF));
     dialog.accept();
   });
   if (result != QDialog::Accepted) return -1;
@@ -298,7 +301,9 @@ std::u16string pathRequester(std::u16string_view title, std::u16string_view init
   return ui::toU16(folder);
 }
 
-void answerNextRequester(RequesterAnswer answer) { ui::state().answers.push_back(std::move(answer)); }
+void answerNextRequester(RequesterAnswer answer) {
+  ui::state().answers.push_back(std::move(answer));
+}
 
 void clearRequesterAnswers() { ui::state().answers.clear(); }
 

@@ -8,8 +8,8 @@ namespace lunadio::ui {
 
 struct RequesterTrace {
   QString title;
-  QString directory;      // file and folder choosers
-  QString fileName;       // what the name field started with
+  QString directory;  // file and folder choosers
+  QString fileName;   // what the name field started with
   QStringList filters;
   int selectedFilter = -1;
   bool applicationModal = false;

@@ -75,7 +75,8 @@ bool isValidFileName(const QString& name) {
 
 DefaultFile splitDefaultFile(std::u16string_view defaultFile, int maxNameChars) {
   const QString text = toQString(defaultFile);
-  const qsizetype cut = std::max(text.lastIndexOf(QLatin1Char('\\')), text.lastIndexOf(QLatin1Char('/')));
+  const qsizetype cut =
+      std::max(text.lastIndexOf(QLatin1Char('\\')), text.lastIndexOf(QLatin1Char('/')));
   DefaultFile result;
   QString name = text;
   if (cut >= 0) {

@@ -142,7 +142,8 @@ std::intptr_t addSysTrayIcon(ObjectNumber number, std::intptr_t ownerWindowHandl
   QObject::connect(record.icon.get(), &QSystemTrayIcon::activated,
                    [id, ownerWindowHandle](QSystemTrayIcon::ActivationReason reason) {
                      const int type = ui::eventTypeFor(reason);
-                     if (type >= 0) ui::TrayLibrary::instance().deliver(id, ownerWindowHandle, type);
+                     if (type >= 0)
+                       ui::TrayLibrary::instance().deliver(id, ownerWindowHandle, type);
                    });
   // Shown even while no notification area exists, so the icon appears when one starts later;
   // the offscreen platform never gets one.

@@ -3,8 +3,8 @@
 // requesters). Qt types appear here because this header is internal to ui/: nothing outside ui/
 // includes it. Main thread only unless a declaration says otherwise.
 
-#include <QImage>
 #include <QFont>
+#include <QImage>
 
 #include <cstdint>
 

@@ -58,8 +58,8 @@ PlatformChoice choosePlatform(const DisplayEnvironment& environment) {
 
 bool startUserInterface() {
   if (QCoreApplication::instance() == nullptr) {
-    const ui::PlatformChoice choice = ui::choosePlatform(
-        {isSet("QT_QPA_PLATFORM"), isSet("DISPLAY"), isSet("WAYLAND_DISPLAY")});
+    const ui::PlatformChoice choice =
+        ui::choosePlatform({isSet("QT_QPA_PLATFORM"), isSet("DISPLAY"), isSet("WAYLAND_DISPLAY")});
     // Qt ends the process when it finds no display; the program reports it instead.
     if (choice == ui::PlatformChoice::NoDisplay) return false;
     if (choice == ui::PlatformChoice::X11) setenv("QT_QPA_PLATFORM", "xcb", 1);

@@ -1,10 +1,10 @@
 #include "ui/windows.h"
 
 #include <QCursor>
-#include <algorithm>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include <map>
 #include <memory>
@@ -188,8 +188,8 @@ std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int 
   ui::WindowState& s = ui::state();
   if (innerWidth < 0) innerWidth = 0;
   if (innerHeight < 0) innerHeight = 0;
-  if ((flags & ~(WindowScreenCentered | WindowWindowCentered | WindowNoGadgets |
-                 WindowInvisible)) == 0) {
+  if ((flags &
+       ~(WindowScreenCentered | WindowWindowCentered | WindowNoGadgets | WindowInvisible)) == 0) {
     flags |= WindowTitleBar;
   }
   const ObjectNumber owner = parent != 0 ? ui::windowNumberOfHandle(parent) : -1;
@@ -329,9 +329,8 @@ void addWindowTimer(ObjectNumber window, int timerId, int intervalMs) {
   auto timer = std::make_unique<QTimer>();
   timer->setInterval(std::max(intervalMs, 1));
   // Windows are looked up by number, so a timer that outlives its window's record finds nothing.
-  QObject::connect(timer.get(), &QTimer::timeout, [window, timerId] {
-    ui::queueEvent(EventTimer, timerId, window, 0, 0);
-  });
+  QObject::connect(timer.get(), &QTimer::timeout,
+                   [window, timerId] { ui::queueEvent(EventTimer, timerId, window, 0, 0); });
   timer->start();
   record->timers[timerId] = std::move(timer);
 }

@@ -37,8 +37,7 @@ enum class WindowMeasure { Inner, Outer };
 // window first. x == IgnoreValue (or y == IgnoreValue without a centring flag) lets the desktop
 // place it.
 std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int innerHeight,
-                         std::u16string_view title, std::uint32_t flags,
-                         NativeHandle parent = 0);
+                         std::u16string_view title, std::uint32_t flags, NativeHandle parent = 0);
 // Closes one window (or every window with ObjectAll), its gadgets, timers and queued events.
 void closeWindow(ObjectNumber window);
 bool isWindow(ObjectNumber window);

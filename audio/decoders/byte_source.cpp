@@ -11,9 +11,8 @@ std::size_t ByteSource::read(void* destination, std::size_t bytes) {
   if (file_) return std::fread(destination, 1, bytes, file_);
   const auto size = static_cast<std::int64_t>(image_.size());
   if (position_ >= size || bytes == 0) return 0;
-  const auto count = static_cast<std::size_t>(
-      std::min<std::int64_t>(static_cast<std::int64_t>(std::min<std::size_t>(bytes, INT64_MAX)),
-                             size - position_));
+  const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
+      static_cast<std::int64_t>(std::min<std::size_t>(bytes, INT64_MAX)), size - position_));
   std::memcpy(destination, image_.data() + position_, count);
   position_ += static_cast<std::int64_t>(count);
   return count;
@@ -23,10 +22,17 @@ bool ByteSource::seek(std::int64_t offset, int whence) {
   if (file_) return fseeko(file_, static_cast<off_t>(offset), whence) == 0;
   std::int64_t base = 0;
   switch (whence) {
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = position_; break;
-    case SEEK_END: base = static_cast<std::int64_t>(image_.size()); break;
-    default: return false;
+    case SEEK_SET:
+      base = 0;
+      break;
+    case SEEK_CUR:
+      base = position_;
+      break;
+    case SEEK_END:
+      base = static_cast<std::int64_t>(image_.size());
+      break;
+    default:
+      return false;
   }
   // Offsets come from file contents: keep the sum from overflowing before it is checked.
   if (offset > 0 && base > INT64_MAX - offset) return false;

@@ -48,16 +48,41 @@ DownmixWeights downmixWeights(unsigned channels) {
   DownmixWeights w;
   w.left[0] = 1.0f;
   w.right[1] = 1.0f;
-  auto both = [&](unsigned c, float g) { w.left[c] = g; w.right[c] = g; };
-  auto pair = [&](unsigned l, unsigned r, float g) { w.left[l] = g; w.right[r] = g; };
+  auto both = [&](unsigned c, float g) {
+    w.left[c] = g;
+    w.right[c] = g;
+  };
+  auto pair = [&](unsigned l, unsigned r, float g) {
+    w.left[l] = g;
+    w.right[r] = g;
+  };
   switch (channels) {
-    case 3: both(2, kHalfPower); break;                                    // L R C
-    case 4: pair(2, 3, kHalfPower); break;                                 // L R BL BR
-    case 5: both(2, kHalfPower); pair(3, 4, kHalfPower); break;            // L R C BL BR
-    case 6: both(2, kHalfPower); pair(4, 5, kHalfPower); break;            // L R C LFE BL BR
-    case 7: both(2, kHalfPower); both(4, 0.5f); pair(5, 6, kHalfPower); break;  // .. BC SL SR
-    case 8: both(2, kHalfPower); pair(4, 5, kHalfPower); pair(6, 7, kHalfPower); break;
-    default: break;
+    case 3:
+      both(2, kHalfPower);
+      break;  // L R C
+    case 4:
+      pair(2, 3, kHalfPower);
+      break;  // L R BL BR
+    case 5:
+      both(2, kHalfPower);
+      pair(3, 4, kHalfPower);
+      break;  // L R C BL BR
+    case 6:
+      both(2, kHalfPower);
+      pair(4, 5, kHalfPower);
+      break;  // L R C LFE BL BR
+    case 7:
+      both(2, kHalfPower);
+      both(4, 0.5f);
+      pair(5, 6, kHalfPower);
+      break;  // .. BC SL SR
+    case 8:
+      both(2, kHalfPower);
+      pair(4, 5, kHalfPower);
+      pair(6, 7, kHalfPower);
+      break;
+    default:
+      break;
   }
   float leftSum = 0, rightSum = 0;
   for (unsigned c = 0; c < 8; ++c) {
@@ -113,10 +138,9 @@ class FlacHandle final : public DecoderHandle {
   bool open() {
     decoder_.reset(FLAC__stream_decoder_new());
     if (!decoder_) return false;
-    if (FLAC__stream_decoder_init_stream(decoder_.get(), readCallback, seekCallback, tellCallback,
-                                         lengthCallback, eofCallback, writeCallback, nullptr,
-                                         errorCallback,
-                                         this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+    if (FLAC__stream_decoder_init_stream(
+            decoder_.get(), readCallback, seekCallback, tellCallback, lengthCallback, eofCallback,
+            writeCallback, nullptr, errorCallback, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
       return false;
     }
     FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get());
@@ -244,9 +268,10 @@ class FlacHandle final : public DecoderHandle {
                        : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
   }
 
-  static FLAC__StreamDecoderSeekStatus seekCallback(const FLAC__StreamDecoder*,
-                                                    FLAC__uint64 offset, void* client) {
-    if (offset > static_cast<FLAC__uint64>(INT64_MAX)) return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+  static FLAC__StreamDecoderSeekStatus seekCallback(const FLAC__StreamDecoder*, FLAC__uint64 offset,
+                                                    void* client) {
+    if (offset > static_cast<FLAC__uint64>(INT64_MAX))
+      return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
     return static_cast<FlacHandle*>(client)->source_.seek(static_cast<std::int64_t>(offset),
                                                           SEEK_SET)
                ? FLAC__STREAM_DECODER_SEEK_STATUS_OK

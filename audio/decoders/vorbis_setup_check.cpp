@@ -181,7 +181,8 @@ bool readResidue(BitReader& bits, std::size_t bookCount, VorbisSetupInfo::Residu
   }
   for (std::uint32_t c = 0; c < classifications; ++c) {
     for (int stage = 0; stage < 8; ++stage) {
-      if (cascade[c] & (1u << stage)) residue.partitionBooks.push_back(static_cast<int>(bits.read(8)));
+      if (cascade[c] & (1u << stage))
+        residue.partitionBooks.push_back(static_cast<int>(bits.read(8)));
     }
   }
   if (bits.failed()) return false;
@@ -294,7 +295,7 @@ PacketVerdict checkHeaderPacket(HeaderStream& stream, std::span<const std::uint8
     stream.channels = packet[11];
     return PacketVerdict::NeedMore;
   }
-  if (index == 1) return PacketVerdict::NeedMore;  // comments
+  if (index == 1) return PacketVerdict::NeedMore;                          // comments
   if (!startsWith(packet, kSetupMagic)) return PacketVerdict::StreamDone;  // the library refuses it
   const auto setup = parseVorbisSetupHeader(packet, 0);
   if (!setup || !isVorbisSetupDecodable(*setup)) return PacketVerdict::Refuse;
@@ -333,9 +334,13 @@ OggVorbisScan scanOggVorbisHeaders(ByteSource& source) {
         const std::span<const std::uint8_t> bytes(packet.packet,
                                                   static_cast<std::size_t>(packet.bytes));
         switch (checkHeaderPacket(stream, bytes)) {
-          case PacketVerdict::Refuse: return OggVorbisScan::Refused;
-          case PacketVerdict::StreamDone: done = true; break;
-          case PacketVerdict::NeedMore: break;
+          case PacketVerdict::Refuse:
+            return OggVorbisScan::Refused;
+          case PacketVerdict::StreamDone:
+            done = true;
+            break;
+          case PacketVerdict::NeedMore:
+            break;
         }
       }
       if (done || ogg_page_eos(&page)) streams.erase(found);

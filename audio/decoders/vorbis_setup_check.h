@@ -47,9 +47,9 @@ std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8
 bool isVorbisSetupDecodable(const VorbisSetupInfo& setup);
 
 enum class OggVorbisScan {
-  NotOgg,      // no Ogg page near the start: not for the Vorbis adapter
-  Decodable,   // every Vorbis setup header found is safe to hand to libvorbis
-  Refused,     // a setup header is malformed or unsafe, or the stream layout is hostile
+  NotOgg,     // no Ogg page near the start: not for the Vorbis adapter
+  Decodable,  // every Vorbis setup header found is safe to hand to libvorbis
+  Refused,    // a setup header is malformed or unsafe, or the stream layout is hostile
 };
 
 // Reads the whole source once, from where it stands, and checks the setup header of every Vorbis

@@ -1,8 +1,8 @@
-// Start latency of a sound, end to end: from playSound to the first non-silent block the mixer hands
-// to the output backend, over 20 starts, with the backend's buffer size and the time initSound
-// takes to open the output. Target: under 50 ms with
-// SDL's defaults. Uses the default output (SDL); headless: SDL_AUDIODRIVER=dummy or disk.
-// Run: SDL_AUDIODRIVER=dummy build/bench/audio/audio_sound_latency
+// Start latency of a sound, end to end: from playSound to the first non-silent block the mixer
+// hands to the output backend, over 20 starts, with the backend's buffer size and the time
+// initSound takes to open the output. Target: under 50 ms with SDL's defaults. Uses the default
+// output (SDL); headless: SDL_AUDIODRIVER=dummy or disk. Run: SDL_AUDIODRIVER=dummy
+// build/bench/audio/audio_sound_latency
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -22,7 +22,8 @@ int main() {
     return 2;
   }
   const double initMs =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - initStart).count();
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - initStart)
+          .count();
   std::printf("initSound (opens the output): %.1f ms\n", initMs);
   soundout::SoundDevice& device = *soundDevice();
   const std::uint32_t rateHz = device.outputRateHz();
@@ -60,8 +61,9 @@ int main() {
     std::printf("only %zu of 20 starts were heard\n", latenciesMs.size());
     return 1;
   }
-  std::printf("playSound -> first sound handed to the backend: median %.1f ms, worst %.1f ms "
-              "(target < 50 ms)\n",
-              latenciesMs[10], latenciesMs.back());
+  std::printf(
+      "playSound -> first sound handed to the backend: median %.1f ms, worst %.1f ms "
+      "(target < 50 ms)\n",
+      latenciesMs[10], latenciesMs.back());
   return latenciesMs.back() < 50.0 ? 0 : 1;
 }

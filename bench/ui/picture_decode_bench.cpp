@@ -27,8 +27,9 @@ Bytes rgbaPng(int width, int height) {
     Bytes row;
     for (int x = 0; x < width; ++x) {
       const QRgb p = discPixel(x, y, width, height);
-      row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
-                             static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
+      row.insert(row.end(),
+                 {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
+                  static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
     }
     layout.rows.push_back(row);
   }
@@ -38,11 +39,13 @@ Bytes rgbaPng(int width, int height) {
 Bytes palettePng(int width, int height) {
   test::PngLayout layout{width, height, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {}, {}, false, {}};
   for (int i = 0; i < 8; ++i) {
-    layout.palette.push_back({static_cast<png_byte>(30 * i), static_cast<png_byte>(255 - 30 * i), 128});
+    layout.palette.push_back(
+        {static_cast<png_byte>(30 * i), static_cast<png_byte>(255 - 30 * i), 128});
   }
   for (int y = 0; y < height; ++y) {
     Bytes row;
-    for (int x = 0; x < width; ++x) row.push_back(static_cast<std::uint8_t>(qAlpha(discPixel(x, y, width, height)) / 32));
+    for (int x = 0; x < width; ++x)
+      row.push_back(static_cast<std::uint8_t>(qAlpha(discPixel(x, y, width, height)) / 32));
     layout.rows.push_back(row);
   }
   return test::writePng(layout);

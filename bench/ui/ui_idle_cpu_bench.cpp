@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   const double ours = corePercent(seconds, passes, [&] {
     if (waitWindowEvent(5) == EventTimer) ++timerEvents;
   });
-  std::printf("idle loop: %d s, %ld passes (%.0f per second), %ld timer events\n", seconds,
-              passes, static_cast<double>(passes) / seconds, timerEvents);
+  std::printf("idle loop: %d s, %ld passes (%.0f per second), %ld timer events\n", seconds, passes,
+              static_cast<double>(passes) / seconds, timerEvents);
 
   long referencePasses = 0;
   double reference = 0;
@@ -70,9 +70,8 @@ int main(int argc, char** argv) {
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.start(5);
-    reference = corePercent(seconds, referencePasses, [] {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    });
+    reference = corePercent(seconds, referencePasses,
+                            [] { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); });
   }
   std::printf("idle CPU: %.3f %% of one core (target under 1 %%)\n", ours);
   std::printf("reference, Qt woken every 5 ms and nothing else: %.3f %% (%ld passes); ratio %.2f\n",

@@ -89,20 +89,21 @@ int main(int argc, char** argv) {
   setGadgetState(3, rows - 1);  // scrolls the last row into view
   while (windowEvent() != 0) {
   }
-  const double totalMs =
-      std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  const double totalMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   worker.join();
   const double processCpu = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart;
   const double rowsMb = static_cast<double>(heapBytes() - heapBefore) / (1024.0 * 1024.0);
 
   std::printf("rows: %d, in the list: %d\n", rows, countGadgetItems(3));
   std::printf("time until the last row is shown: %.0f ms (target under 1000)\n", totalMs);
-  std::printf("CPU time of both threads meanwhile: %.0f ms (on a machine shared with other work, "
-              "the time above can exceed it)\n",
-              processCpu);
-  std::printf("longest main-loop pass (5 ms wait included): %.1f ms wall, %.1f ms main-thread CPU "
-              "(target: no stall over 50)\n",
-              longestPassMs, longestPassCpuMs);
+  std::printf(
+      "CPU time of both threads meanwhile: %.0f ms (on a machine shared with other work, "
+      "the time above can exceed it)\n",
+      processCpu);
+  std::printf(
+      "longest main-loop pass (5 ms wait included): %.1f ms wall, %.1f ms main-thread CPU "
+      "(target: no stall over 50)\n",
+      longestPassMs, longestPassCpuMs);
   std::printf("heap held by the rows: %.1f MB (target under 40)\n", rowsMb);
   closeWindow(ObjectAll);
   endUserInterface();

@@ -15,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> image(data, data + size);
   static const std::vector<std::int16_t> keeper(64, 1);
   static const std::vector<std::uint8_t> keeperWav = [] {
-    std::vector<std::uint8_t> wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                     'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                                     0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0,
-                                     'd', 'a', 't', 'a', 128, 0, 0, 0};
+    std::vector<std::uint8_t> wav = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                                     'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                                     2,   0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,
+                                     0,   16,  0,    'd',  'a', 't', 'a',  128,  0,   0,   0};
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(keeper.data());
     wav.insert(wav.end(), bytes, bytes + 128);
     return wav;

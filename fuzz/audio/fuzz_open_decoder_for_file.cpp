@@ -2,8 +2,8 @@
 // halves with and without looping, a rewind, and again.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> half(32768);
   for (int pass = 0; pass < 4; ++pass) {
     const AtEnd atEnd = pass % 2 ? AtEnd::Loop : AtEnd::Stop;
-    const std::int32_t got = decoder->read(half.data(), static_cast<std::int32_t>(half.size()), atEnd);
+    const std::int32_t got =
+        decoder->read(half.data(), static_cast<std::int32_t>(half.size()), atEnd);
     if (got < 0 || got > static_cast<std::int32_t>(half.size())) __builtin_trap();
     if (got % (decoder->channels() * 2) != 0) __builtin_trap();  // whole frames only
     if (pass == 1) decoder->rewind();

@@ -5,7 +5,8 @@
 //   open(spec) -> start(mixer) -> setActive(true/false)... -> close()
 // Between start() and close() the backend calls mixer->render() from its own thread, one block at a
 // time; close() returns only once no render call is running or will run again.
-// setActive(false) means no buffer plays: a real device pauses so that an idle player costs nothing.
+// setActive(false) means no buffer plays: a real device pauses so that an idle player costs
+// nothing.
 
 #include <cstdint>
 #include <memory>

@@ -157,9 +157,8 @@ void Mixer::advance(Voice& voice, std::size_t frames) noexcept {
     voice.cursorFrames = static_cast<std::uint32_t>(
         (static_cast<std::uint64_t>(voice.cursorFrames) + frames) % voice.frames);
   } else {
-    voice.cursorFrames = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(voice.cursorFrames) + frames,
-                                voice.frames));
+    voice.cursorFrames = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(voice.cursorFrames) + frames, voice.frames));
   }
 }
 
@@ -223,14 +222,12 @@ std::size_t Mixer::produceResampled(Voice& voice, float* stereo, std::size_t fra
     bool endOfInput = voice.draining;
     if (!voice.draining) {
       const std::size_t want = std::min(
-          kInputChunkFrames,
-          static_cast<std::size_t>(std::ceil((frames - done) / ratio)) + 4);
+          kInputChunkFrames, static_cast<std::size_t>(std::ceil((frames - done) / ratio)) + 4);
       got = readAhead(voice, voice.cursorFrames, want, inputScratch_.data());
       endOfInput = !voice.looping && voice.cursorFrames + got >= voice.frames;
     }
-    const Resampler::Step step = resampler.process(inputScratch_.data(), got,
-                                                   stereo + 2 * done, frames - done, ratio,
-                                                   endOfInput);
+    const Resampler::Step step = resampler.process(inputScratch_.data(), got, stereo + 2 * done,
+                                                   frames - done, ratio, endOfInput);
     advance(voice, step.inputUsed);
     done += step.outputMade;
     if (endOfInput && voice.cursorFrames >= voice.frames) voice.draining = true;

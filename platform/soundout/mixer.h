@@ -62,13 +62,13 @@ struct Voice {
   std::uint32_t frequencyHz = 0;   // 0: the buffer's own rate
   float targetLeft = 1.0f;         // gains from volume and pan
   float targetRight = 1.0f;
-  float gainLeft = 1.0f;           // where the last block's ramp ended
+  float gainLeft = 1.0f;  // where the last block's ramp ended
   float gainRight = 1.0f;
   ReadPath path = ReadPath::Direct;
   std::unique_ptr<Resampler> resampler;  // made and dropped outside render()
-  bool resetPending = false;   // start the resampler afresh at the cursor
-  bool primePending = false;   // ...and feed it the frames before the cursor first
-  bool draining = false;       // one-shot input ended; emptying the resampler
+  bool resetPending = false;             // start the resampler afresh at the cursor
+  bool primePending = false;             // ...and feed it the frames before the cursor first
+  bool draining = false;                 // one-shot input ended; emptying the resampler
 
   std::uint32_t rateHz() const { return frequencyHz ? frequencyHz : format.samplesPerSec; }
 };

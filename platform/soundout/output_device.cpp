@@ -93,7 +93,8 @@ Result SoundDevice::createBuffer(const BufferDesc& desc, std::unique_ptr<SoundBu
   }
 }
 
-Result SoundDevice::duplicateBuffer(const SoundBuffer& original, std::unique_ptr<SoundBuffer>& copy) {
+Result SoundDevice::duplicateBuffer(const SoundBuffer& original,
+                                    std::unique_ptr<SoundBuffer>& copy) {
   copy.reset();
   const Voice& source = *original.voice_;
   if (source.primary || original.mixer_ != mixer_) return kErrInvalidCall;
@@ -121,7 +122,8 @@ Result SoundDevice::duplicateBuffer(const SoundBuffer& original, std::unique_ptr
 }
 
 Result createPcm16Buffer(SoundDevice& device, int channels, std::uint32_t rateHz,
-                         std::shared_ptr<SampleMemory> memory, std::unique_ptr<SoundBuffer>& buffer) {
+                         std::shared_ptr<SampleMemory> memory,
+                         std::unique_ptr<SoundBuffer>& buffer) {
   if (!memory) return kErrInvalidParam;
   const WaveFormat format = pcm16Format(channels, rateHz);
   BufferDesc desc;

@@ -26,8 +26,8 @@ class Resampler {
     std::size_t outputMade = 0;
   };
   // Ratio = output rate / input rate (kept inside [1/256, 256]).
-  Step process(const float* input, std::size_t inputFrames, float* output,
-               std::size_t outputFrames, double ratio, bool endOfInput) noexcept;
+  Step process(const float* input, std::size_t inputFrames, float* output, std::size_t outputFrames,
+               double ratio, bool endOfInput) noexcept;
   void reset() noexcept;
 
   static double clampRatio(double ratio);

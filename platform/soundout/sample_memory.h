@@ -35,7 +35,6 @@ class SampleMemory {
   explicit SampleMemory(Key) {}
 
  private:
-
   std::vector<std::int16_t> pcm16_;
   std::vector<std::uint8_t> raw_;
   std::uint8_t* data_ = nullptr;

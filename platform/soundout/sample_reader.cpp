@@ -35,30 +35,59 @@ enum Speaker : std::uint32_t {
 
 std::uint32_t usualMask(std::uint16_t channels) {
   switch (channels) {
-    case 3: return FrontLeft | FrontRight | FrontCenter;
-    case 4: return FrontLeft | FrontRight | BackLeft | BackRight;
-    case 5: return FrontLeft | FrontRight | FrontCenter | BackLeft | BackRight;
-    case 6: return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight;
+    case 3:
+      return FrontLeft | FrontRight | FrontCenter;
+    case 4:
+      return FrontLeft | FrontRight | BackLeft | BackRight;
+    case 5:
+      return FrontLeft | FrontRight | FrontCenter | BackLeft | BackRight;
+    case 6:
+      return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight;
     case 7:
       return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackCenter | SideLeft |
              SideRight;
     default:
-      return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight |
-             SideLeft | SideRight;
+      return FrontLeft | FrontRight | FrontCenter | LowFrequency | BackLeft | BackRight | SideLeft |
+             SideRight;
   }
 }
 
 void gainsFor(std::uint32_t speaker, float& left, float& right) {
   switch (speaker) {
-    case FrontLeft: case FrontLeftOfCenter: left = 1.0f; right = 0.0f; return;
-    case FrontRight: case FrontRightOfCenter: left = 0.0f; right = 1.0f; return;
-    case FrontCenter: case TopFrontCenter: left = right = kMinus3Db; return;
-    case LowFrequency: left = right = 0.0f; return;
-    case BackLeft: case SideLeft: case TopFrontLeft: case TopBackLeft:
-      left = kMinus3Db; right = 0.0f; return;
-    case BackRight: case SideRight: case TopFrontRight: case TopBackRight:
-      left = 0.0f; right = kMinus3Db; return;
-    default: left = right = kMinus6Db; return;  // centre positions behind or above
+    case FrontLeft:
+    case FrontLeftOfCenter:
+      left = 1.0f;
+      right = 0.0f;
+      return;
+    case FrontRight:
+    case FrontRightOfCenter:
+      left = 0.0f;
+      right = 1.0f;
+      return;
+    case FrontCenter:
+    case TopFrontCenter:
+      left = right = kMinus3Db;
+      return;
+    case LowFrequency:
+      left = right = 0.0f;
+      return;
+    case BackLeft:
+    case SideLeft:
+    case TopFrontLeft:
+    case TopBackLeft:
+      left = kMinus3Db;
+      right = 0.0f;
+      return;
+    case BackRight:
+    case SideRight:
+    case TopFrontRight:
+    case TopBackRight:
+      left = 0.0f;
+      right = kMinus3Db;
+      return;
+    default:
+      left = right = kMinus6Db;
+      return;  // centre positions behind or above
   }
 }
 
@@ -72,9 +101,10 @@ inline float sampleAt(SampleKind kind, const std::uint8_t* p) {
       return static_cast<float>(v) * (1.0f / 32768.0f);
     }
     case SampleKind::Signed24: {
-      const std::int32_t v = static_cast<std::int32_t>(
-          (static_cast<std::uint32_t>(p[0]) << 8) | (static_cast<std::uint32_t>(p[1]) << 16) |
-          (static_cast<std::uint32_t>(p[2]) << 24)) >> 8;
+      const std::int32_t v = static_cast<std::int32_t>((static_cast<std::uint32_t>(p[0]) << 8) |
+                                                       (static_cast<std::uint32_t>(p[1]) << 16) |
+                                                       (static_cast<std::uint32_t>(p[2]) << 24)) >>
+                             8;
       return static_cast<float>(v) * (1.0f / 8388608.0f);
     }
     case SampleKind::Signed32: {
@@ -150,7 +180,8 @@ ChannelMatrix downmixMatrix(const WaveFormat& format) {
   }
   std::uint32_t mask = format.formatTag == kFormatExtensible ? format.channelMask : 0;
   if (mask == 0) mask = usualMask(channels);
-  // Channels take the mask's speakers in ascending bit order; channels beyond the mask are left out.
+  // Channels take the mask's speakers in ascending bit order; channels beyond the mask are left
+  // out.
   std::uint16_t channel = 0;
   for (std::uint32_t bit = 1; bit != 0 && channel < channels; bit <<= 1) {
     if (mask & bit) {
@@ -164,11 +195,16 @@ ChannelMatrix downmixMatrix(const WaveFormat& format) {
 void convertToStereo(const SampleLayout& layout, const std::uint8_t* source, std::size_t frames,
                      float* stereo) {
   switch (layout.kind) {
-    case SampleKind::Unsigned8: return convertAs<SampleKind::Unsigned8>(layout, source, frames, stereo);
-    case SampleKind::Signed16: return convertAs<SampleKind::Signed16>(layout, source, frames, stereo);
-    case SampleKind::Signed24: return convertAs<SampleKind::Signed24>(layout, source, frames, stereo);
-    case SampleKind::Signed32: return convertAs<SampleKind::Signed32>(layout, source, frames, stereo);
-    case SampleKind::Float32: return convertAs<SampleKind::Float32>(layout, source, frames, stereo);
+    case SampleKind::Unsigned8:
+      return convertAs<SampleKind::Unsigned8>(layout, source, frames, stereo);
+    case SampleKind::Signed16:
+      return convertAs<SampleKind::Signed16>(layout, source, frames, stereo);
+    case SampleKind::Signed24:
+      return convertAs<SampleKind::Signed24>(layout, source, frames, stereo);
+    case SampleKind::Signed32:
+      return convertAs<SampleKind::Signed32>(layout, source, frames, stereo);
+    case SampleKind::Float32:
+      return convertAs<SampleKind::Float32>(layout, source, frames, stereo);
   }
 }
 

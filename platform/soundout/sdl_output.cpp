@@ -56,7 +56,8 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
   deviceId_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, changes);
   if (deviceId_ == 0) return false;
   if (obtained.format != AUDIO_F32SYS || obtained.channels != 2 ||
-      obtained.freq < static_cast<int>(kMinRateHz) || obtained.freq > static_cast<int>(kMaxRateHz)) {
+      obtained.freq < static_cast<int>(kMinRateHz) ||
+      obtained.freq > static_cast<int>(kMaxRateHz)) {
     SDL_CloseAudioDevice(deviceId_);
     deviceId_ = 0;
     return false;

@@ -4,9 +4,10 @@
 // headless. The mixer runs in SDL's audio callback.
 //
 // Idle: the device is paused 100 ms after the last buffer stopped (time for the fade-out tails of
-// the last buffers), and closed once nothing has played for 3 seconds, so that an idle player neither runs SDL's audio thread nor keeps the sound server's
-// stream (and the sound card) awake. The next play opens it again at the same rate (SDL converts
-// should the device have changed), which costs a few milliseconds of start latency.
+// the last buffers), and closed once nothing has played for 3 seconds, so that an idle player
+// neither runs SDL's audio thread nor keeps the sound server's stream (and the sound card) awake.
+// The next play opens it again at the same rate (SDL converts should the device have changed),
+// which costs a few milliseconds of start latency.
 //
 // Threads: open/start/close on the device owner's thread; setActive from any thread (the mixer
 // serialises it); an idle-closer thread of our own; SDL's callback thread. mutex_ guards the SDL
@@ -40,15 +41,15 @@ class SdlOutput final : public Backend {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::uint32_t deviceId_ = 0;      // -- guarded by mutex_; 0 while closed
-  bool subsystemStarted_ = false;   // -- guarded by mutex_
-  bool wantActive_ = false;         // -- guarded by mutex_
-  bool paused_ = true;              // -- guarded by mutex_
-  bool stopping_ = false;           // -- guarded by mutex_
-  std::uint64_t changes_ = 0;       // -- guarded by mutex_; counts setActive calls
-  std::uint32_t rateHz_ = 0;        // -- guarded by mutex_; fixed once first opened
-  std::uint16_t blockFrames_ = 0;   // -- guarded by mutex_; fixed once first opened
-  std::thread idleCloser_;          // -- owner thread only
+  std::uint32_t deviceId_ = 0;     // -- guarded by mutex_; 0 while closed
+  bool subsystemStarted_ = false;  // -- guarded by mutex_
+  bool wantActive_ = false;        // -- guarded by mutex_
+  bool paused_ = true;             // -- guarded by mutex_
+  bool stopping_ = false;          // -- guarded by mutex_
+  std::uint64_t changes_ = 0;      // -- guarded by mutex_; counts setActive calls
+  std::uint32_t rateHz_ = 0;       // -- guarded by mutex_; fixed once first opened
+  std::uint16_t blockFrames_ = 0;  // -- guarded by mutex_; fixed once first opened
+  std::thread idleCloser_;         // -- owner thread only
   // Read by the callback; set before the device is first unpaused, cleared after it is closed.
   std::atomic<Mixer*> mixer_{nullptr};
   std::shared_ptr<Mixer> mixerOwner_;  // -- owner thread only

@@ -54,7 +54,8 @@ Result SoundBuffer::getCurrentPosition(std::uint32_t* playBytes, std::uint32_t* 
   const std::uint32_t align = v.layout.blockAlign;
   if (playBytes) *playBytes = cursor * align;
   if (writeBytes) {
-    const std::uint64_t ahead = (static_cast<std::uint64_t>(cursor) + mixer_->blockFrames()) % v.frames;
+    const std::uint64_t ahead =
+        (static_cast<std::uint64_t>(cursor) + mixer_->blockFrames()) % v.frames;
     *writeBytes = static_cast<std::uint32_t>(ahead) * align;
   }
   return kOk;

@@ -27,11 +27,11 @@ namespace lunadio::soundout {
 
 using Result = std::int32_t;
 inline constexpr Result kOk = 0;
-inline constexpr Result kErrInvalidParam = 1;   // an argument out of range
-inline constexpr Result kErrBadFormat = 2;      // a sample format the service cannot play
-inline constexpr Result kErrOutOfMemory = 3;    // memory for the buffer or its mixer state
-inline constexpr Result kErrNoDevice = 4;       // no output could be opened
-inline constexpr Result kErrInvalidCall = 5;    // not allowed in this state (a second lock, say)
+inline constexpr Result kErrInvalidParam = 1;  // an argument out of range
+inline constexpr Result kErrBadFormat = 2;     // a sample format the service cannot play
+inline constexpr Result kErrOutOfMemory = 3;   // memory for the buffer or its mixer state
+inline constexpr Result kErrNoDevice = 4;      // no output could be opened
+inline constexpr Result kErrInvalidCall = 5;   // not allowed in this state (a second lock, say)
 
 // Buffer description flags (the values of the platform whose operations this service keeps).
 inline constexpr std::uint32_t kBufferPrimary = 0x1;
@@ -61,7 +61,7 @@ enum class PlayMode { Once, Looping };
 
 struct BufferDesc {
   std::uint32_t flags = 0;
-  std::uint32_t bufferBytes = 0;      // 0 for the primary buffer
+  std::uint32_t bufferBytes = 0;       // 0 for the primary buffer
   const WaveFormat* format = nullptr;  // null for the primary buffer
   // Optional: play from this memory instead of fresh zeroed memory (it must hold at least
   // bufferBytes). Lets a decoded sound be played without another copy and shared between sounds.
@@ -108,15 +108,16 @@ class SoundBuffer {
   Result setPan(std::int32_t pan);  // kPanLeft..kPanRight: the other side loses |pan| 1/100 dB
   Result getFrequency(std::uint32_t& hz) const;
   // kMinRateHz..kMaxRateHz, or kFrequencyOriginal. The resampler goes at most 256 times up or down
-  // (a 48 kHz output plays anything below 187.5 Hz at 187.5 Hz); getFrequency reports the set value.
+  // (a 48 kHz output plays anything below 187.5 Hz at 187.5 Hz); getFrequency reports the set
+  // value.
   Result setFrequency(std::uint32_t hz);
   // Plays from the cursor; a one-shot play that ran to the end starts over from 0.
   Result play(PlayMode mode);
   Result stop();
   Result setCurrentPosition(std::uint32_t playBytes);
   // Write access to `bytes` bytes from `offsetBytes` (or to the whole buffer). The region is the
-  // buffer's memory itself while no one else can be reading it; while the buffer plays or shares its
-  // memory it is a private copy, written into the memory by unlock under the mixer lock.
+  // buffer's memory itself while no one else can be reading it; while the buffer plays or shares
+  // its memory it is a private copy, written into the memory by unlock under the mixer lock.
   Result lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedRegion& region,
               LockFrom from = LockFrom::Offset);
   Result unlock(const LockedRegion& region);
@@ -137,10 +138,10 @@ class SoundBuffer {
 
 // Mixer counters, for benchmarks and tests.
 struct MixerStats {
-  std::uint64_t blocks = 0;          // render calls
-  std::uint64_t underruns = 0;       // blocks written as silence because the lock was busy
-  std::int64_t firstAudibleNs = 0;   // steady-clock time of the first non-silent block after the
-                                     // last markPlayStart(); 0 while none
+  std::uint64_t blocks = 0;         // render calls
+  std::uint64_t underruns = 0;      // blocks written as silence because the lock was busy
+  std::int64_t firstAudibleNs = 0;  // steady-clock time of the first non-silent block after the
+                                    // last markPlayStart(); 0 while none
 };
 
 class Backend;
@@ -184,6 +185,7 @@ Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device);
 // A static buffer over 16-bit interleaved PCM (the memory is shared, not copied), as the loader
 // and the measurement programs make them.
 Result createPcm16Buffer(SoundDevice& device, int channels, std::uint32_t rateHz,
-                         std::shared_ptr<SampleMemory> memory, std::unique_ptr<SoundBuffer>& buffer);
+                         std::shared_ptr<SampleMemory> memory,
+                         std::unique_ptr<SoundBuffer>& buffer);
 
 }  // namespace lunadio::soundout

@@ -72,11 +72,16 @@ std::optional<SampleKind> playableKind(const WaveFormat& format) {
   }
   if (kind != kFormatPcm) return std::nullopt;
   switch (format.bitsPerSample) {
-    case 8: return SampleKind::Unsigned8;
-    case 16: return SampleKind::Signed16;
-    case 24: return SampleKind::Signed24;
-    case 32: return SampleKind::Signed32;
-    default: return std::nullopt;
+    case 8:
+      return SampleKind::Unsigned8;
+    case 16:
+      return SampleKind::Signed16;
+    case 24:
+      return SampleKind::Signed24;
+    case 32:
+      return SampleKind::Signed32;
+    default:
+      return std::nullopt;
   }
 }
 

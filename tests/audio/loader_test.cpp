@@ -57,11 +57,18 @@ TEST(RiffWave, ChunkWalks) {
       {"data before fmt", RiffBuilder().data(samples).format(2, 44100, 16).build(), 0},
       {"fmt body of 14 bytes", RiffBuilder().format(2, 44100, 16, 1, 14).data(samples).build(), 0},
       {"LIST size past the end",
-       RiffBuilder().format(2, 44100, 16).chunkWithSize("LIST", oddList, 0x7FFFFFF0).data(samples).build(), 0},
-      {"fmt size past the end", RiffBuilder().chunkWithSize("fmt ", Bytes(16), 0xFFFFFFF0).build(), 0},
+       RiffBuilder()
+           .format(2, 44100, 16)
+           .chunkWithSize("LIST", oddList, 0x7FFFFFF0)
+           .data(samples)
+           .build(),
+       0},
+      {"fmt size past the end", RiffBuilder().chunkWithSize("fmt ", Bytes(16), 0xFFFFFFF0).build(),
+       0},
       // An interrupted recording: what is there, in whole 4-byte frames.
       {"data size past the end",
-       RiffBuilder().format(2, 44100, 16).chunkWithSize("data", Bytes(1003, 7), 0xFFFFFFFF).build(), 1000},
+       RiffBuilder().format(2, 44100, 16).chunkWithSize("data", Bytes(1003, 7), 0xFFFFFFFF).build(),
+       1000},
       {"header only", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}, 0},
   };
   for (const Case& c : cases) {
@@ -99,7 +106,8 @@ class LoaderTest : public ::testing::Test {
 
 TEST_F(LoaderTest, WaveImagePlaysItsOwnFormatAndBytes) {
   const auto samples = test::toInt16(test::makeSignal(1000, 1));
-  const Bytes wav = RiffBuilder().chunk("LIST", {1, 2, 3}).format(1, 22050, 16).data(samples).build();
+  const Bytes wav =
+      RiffBuilder().chunk("LIST", {1, 2, 3}).format(1, 22050, 16).data(samples).build();
   const auto [result, printed] = loadFromMemory(3, wav);
   ASSERT_NE(result, 0);
   EXPECT_EQ(printed,
@@ -137,8 +145,8 @@ TEST_F(LoaderTest, DecodedSoundIsCutAtTheLimitAndEndsInSilence) {
   const Bytes played = soundBytes(0);
   const Bytes expected = pcmBytes(test::toInt16(source));
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin()));
-  EXPECT_TRUE(std::all_of(played.begin() + static_cast<std::ptrdiff_t>(expected.size()), played.end(),
-                          [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(played.begin() + static_cast<std::ptrdiff_t>(expected.size()),
+                          played.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST_F(LoaderTest, SourceWithoutAStatedLengthIsDecodedToItsEnd) {

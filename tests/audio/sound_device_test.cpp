@@ -13,8 +13,8 @@ using testing::MemorySoundDevice;
 TEST(SoundDevice, TheAttenuationTableHasItsExactEntries) {
   MemorySoundDevice device;
   const auto& table = attenuationTable();
-  const std::pair<int, int> entries[] = {{0, 0},       {1, 6000},    {2, 6602},  {10, 8000},
-                                         {50, 9397},   {90, 9908},   {99, 9991}, {100, 10000}};
+  const std::pair<int, int> entries[] = {{0, 0},     {1, 6000},  {2, 6602},  {10, 8000},
+                                         {50, 9397}, {90, 9908}, {99, 9991}, {100, 10000}};
   for (const auto& [volume, entry] : entries) EXPECT_EQ(table[volume], entry) << volume;
   for (int v = 2; v <= 100; ++v) EXPECT_LT(table[v - 1], table[v]) << v;
 }

@@ -31,7 +31,9 @@ int frameHeardAfterFadeOut(const std::vector<float>& stereo) {
   return static_cast<int>(std::lround(stereo[2 * 300] * 32768.0f)) - 300;
 }
 
-soundout::SoundBuffer& bufferOf(ObjectNumber number) { return *soundTable()->lookup(number)->buffer; }
+soundout::SoundBuffer& bufferOf(ObjectNumber number) {
+  return *soundTable()->lookup(number)->buffer;
+}
 
 std::uint32_t playBytes(ObjectNumber number) {
   std::uint32_t bytes = 0;
@@ -72,8 +74,8 @@ TEST_F(SoundTest, LengthAndPositionFollowTheUnitAndTheCurrentFrequency) {
 
 TEST_F(SoundTest, VolumeIsClampedAndTurnedIntoAttenuation) {
   ASSERT_TRUE(installPcm16(0, std::vector<std::int16_t>(64), 2, 48000));
-  const std::pair<int, std::int32_t> cases[] = {
-      {150, 0}, {100, 0}, {-5, -10000}, {0, -10000}, {50, -603}, {1, -4000}};
+  const std::pair<int, std::int32_t> cases[] = {{150, 0},    {100, 0},   {-5, -10000},
+                                                {0, -10000}, {50, -603}, {1, -4000}};
   for (const auto& [volume, hundredthsDb] : cases) {
     setSoundVolume(0, volume);
     std::int32_t applied = 1;
@@ -112,7 +114,7 @@ TEST_F(SoundTest, ResumeKeepsTheLoopingOfTheLastPlay) {
   pauseSound(0);
   resumeSound(0);
   device_.render(2000);
-  EXPECT_EQ(getSoundPosition(0), 1000);  // ran out once, at its end
+  EXPECT_EQ(getSoundPosition(0), 1000);                            // ran out once, at its end
   EXPECT_EQ(soundTable()->lookup(0)->state.load(), SoundPlaying);  // as recorded
 
   playSound(0, PlayLooped);

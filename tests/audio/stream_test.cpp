@@ -68,7 +68,8 @@ class StreamTest : public ::testing::Test {
     flac_ = test::encodeFlac(test::makeSignal(frames, 2), {});
     auto decoder = openDecoderForMemory(flac_, LoadStreamed);
     ASSERT_TRUE(decoder);
-    ASSERT_NE(loadStreamedSound(0, std::make_unique<CountingDecoder>(std::move(decoder), closed_)), 0);
+    ASSERT_NE(loadStreamedSound(0, std::make_unique<CountingDecoder>(std::move(decoder), closed_)),
+              0);
   }
 
   // Renders `frames` frames and returns the left channel as 16-bit values. A block that the mixer
@@ -133,7 +134,8 @@ TEST_F(StreamTest, LoopedStreamKeepsPlayingTheSourceRoundAndStopsWhenTold) {
   for (int step = 0; step < 5; ++step) {
     const std::size_t frames = step == 0 ? kHalfFrames + 512 : kHalfFrames;
     const auto heard = renderLeft(frames);
-    for (std::size_t f = 0; f < frames; ++f) ASSERT_EQ(heard[f], sourceLeft(played + f)) << played + f;
+    for (std::size_t f = 0; f < frames; ++f)
+      ASSERT_EQ(heard[f], sourceLeft(played + f)) << played + f;
     played += frames;
     ASSERT_TRUE(waitForReads(3 + step));
   }

@@ -16,9 +16,18 @@ class Lifecycle : public ::testing::Test {
 };
 
 TEST_F(Lifecycle, RunsStagesInFixedOrderWhateverTheRegistrationOrder) {
-  addStartRoutine(StartStage::Tray, "tray", [&] { log.push_back("tray"); return true; });
-  addStartRoutine(StartStage::Strings, "strings", [&] { log.push_back("strings"); return true; });
-  addStartRoutine(StartStage::Application, "app", [&] { log.push_back("app"); return true; });
+  addStartRoutine(StartStage::Tray, "tray", [&] {
+    log.push_back("tray");
+    return true;
+  });
+  addStartRoutine(StartStage::Strings, "strings", [&] {
+    log.push_back("strings");
+    return true;
+  });
+  addStartRoutine(StartStage::Application, "app", [&] {
+    log.push_back("app");
+    return true;
+  });
   addEndRoutine(EndStage::Fonts, "fonts", [&] { log.push_back("~fonts"); });
   addEndRoutine(EndStage::Sound, "sound", [&] { log.push_back("~sound"); });
 
@@ -31,8 +40,14 @@ TEST_F(Lifecycle, RunsStagesInFixedOrderWhateverTheRegistrationOrder) {
 }
 
 TEST_F(Lifecycle, AFailingStartStopsTheSequence) {
-  addStartRoutine(StartStage::Images, "images", [&] { log.push_back("images"); return false; });
-  addStartRoutine(StartStage::Tray, "tray", [&] { log.push_back("tray"); return true; });
+  addStartRoutine(StartStage::Images, "images", [&] {
+    log.push_back("images");
+    return false;
+  });
+  addStartRoutine(StartStage::Tray, "tray", [&] {
+    log.push_back("tray");
+    return true;
+  });
   EXPECT_FALSE(runStartSequence());
   EXPECT_EQ(log, std::vector<std::string>{"images"});
 }

@@ -68,9 +68,9 @@ TEST(Utf8Edge, RoundTripsValidAndInvalidBytes) {
   EXPECT_EQ(fromUtf8("🎵").size(), 2u);
 
   // Latin-1 names, truncated sequences, overlong forms and encoded surrogates all survive.
-  for (const std::string& raw : {std::string("caf\xE9.wav"), std::string("\xC3"),
-                                std::string("\xC0\xAF"), std::string("\xED\xA0\x80x"),
-                                std::string("\xFF\xFE\x80"), std::string("a\0b", 3)}) {
+  for (const std::string& raw :
+       {std::string("caf\xE9.wav"), std::string("\xC3"), std::string("\xC0\xAF"),
+        std::string("\xED\xA0\x80x"), std::string("\xFF\xFE\x80"), std::string("a\0b", 3)}) {
     const std::u16string wide = fromUtf8(raw);
     EXPECT_EQ(toUtf8(wide), raw);
   }

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -13,7 +13,8 @@ namespace lunadio {
 namespace {
 
 bool waitUntil(const std::function<bool()>& condition) {
-  for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 1000 && !condition(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return condition();
 }
 
@@ -43,7 +44,8 @@ TEST(Threads, ManyThreadsCreatedFromSeveralThreadsGetDistinctNumbers) {
   std::vector<std::thread> creators;
   for (int c = 0; c < 4; ++c) {
     creators.emplace_back([&, c] {
-      for (int i = 0; i < 16; ++i) numbers[static_cast<std::size_t>(c * 16 + i)] = createThread([](void*) {}, nullptr);
+      for (int i = 0; i < 16; ++i)
+        numbers[static_cast<std::size_t>(c * 16 + i)] = createThread([](void*) {}, nullptr);
     });
   }
   for (auto& t : creators) t.join();

@@ -18,9 +18,7 @@ constexpr ObjectNumber kImage = 3;
 constexpr Colour kRed = rgb(255, 0, 0);
 constexpr Colour kBack = rgb(225, 100, 100);
 
-QRgb shown(Colour colour) {
-  return qRgb(redOf(colour), greenOf(colour), blueOf(colour));
-}
+QRgb shown(Colour colour) { return qRgb(redOf(colour), greenOf(colour), blueOf(colour)); }
 
 class Drawing : public ::testing::Test {
  protected:
@@ -40,10 +38,10 @@ TEST(GradientMath, PositionAlongTheLine) {
     double t;
   };
   const Case cases[] = {
-      {{0, 0, 0, 4}, 7, 0, 0.0},    {{0, 0, 0, 4}, 7, 2, 0.5},   {{0, 0, 0, 4}, 0, 9, 1.0},
-      {{0, 9, 0, 4}, 3, 9, 0.0},    {{0, 9, 0, 4}, 3, 8, 0.2},   {{0, 9, 0, 4}, 3, 1, 1.0},
-      {{2, 5, 6, 5}, 4, 100, 0.5},  {{2, 5, 6, 5}, -3, 0, 0.0},  {{0, 0, 4, 4}, 4, 0, 0.5},
-      {{0, 0, 4, 4}, 3, 3, 0.75},   {{1, 1, 1, 1}, 5, 5, 0.0},
+      {{0, 0, 0, 4}, 7, 0, 0.0},   {{0, 0, 0, 4}, 7, 2, 0.5},  {{0, 0, 0, 4}, 0, 9, 1.0},
+      {{0, 9, 0, 4}, 3, 9, 0.0},   {{0, 9, 0, 4}, 3, 8, 0.2},  {{0, 9, 0, 4}, 3, 1, 1.0},
+      {{2, 5, 6, 5}, 4, 100, 0.5}, {{2, 5, 6, 5}, -3, 0, 0.0}, {{0, 0, 4, 4}, 4, 0, 0.5},
+      {{0, 0, 4, 4}, 3, 3, 0.75},  {{1, 1, 1, 1}, 5, 5, 0.0},
   };
   for (const auto& c : cases) {
     EXPECT_DOUBLE_EQ(ui::gradientPosition(c.line, c.x, c.y), c.t) << c.x << "," << c.y;

@@ -27,8 +27,8 @@ struct HeightCase {
 
 TEST_F(Fonts, PixelHeightFollowsTheDisplayDpi) {
   const HeightCase cases[] = {
-      {96, 11, 15}, {144, 11, 22}, {96, 20, 27}, {96, 18, 24}, {96, 10, 13},
-      {120, 11, 18}, {72, 9, 9},   {96, 0, 0},   {192, 1, 3},
+      {96, 11, 15},  {144, 11, 22}, {96, 20, 27}, {96, 18, 24}, {96, 10, 13},
+      {120, 11, 18}, {72, 9, 9},    {96, 0, 0},   {192, 1, 3},
   };
   for (const auto& c : cases) {
     ui::setDisplayDpi(c.dpi);
@@ -48,8 +48,8 @@ TEST_F(Fonts, TheOffscreenDisplayReadsAsNinetySixDpi) {
 
 TEST_F(Fonts, FlagsBecomeFontProperties) {
   const FontHandle plain = loadFont(0, u"Sans", 10);
-  const FontHandle styled =
-      loadFont(1, u"Sans", 10, FontBold | FontItalic | FontUnderline | FontStrikeOut | FontHighQuality);
+  const FontHandle styled = loadFont(
+      1, u"Sans", 10, FontBold | FontItalic | FontUnderline | FontStrikeOut | FontHighQuality);
   const QFont* p = ui::fontForHandle(plain);
   const QFont* s = ui::fontForHandle(styled);
   ASSERT_TRUE(p && s);

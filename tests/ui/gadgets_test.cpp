@@ -126,8 +126,8 @@ TEST_F(GadgetsTest, ListReportsClicksOnlyWithASelection) {
 }
 
 TEST_F(GadgetsTest, ThreeStateCheckBoxNeverClicksIntoIndeterminate) {
-  ASSERT_NE(createCheckBoxGadget(12, 10, 10, 200, 20, u"Autres formats audio",
-                                 CheckBoxThreeState), 0);
+  ASSERT_NE(createCheckBoxGadget(12, 10, 10, 200, 20, u"Autres formats audio", CheckBoxThreeState),
+            0);
   ASSERT_NE(createCheckBoxGadget(13, 10, 40, 200, 20, u"Son Wave (*.wav)"), 0);
   setGadgetState(12, -1);
   EXPECT_EQ(getGadgetState(12), -1);
@@ -170,14 +170,13 @@ TEST_F(CanvasTest, PressReleasedOutsideGivesNoClick) {
   QTest::mousePress(canvas, Qt::LeftButton, {}, QPoint(20, 5));
   QTest::mouseRelease(canvas, Qt::LeftButton, {}, QPoint(21, 5));
   EXPECT_EQ(gadgetTypes(takeEvents(), 8),
-            (std::vector<int>{EventTypeLeftButtonDown, EventTypeLeftButtonUp,
-                              EventTypeLeftClick}));
+            (std::vector<int>{EventTypeLeftButtonDown, EventTypeLeftButtonUp, EventTypeLeftClick}));
 
   QTest::mousePress(canvas, Qt::RightButton, {}, QPoint(20, 5));
   QTest::mouseRelease(canvas, Qt::RightButton, {}, QPoint(20, 5));
-  EXPECT_EQ(gadgetTypes(takeEvents(), 8),
-            (std::vector<int>{EventTypeRightButtonDown, EventTypeRightButtonUp,
-                              EventTypeRightClick}));
+  EXPECT_EQ(
+      gadgetTypes(takeEvents(), 8),
+      (std::vector<int>{EventTypeRightButtonDown, EventTypeRightButtonUp, EventTypeRightClick}));
 }
 
 TEST_F(CanvasTest, PointerAttributesBelongToTheCurrentEventsCanvas) {
@@ -288,8 +287,7 @@ TEST_F(GadgetsTest, WindowDrawingStaysAboveGadgetsMadeLater) {
 TEST_F(GadgetsTest, ImageGadgetTakesItsImagesSize) {
   ui::overrideGadgetImageLookup([](std::intptr_t handle) {
     if (handle == 0) return QImage();
-    QImage image(static_cast<int>(handle), static_cast<int>(handle) + 1,
-                 QImage::Format_ARGB32);
+    QImage image(static_cast<int>(handle), static_cast<int>(handle) + 1, QImage::Format_ARGB32);
     image.fill(Qt::blue);
     return image;
   });

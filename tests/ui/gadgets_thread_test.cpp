@@ -16,15 +16,14 @@ class ForwarderTest : public ::testing::Test {
  protected:
   std::map<ObjectNumber, std::uint64_t> live;  // gadget -> generation
   int posts = 0;
-  ui::GadgetCallForwarder forwarder{
-      [this](ObjectNumber gadget, std::uint64_t generation) {
-        auto it = live.find(gadget);
-        return it != live.end() && it->second == generation;
-      },
-      [this](std::function<void()>) {
-        ++posts;
-        return true;
-      }};
+  ui::GadgetCallForwarder forwarder{[this](ObjectNumber gadget, std::uint64_t generation) {
+                                      auto it = live.find(gadget);
+                                      return it != live.end() && it->second == generation;
+                                    },
+                                    [this](std::function<void()>) {
+                                      ++posts;
+                                      return true;
+                                    }};
   void create(ObjectNumber gadget, std::uint64_t generation, bool hasItems,
               bool stateIsPosition = false) {
     live[gadget] = generation;
@@ -39,8 +38,8 @@ TEST_F(ForwarderTest, CallsRunInOrderAndOnlyOnTheGadgetTheyNamed) {
                                 [&] { ran.push_back(1); }));
   EXPECT_TRUE(forwarder.forward(3, ui::ItemEffect::AddOne, ui::Supersede::Never,
                                 [&] { ran.push_back(2); }));
-  EXPECT_FALSE(forwarder.forward(4, ui::ItemEffect::None, ui::Supersede::Never,
-                                 [&] { ran.push_back(99); }));
+  EXPECT_FALSE(
+      forwarder.forward(4, ui::ItemEffect::None, ui::Supersede::Never, [&] { ran.push_back(99); }));
   EXPECT_EQ(forwarder.projectedItems(3), 2);
   EXPECT_EQ(posts, 1);  // one wake-up for a burst
 
@@ -134,8 +133,7 @@ TEST_F(WorkerGadgetsTest, RowsFromAWorkerArriveInOrderWithTheirColoursAndData) {
   for (int i = 0; i < kRows; ++i) {
     ASSERT_EQ(getGadgetItemText(3, i, 0), u"song" + numberText(i) + u".ogg") << i;
     ASSERT_EQ(getGadgetItemData(3, i), i + 1);
-    ASSERT_EQ(getGadgetItemColor(3, i, 2, 1),
-              i % 2 ? rgb(230, 235, 255) : rgb(255, 235, 235));
+    ASSERT_EQ(getGadgetItemColor(3, i, 2, 1), i % 2 ? rgb(230, 235, 255) : rgb(255, 235, 235));
   }
 }
 

@@ -18,7 +18,9 @@ class Images : public ::testing::Test {
   static void SetUpTestSuite() { usePngDecoder(); }
   void TearDown() override { freeImage(ObjectAll); }
 
-  static QImage pixels(ObjectNumber number) { return ui::imagePixelsForHandle(imageHandle(number)); }
+  static QImage pixels(ObjectNumber number) {
+    return ui::imagePixelsForHandle(imageHandle(number));
+  }
 };
 
 QImage patternImage(int width, int height, int seed, bool opaque = false) {
@@ -33,13 +35,15 @@ QImage patternImage(int width, int height, int seed, bool opaque = false) {
 }
 
 Bytes pngOf(const QImage& image) {
-  test::PngLayout layout{image.width(), image.height(), PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
+  test::PngLayout layout{
+      image.width(), image.height(), PNG_COLOR_TYPE_RGB_ALPHA, 8, false, {}, {}, {}, false, {}};
   for (int y = 0; y < image.height(); ++y) {
     Bytes row;
     for (int x = 0; x < image.width(); ++x) {
       const QRgb p = image.pixel(x, y);
-      row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
-                             static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
+      row.insert(row.end(),
+                 {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
+                  static_cast<std::uint8_t>(qBlue(p)), static_cast<std::uint8_t>(qAlpha(p))});
     }
     layout.rows.push_back(row);
   }
@@ -138,8 +142,8 @@ TEST_F(Images, IconMasksGiveTransparency) {
 TEST_F(Images, IconPicksTheLargestEntryAndReadsPngEntries) {
   const QImage small = patternImage(16, 16, 1);
   const QImage large = patternImage(32, 32, 2);
-  const Bytes ico = test::writeIcon({{16, 16, 32, test::iconEntry32(small)},
-                                     {32, 32, 32, pngOf(large)}});
+  const Bytes ico =
+      test::writeIcon({{16, 16, 32, test::iconEntry32(small)}, {32, 32, 32, pngOf(large)}});
   ASSERT_NE(catchImage(1, ico.data(), ico.size()), 0);
   EXPECT_EQ(pixels(1), large);
   EXPECT_EQ(imageFormat(1), ImageFormatIcon);
@@ -172,7 +176,7 @@ TEST_F(Images, BitmapFilesBothRowOrders) {
     test::putU32(bmp, 14 + 40);
     test::putInfoHeader(bmp, 2, topDown ? -2 : 2, 24, 0);
     // Stored rows (4-byte padded): first stored row is the top row when top-down.
-    const Bytes first = {0, 0, 255, 0, 255, 0, 0, 0};    // red, green
+    const Bytes first = {0, 0, 255, 0, 255, 0, 0, 0};       // red, green
     const Bytes second = {255, 0, 0, 255, 255, 255, 0, 0};  // blue, white
     bmp.insert(bmp.end(), first.begin(), first.end());
     bmp.insert(bmp.end(), second.begin(), second.end());
@@ -308,8 +312,9 @@ TEST_F(Images, RawResizeRepeatsPixelsAndSmoothResizeOfOpaqueImagesStays24Bit) {
     Bytes row;
     for (int x = 0; x < 3; ++x) {
       const QRgb p = source.pixel(x, y);
-      row.insert(row.end(), {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
-                             static_cast<std::uint8_t>(qBlue(p))});
+      row.insert(row.end(),
+                 {static_cast<std::uint8_t>(qRed(p)), static_cast<std::uint8_t>(qGreen(p)),
+                  static_cast<std::uint8_t>(qBlue(p))});
     }
     layout.rows.push_back(row);
   }

@@ -23,7 +23,8 @@ constexpr ObjectNumber kImage = 5;
 // Twelve palette colours, four of them partly or fully transparent.
 QRgb paletteColour(int index) {
   const int alpha[] = {255, 255, 0, 255, 128, 255, 255, 30, 255, 255, 255, 200};
-  return qRgba((index * 40) & 0xFF, (index * 90 + 7) & 0xFF, (index * 17 + 100) & 0xFF, alpha[index]);
+  return qRgba((index * 40) & 0xFF, (index * 90 + 7) & 0xFF, (index * 17 + 100) & 0xFF,
+               alpha[index]);
 }
 int paletteIndexAt(int x, int y) { return (x * 3 + y * 5) % 12; }
 int greyAt(int x, int y, int bitDepth) { return (x + 2 * y) % (1 << bitDepth); }
@@ -81,7 +82,8 @@ PngLayout directSpec(const PixelFn& pixel, int colourType, int bitDepth, bool in
 }
 
 // Samples of fewer than 8 bits, packed from the left of each byte.
-PngLayout packedSpec(int colourType, int bitDepth, bool interlaced, const std::function<int(int, int)>& value) {
+PngLayout packedSpec(int colourType, int bitDepth, bool interlaced,
+                     const std::function<int(int, int)>& value) {
   PngLayout layout{kWidth, kHeight, colourType, bitDepth, interlaced, {}, {}, {}, false, {}};
   for (int y = 0; y < kHeight; ++y) {
     Bytes row(static_cast<std::size_t>((kWidth * bitDepth + 7) / 8), 0);
@@ -100,7 +102,7 @@ PngLayout paletteSpec(bool withTransparency, bool interlaced, int bitDepth = 8) 
   for (int i = 0; i < 12; ++i) {
     const QRgb c = paletteColour(i);
     layout.palette.push_back({static_cast<png_byte>(qRed(c)), static_cast<png_byte>(qGreen(c)),
-                            static_cast<png_byte>(qBlue(c))});
+                              static_cast<png_byte>(qBlue(c))});
     if (withTransparency) layout.paletteAlpha.push_back(static_cast<png_byte>(qAlpha(c)));
   }
   return layout;
@@ -131,15 +133,15 @@ std::vector<TwinCase> twinCases() {
                      [=] { return directSpec(rgbaAt, PNG_COLOR_TYPE_RGB_ALPHA, 16, interlaced); },
                      rgbaAt, 32});
     cases.push_back({"rgb8" + suffix,
-                     [=] { return directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 8, interlaced); },
-                     rgbaAt, 24});
+                     [=] { return directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 8, interlaced); }, rgbaAt,
+                     24});
     cases.push_back({"rgb16" + suffix,
-                     [=] { return directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 16, interlaced); },
-                     rgbaAt, 24});
-    cases.push_back({"palette_trns" + suffix, [=] { return paletteSpec(true, interlaced); },
-                     paletteAt, 32});
-    cases.push_back({"palette" + suffix, [=] { return paletteSpec(false, interlaced); },
-                     paletteAt, 24});
+                     [=] { return directSpec(rgbaAt, PNG_COLOR_TYPE_RGB, 16, interlaced); }, rgbaAt,
+                     24});
+    cases.push_back(
+        {"palette_trns" + suffix, [=] { return paletteSpec(true, interlaced); }, paletteAt, 32});
+    cases.push_back(
+        {"palette" + suffix, [=] { return paletteSpec(false, interlaced); }, paletteAt, 24});
     cases.push_back({"palette4_trns" + suffix, [=] { return paletteSpec(true, interlaced, 4); },
                      paletteAt, 32});
     for (int bits : {1, 2, 4, 8}) {
@@ -154,9 +156,10 @@ std::vector<TwinCase> twinCases() {
       const int v = qRed(rgbaAt(x, y));
       return qRgba(v, v, v, qAlpha(rgbaAt(x, y)));
     };
-    cases.push_back({"grey_alpha16" + suffix,
-                     [=] { return directSpec(greyAlpha, PNG_COLOR_TYPE_GRAY_ALPHA, 16, interlaced); },
-                     greyAlpha, 32});
+    cases.push_back(
+        {"grey_alpha16" + suffix,
+         [=] { return directSpec(greyAlpha, PNG_COLOR_TYPE_GRAY_ALPHA, 16, interlaced); },
+         greyAlpha, 32});
   }
   // A colour key on an RGB picture: exactly the matching pixels turn transparent.
   const QRgb key = rgbaAt(4, 2);
@@ -178,7 +181,7 @@ std::vector<TwinCase> twinCases() {
   cases.push_back({"grey2_colour_key",
                    [] {
                      PngLayout layout = packedSpec(PNG_COLOR_TYPE_GRAY, 2, false,
-                                               [](int x, int y) { return greyAt(x, y, 2); });
+                                                   [](int x, int y) { return greyAt(x, y, 2); });
                      layout.hasColourKey = true;
                      layout.colourKey.gray = 1;
                      return layout;
@@ -227,7 +230,8 @@ class PngBadInput : public ::testing::Test {
   static void fixCrc(Bytes& png, std::size_t chunkStart) {
     const std::size_t length = static_cast<std::size_t>(png[chunkStart]) << 24 |
                                static_cast<std::size_t>(png[chunkStart + 1]) << 16 |
-                               static_cast<std::size_t>(png[chunkStart + 2]) << 8 | png[chunkStart + 3];
+                               static_cast<std::size_t>(png[chunkStart + 2]) << 8 |
+                               png[chunkStart + 3];
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::size_t i = chunkStart + 4; i < chunkStart + 8 + length; ++i) {
       crc ^= png[i];
@@ -264,8 +268,10 @@ TEST_F(PngBadInput, CorruptOrOversizedPicturesFail) {
   for (std::uint32_t side : {0x7FFFFFFFu, 100000u, 16384u}) {
     Bytes huge = good;
     for (int i = 0; i < 4; ++i) {
-      huge[kIhdr + 8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(side >> (24 - 8 * i));
-      huge[kIhdr + 12 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(side >> (24 - 8 * i));
+      huge[kIhdr + 8 + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(side >> (24 - 8 * i));
+      huge[kIhdr + 12 + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(side >> (24 - 8 * i));
     }
     fixCrc(huge, kIhdr);
     EXPECT_EQ(catchImage(kImage, huge.data(), huge.size()), 0) << side;
@@ -273,7 +279,8 @@ TEST_F(PngBadInput, CorruptOrOversizedPicturesFail) {
 
   // A valid header over image data that are not a zlib stream.
   Bytes garbled = good;
-  for (std::size_t i = 40; i + 20 < garbled.size(); ++i) garbled[i] = static_cast<std::uint8_t>(i * 7);
+  for (std::size_t i = 40; i + 20 < garbled.size(); ++i)
+    garbled[i] = static_cast<std::uint8_t>(i * 7);
   EXPECT_EQ(catchImage(kImage, garbled.data(), garbled.size()), 0);
 
   const char notAPicture[] = "just some text that is not a picture";

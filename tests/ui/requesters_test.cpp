@@ -49,14 +49,16 @@ TEST(RequesterPatterns, PairsBecomeFiltersWithPatternsAsWritten) {
   };
   const Case cases[] = {
       {u"Formats supportés|*.wav;*.ogg;*flac;*.mp3|Tous|*.*",
-       {QStringLiteral("Formats supportés (*.wav *.ogg *flac *.mp3)"), QStringLiteral("Tous (*.*)")}},
+       {QStringLiteral("Formats supportés (*.wav *.ogg *flac *.mp3)"),
+        QStringLiteral("Tous (*.*)")}},
       {u"Texte|*.txt|Orphan", {QStringLiteral("Texte (*.txt)")}},
       {u"|*.png; *.jpg", {QStringLiteral("*.png *.jpg (*.png *.jpg)")}},
       {u"Nothing|", {}},
       {u"", {}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ui::filtersFromPattern(c.pattern), c.filters) << QString::fromStdU16String(c.pattern).toStdString();
+    EXPECT_EQ(ui::filtersFromPattern(c.pattern), c.filters)
+        << QString::fromStdU16String(c.pattern).toStdString();
   }
 }
 
@@ -96,8 +98,9 @@ TEST(RequesterPatterns, MusicFolderFromEnvironmentThenUserDirsThenHome) {
   ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Musique")));
   QFile dirs(home.path() + QStringLiteral("/.config/user-dirs.dirs"));
   ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-  dirs.write("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n"
-             "XDG_MUSIC_DIR=\"$HOME/Musique\"\n");
+  dirs.write(
+      "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n"
+      "XDG_MUSIC_DIR=\"$HOME/Musique\"\n");
   dirs.close();
   ScopedEnv homeEnv("HOME", home.path());
   ScopedEnv config("XDG_CONFIG_HOME", home.path() + QStringLiteral("/.config"));
@@ -203,13 +206,15 @@ TEST_F(Requesters, OpenFileWithThePlayersPatternAndFolder) {
 
 TEST_F(Requesters, MultipleSelectionHandsOutTheOtherPathsInTurn) {
   answerNextRequester(RequesterAnswer::choosePaths({u"/m/a.wav", u"/m/b.ogg", u"/m/c.mp3"}));
-  EXPECT_EQ(fileRequester(u"Plusieurs", u"", u"Tous|*.*", 0, 0, FileRequesterMultiple), u"/m/a.wav");
+  EXPECT_EQ(fileRequester(u"Plusieurs", u"", u"Tous|*.*", 0, 0, FileRequesterMultiple),
+            u"/m/a.wav");
   EXPECT_EQ(nextSelectedFileName(), u"/m/b.ogg");
   EXPECT_EQ(nextSelectedFileName(), u"/m/c.mp3");
   EXPECT_EQ(nextSelectedFileName(), u"");
 
   answerNextRequester(RequesterAnswer::choosePaths({u"/m/saved.wav"}));
-  EXPECT_EQ(fileRequester(u"Enregistrer", u"/tmp/nom.wav", u"", 0, FileRequesterSave, 0), u"/m/saved.wav");
+  EXPECT_EQ(fileRequester(u"Enregistrer", u"/tmp/nom.wav", u"", 0, FileRequesterSave, 0),
+            u"/m/saved.wav");
   EXPECT_EQ(ui::lastRequesterTrace().fileName, QStringLiteral("nom.wav"));
   EXPECT_EQ(nextSelectedFileName(), u"");
 }

@@ -23,7 +23,7 @@ struct PngLayout {
   // Packed rows as libpng expects them for colourType and bitDepth (16-bit samples big-endian).
   std::vector<Bytes> rows;
   std::vector<png_color> palette;
-  Bytes paletteAlpha;        // tRNS for palette pictures
+  Bytes paletteAlpha;         // tRNS for palette pictures
   bool hasColourKey = false;  // tRNS for grey and RGB pictures
   png_color_16 colourKey{};
 };
@@ -39,16 +39,16 @@ inline Bytes writePng(const PngLayout& layout) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, appendBytes, flushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width), static_cast<png_uint_32>(layout.height),
-               layout.bitDepth, layout.colourType,
-               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width),
+               static_cast<png_uint_32>(layout.height), layout.bitDepth, layout.colourType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!layout.palette.empty()) {
     png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
   }
   if (!layout.paletteAlpha.empty()) {
-    png_set_tRNS(png, info, layout.paletteAlpha.data(), static_cast<int>(layout.paletteAlpha.size()),
-                 nullptr);
+    png_set_tRNS(png, info, layout.paletteAlpha.data(),
+                 static_cast<int>(layout.paletteAlpha.size()), nullptr);
   } else if (layout.hasColourKey) {
     png_set_tRNS(png, info, nullptr, 0, &layout.colourKey);
   }

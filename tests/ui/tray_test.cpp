@@ -10,9 +10,9 @@
 #include <tuple>
 #include <vector>
 
+#include "ui/events.h"
 #include "ui/images.h"
 #include "ui/tray.h"
-#include "ui/events.h"
 #include "ui/tray_internal.h"
 #include "ui/ui_internal.h"
 

@@ -12,7 +12,7 @@ TEST(UiRuntime, WaylandWithXWaylandRunsOnX11UnlessTheUserChose) {
     PlatformChoice expected;
   } cases[] = {
       {{false, true, true}, PlatformChoice::X11},
-      {{true, true, true}, PlatformChoice::AsGiven},  // the user's choice stands
+      {{true, true, true}, PlatformChoice::AsGiven},    // the user's choice stands
       {{false, false, true}, PlatformChoice::AsGiven},  // Wayland only
       {{false, true, false}, PlatformChoice::AsGiven},  // X11 only
       {{false, false, false}, PlatformChoice::NoDisplay},

@@ -109,9 +109,11 @@ double secondsOf(const std::function<void()>& work) {
 }
 
 double cpuSeconds(int who) {
-  rusage usage {};
+  rusage usage{};
   getrusage(who, &usage);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -201,7 +203,8 @@ int main(int argc, char** argv) {
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
   }();
-  const std::string folder = argc > 1 ? argv[1] : "/tmp/lunadio-load-bench-" + std::to_string(getpid());
+  const std::string folder =
+      argc > 1 ? argv[1] : "/tmp/lunadio-load-bench-" + std::to_string(getpid());
   run({"mkdir", "-p", folder});
   const std::string wav = folder + "/signal.wav", flac = folder + "/signal.flac",
                     ogg = folder + "/signal.ogg", shortWav = folder + "/short.wav",
@@ -215,7 +218,8 @@ int main(int argc, char** argv) {
   run({"sox", wav, shortWav, "trim", "0", "10"});
   run({"flac", "-s", "-f", "-o", shortFlac, shortWav});
   const double pcmMb = kFrames * 4 / 1e6;
-  std::fprintf(stderr, "test signal: 5 min 44.1 kHz stereo, PCM %.1f MB, FLAC %.1f MB, Ogg %.1f MB\n",
+  std::fprintf(stderr,
+               "test signal: 5 min 44.1 kHz stereo, PCM %.1f MB, FLAC %.1f MB, Ogg %.1f MB\n",
                pcmMb, fileMb(flac), fileMb(ogg));
 
   startSound();
@@ -228,11 +232,12 @@ int main(int argc, char** argv) {
     };
   };
   const auto report = [](const char* what, const char* tool, const std::pair<Timing, Timing>& t) {
-    std::fprintf(stderr,
-                 "whole load, %s: loadSound %.3f s (cpu %.3f s), %s %.3f s (cpu %.3f s): ratio %.2fx "
-                 "wall, %.2fx cpu (target <= 1.1x)\n",
-                 what, t.first.wall, t.first.cpu, tool, t.second.wall, t.second.cpu,
-                 t.first.wall / t.second.wall, t.first.cpu / t.second.cpu);
+    std::fprintf(
+        stderr,
+        "whole load, %s: loadSound %.3f s (cpu %.3f s), %s %.3f s (cpu %.3f s): ratio %.2fx "
+        "wall, %.2fx cpu (target <= 1.1x)\n",
+        what, t.first.wall, t.first.cpu, tool, t.second.wall, t.second.cpu,
+        t.first.wall / t.second.wall, t.first.cpu / t.second.cpu);
   };
   report("FLAC", "flac -d", compare(kRuns, wholeLoad(flac), [&] {
            run({"flac", "-d", "-s", "-f", "-o", "/dev/null", flac});
@@ -245,19 +250,24 @@ int main(int argc, char** argv) {
     freeSound(ObjectAll);
     const double trial = secondsOf([&] { loadSound(1, fromUtf8(path)); });
     const double real = secondsOf([&] { loadSound(0, fromUtf8(path)); });
-    std::fprintf(stderr, "second load of %s: %.6f s after %.3f s, %.3f%% of the first (target < 5%%)\n",
+    std::fprintf(stderr,
+                 "second load of %s: %.6f s after %.3f s, %.3f%% of the first (target < 5%%)\n",
                  path.substr(path.rfind('.') + 1).c_str(), real, trial, 100 * real / trial);
   }
   freeSound(ObjectAll);
 
   const long peakKb = childKb(selfPath, "--peak", flac);
   const double fileAndPcmMb = fileMb(flac) + pcmMb;
-  std::fprintf(stderr, "peak memory of the FLAC load: %.1f MB for file + PCM %.1f MB, ratio %.2fx (target <= 1.3x)\n",
+  std::fprintf(stderr,
+               "peak memory of the FLAC load: %.1f MB for file + PCM %.1f MB, ratio %.2fx (target "
+               "<= 1.3x)\n",
                peakKb * 1.024e-3, fileAndPcmMb, peakKb * 1.024e-3 / fileAndPcmMb);
   const long streamedLongKb = childKb(selfPath, "--streamed", flac);
   const long streamedShortKb = childKb(selfPath, "--streamed", shortFlac);
-  std::fprintf(stderr, "memory per streamed sound (ring %u KB + decoder): 5-min FLAC %ld KB, 10-s FLAC %ld KB\n",
-               65536u / 1024, streamedLongKb, streamedShortKb);
+  std::fprintf(
+      stderr,
+      "memory per streamed sound (ring %u KB + decoder): 5-min FLAC %ld KB, 10-s FLAC %ld KB\n",
+      65536u / 1024, streamedLongKb, streamedShortKb);
   if (argc <= 1) run({"rm", "-rf", folder});
   return 0;
 }

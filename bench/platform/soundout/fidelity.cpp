@@ -2,7 +2,8 @@
 //   - THD+N of a -1 dBFS 1 kHz 16-bit tone at 44.1 kHz played on a 48 kHz output (target < -90 dB),
 //     with the source's own 16-bit floor and the medium-quality converter for comparison;
 //   - a 48 kHz tone on a 48 kHz output: bit-exact;
-//   - the player's pitch fade (44100 Hz down to 882 Hz in steps of 2% every 10 ms, and the full fade
+//   - the player's pitch fade (44100 Hz down to 882 Hz in steps of 2% every 10 ms, and the full
+//   fade
 //     with its volume steps): the largest sample-to-sample jump against what the tone itself allows
 //     at that moment (target <= 1: no click).
 // Run: build/bench/platform/soundout/soundout_fidelity
@@ -29,7 +30,8 @@ struct Rig {
     output = std::make_shared<MemoryOutput>(options);
     createSoundDevice(output, device);
   }
-  std::unique_ptr<SoundBuffer> load(const std::vector<std::int16_t>& samples, std::uint32_t rateHz) {
+  std::unique_ptr<SoundBuffer> load(const std::vector<std::int16_t>& samples,
+                                    std::uint32_t rateHz) {
     std::unique_ptr<SoundBuffer> buffer;
     createPcm16Buffer(*device, 2, rateHz, SampleMemory::adopt(samples), buffer);
     return buffer;
@@ -97,8 +99,9 @@ double fadeWorstRatio(std::uint32_t outputHz, bool withVolume) {
     const auto hz = static_cast<std::uint32_t>(std::nearbyint(44100.0 * i / 100.0));
     double gain = 1.0;
     if (withVolume) {
-      const int entry = i == 0 ? 0 : i == 100 ? 10000
-                                              : static_cast<int>(std::trunc(std::log10(1000.0 * i) * 2000.0));
+      const int entry = i == 0     ? 0
+                        : i == 100 ? 10000
+                                   : static_cast<int>(std::trunc(std::log10(1000.0 * i) * 2000.0));
       buffer->setVolume(entry - 10000);
       gain = entry == 0 ? 0.0 : std::pow(10.0, (entry - 10000) / 2000.0);
     }
@@ -150,8 +153,9 @@ int main() {
   for (std::uint32_t outputHz : {48000u, 44100u}) {
     const double pitchOnly = fadeWorstRatio(outputHz, false);
     const double withVolume = fadeWorstRatio(outputHz, true);
-    std::printf("  %u Hz output: 44100 -> 882 Hz in 2%% steps %.4f; player fade (volume too) %.4f\n",
-                outputHz, pitchOnly, withVolume);
+    std::printf(
+        "  %u Hz output: 44100 -> 882 Hz in 2%% steps %.4f; player fade (volume too) %.4f\n",
+        outputHz, pitchOnly, withVolume);
     ok = ok && pitchOnly <= 1.0 && withVolume <= 1.0;
   }
   std::printf("%s\n", ok ? "all targets met" : "TARGET MISSED");

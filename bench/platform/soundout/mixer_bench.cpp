@@ -46,8 +46,9 @@ void mixBlocks(benchmark::State& state, Voices& voices) {
     voices.output->renderInto(block.data(), kBlockFrames);
     benchmark::DoNotOptimize(block.data());
   }
-  state.counters["x_realtime"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kBlockFrames / kOutputHz, benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kBlockFrames / kOutputHz,
+                         benchmark::Counter::kIsRate);
 }
 
 void PassThroughVoice(benchmark::State& state) {
@@ -86,11 +87,13 @@ void Converter(benchmark::State& state, ResamplerQuality quality) {
   auto resampler = Resampler::create(quality);
   std::vector<float> input(2 * 4096, 0.25f);
   std::vector<float> output(2 * kBlockFrames);
-  for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<float>((i * 37) % 101) / 101.0f;
+  for (std::size_t i = 0; i < input.size(); ++i)
+    input[i] = static_cast<float>((i * 37) % 101) / 101.0f;
   const double ratio = 48000.0 / 44100.0;
   double made = 0.0;
   for (auto _ : state) {
-    const auto step = resampler->process(input.data(), 941, output.data(), kBlockFrames, ratio, false);
+    const auto step =
+        resampler->process(input.data(), 941, output.data(), kBlockFrames, ratio, false);
     made += static_cast<double>(step.outputMade);
     benchmark::DoNotOptimize(output.data());
   }

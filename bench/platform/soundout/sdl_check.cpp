@@ -6,7 +6,8 @@
 //     44.1 kHz voice plays through the resampler;
 //   - with SDL_AUDIODRIVER=disk: that the samples SDL wrote to its file are the buffer's own,
 //     bit for bit (the tone plays at the output's rate).
-// Run: SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/tmp/lunadio-sdl.raw build/bench/platform/soundout/soundout_sdl_check
+// Run: SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/tmp/lunadio-sdl.raw
+// build/bench/platform/soundout/soundout_sdl_check
 //      (or with a sound server: build/bench/platform/soundout/soundout_sdl_check)
 #include <SDL.h>
 #include <sys/resource.h>
@@ -92,9 +93,10 @@ int main() {
   std::sort(latenciesMs.begin(), latenciesMs.end());
   bool ok = latenciesMs.size() == 20;
   if (!latenciesMs.empty()) {
-    std::printf("start latency (play -> first sound handed to SDL): median %.1f ms, worst %.1f ms "
-                "over %zu starts (target < 50 ms)\n",
-                latenciesMs[latenciesMs.size() / 2], latenciesMs.back(), latenciesMs.size());
+    std::printf(
+        "start latency (play -> first sound handed to SDL): median %.1f ms, worst %.1f ms "
+        "over %zu starts (target < 50 ms)\n",
+        latenciesMs[latenciesMs.size() / 2], latenciesMs.back(), latenciesMs.size());
     ok = ok && latenciesMs.back() < 50.0;
   }
   std::printf("mixer blocks %llu, underruns %llu\n",
@@ -119,9 +121,10 @@ int main() {
     const double playing = cpuMsPerSecond(2);
     resampled->stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its fade-out has played
-    std::printf("process CPU: %.2f ms/s in the first 2 s with nothing playing (device paused), "
-                "%.2f ms/s after that (device closed), %.2f ms/s with one resampled voice\n",
-                paused, closed, playing);
+    std::printf(
+        "process CPU: %.2f ms/s in the first 2 s with nothing playing (device paused), "
+        "%.2f ms/s after that (device closed), %.2f ms/s with one resampled voice\n",
+        paused, closed, playing);
   }
 
   if (driverName == "disk") {

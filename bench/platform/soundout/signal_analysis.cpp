@@ -49,8 +49,8 @@ std::vector<double> leftChannel(const std::vector<float>& stereo, std::size_t fr
   return left;
 }
 
-std::vector<std::int16_t> tone16(std::size_t frames, double toneHz, double rateHz,
-                                 double amplitude, double phase) {
+std::vector<std::int16_t> tone16(std::size_t frames, double toneHz, double rateHz, double amplitude,
+                                 double phase) {
   std::vector<std::int16_t> samples(2 * frames);
   for (std::size_t f = 0; f < frames; ++f) {
     const double w = 2.0 * M_PI * toneHz * static_cast<double>(f) / rateHz + phase;

@@ -15,7 +15,7 @@ double thdPlusNoiseDb(const std::vector<double>& signal, double toneHz, double r
 std::vector<double> leftChannel(const std::vector<float>& stereo, std::size_t fromFrame = 0);
 
 // A 16-bit stereo tone at `amplitude` (full scale 1.0), `frames` long.
-std::vector<std::int16_t> tone16(std::size_t frames, double toneHz, double rateHz,
-                                 double amplitude, double phase = 0.0);
+std::vector<std::int16_t> tone16(std::size_t frames, double toneHz, double rateHz, double amplitude,
+                                 double phase = 0.0);
 
 }  // namespace lunadio::soundout::bench

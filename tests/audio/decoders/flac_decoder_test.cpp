@@ -73,7 +73,8 @@ TEST(FlacDecoder, LoopingReadContinuesFromTheFirstFrame) {
     readFrames(*handle, 4000);
     const auto wrapped = readFrames(*handle, 3000, AtEnd::Loop);
     ASSERT_EQ(wrapped.size(), 6000u);
-    EXPECT_EQ(std::vector(wrapped.begin(), wrapped.begin() + 2000), sourceFrames(source, 4000, 1000));
+    EXPECT_EQ(std::vector(wrapped.begin(), wrapped.begin() + 2000),
+              sourceFrames(source, 4000, 1000));
     EXPECT_EQ(std::vector(wrapped.begin() + 2000, wrapped.end()), sourceFrames(source, 0, 2000));
     handle->rewind();
     EXPECT_EQ(readFrames(*handle, 10), sourceFrames(source, 0, 10));
@@ -122,7 +123,8 @@ TEST(FlacDecoder, SurroundIsMixedDownToStereoWithoutClipping) {
   constexpr std::size_t kFrames = 2000;
   auto source = test::makeSignal(kFrames, 6);
   for (std::size_t f = 0; f < 10; ++f) {
-    for (int c = 0; c < 6; ++c) source[f * 6 + static_cast<std::size_t>(c)] = 32767;  // all at full scale
+    for (int c = 0; c < 6; ++c)
+      source[f * 6 + static_cast<std::size_t>(c)] = 32767;  // all at full scale
   }
   const Bytes image = test::encodeFlac(source, {.channels = 6});
   auto handle = openFlac(image);
@@ -133,7 +135,9 @@ TEST(FlacDecoder, SurroundIsMixedDownToStereoWithoutClipping) {
   const double side = 1.0 / (1.0 + 2 * 0.70710678);
   const double blend = 0.70710678 * side;
   for (std::size_t f = 0; f < kFrames; ++f) {
-    const auto at = [&](int c) { return static_cast<double>(source[f * 6 + static_cast<std::size_t>(c)]); };
+    const auto at = [&](int c) {
+      return static_cast<double>(source[f * 6 + static_cast<std::size_t>(c)]);
+    };
     ASSERT_NEAR(decoded[2 * f], side * at(0) + blend * (at(2) + at(4)), 1.0) << f;
     ASSERT_NEAR(decoded[2 * f + 1], side * at(1) + blend * (at(2) + at(5)), 1.0) << f;
   }

@@ -39,10 +39,11 @@ Bytes hostileStream(ZeroedBook which) {
     const auto setup = parseVorbisSetupHeader(packet, 2);
     ASSERT_TRUE(setup);
     const auto& residue = setup->residues.at(0);
-    const int index = which == ZeroedBook::Classification ? residue.classbook
-                                                           : residue.partitionBooks.at(0);
+    const int index =
+        which == ZeroedBook::Classification ? residue.classbook : residue.partitionBooks.at(0);
     const auto& book = setup->codebooks.at(static_cast<std::size_t>(index));
-    const std::int64_t lookupHeaderBits = book.endBitOffset - book.lookupTypeBitOffset > 4 ? 4 + 69 : 4;
+    const std::int64_t lookupHeaderBits =
+        book.endBitOffset - book.lookupTypeBitOffset > 4 ? 4 + 69 : 4;
     const std::int64_t keptEnd = book.lookupTypeBitOffset + lookupHeaderBits;
     Bytes patched = test::spliceBits(packet, keptEnd, 0, 0, book.endBitOffset);
     test::writeBits(patched, book.dimensionsBitOffset, 16, 0);
@@ -57,10 +58,11 @@ TEST(VorbisSetupCheck, EncoderHeadersParseWholeAndAreDecodable) {
     int rate;
     float quality;
   };
-  for (const Case c : {Case{1, 22050, -0.1f}, Case{2, 44100, 0.3f}, Case{2, 48000, 1.0f},
-                       Case{5, 44100, 0.5f}}) {
+  for (const Case c :
+       {Case{1, 22050, -0.1f}, Case{2, 44100, 0.3f}, Case{2, 48000, 1.0f}, Case{5, 44100, 0.5f}}) {
     SCOPED_TRACE(c.channels);
-    const Bytes packet = setupPacketFor({.channels = c.channels, .sampleRate = c.rate, .quality = c.quality});
+    const Bytes packet =
+        setupPacketFor({.channels = c.channels, .sampleRate = c.rate, .quality = c.quality});
     const auto setup = parseVorbisSetupHeader(packet, c.channels);
     ASSERT_TRUE(setup);
     EXPECT_TRUE(setup->complete) << "mappings, modes and framing bit read to the end";
@@ -106,7 +108,8 @@ TEST(VorbisSetupCheckDeathTest, UnguardedLibraryNeverFinishesThePatchedStream) {
     if (ov_fopen(file.path().c_str(), &vf) != 0) std::exit(0);
     char pcm[4096];
     int section = 0;
-    for (int calls = 0; calls < 100000 && ov_read(&vf, pcm, sizeof pcm, 0, 2, 1, &section) != 0; ++calls) {
+    for (int calls = 0; calls < 100000 && ov_read(&vf, pcm, sizeof pcm, 0, 2, 1, &section) != 0;
+         ++calls) {
     }
     std::exit(0);
   };

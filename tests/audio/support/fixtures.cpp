@@ -25,7 +25,8 @@ void put32(Bytes& out, std::uint32_t v) {
   put16(out, v >> 16);
 }
 void putId(Bytes& out, const std::string& id) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id[static_cast<std::size_t>(i)]));
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<std::uint8_t>(id[static_cast<std::size_t>(i)]));
 }
 
 }  // namespace
@@ -148,16 +149,16 @@ Bytes encodeFlac(std::span<const std::int32_t> samples, const FlacOptions& optio
   FLAC__StreamEncoderInitStatus status;
   if (options.declaredFrames < 0) {
     // With seek and tell the encoder writes the real length into the header at the end.
-    status = FLAC__stream_encoder_init_stream(encoder, flacWrite, flacSeek, flacTell, nullptr, &sink);
+    status =
+        FLAC__stream_encoder_init_stream(encoder, flacWrite, flacSeek, flacTell, nullptr, &sink);
   } else {
     FLAC__stream_encoder_set_total_samples_estimate(
         encoder, static_cast<FLAC__uint64>(options.declaredFrames));
     status = FLAC__stream_encoder_init_stream(encoder, flacWrite, nullptr, nullptr, nullptr, &sink);
   }
   if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) throw std::runtime_error("flac init");
-  if (frames > 0 &&
-      !FLAC__stream_encoder_process_interleaved(encoder, samples.data(),
-                                                static_cast<uint32_t>(frames))) {
+  if (frames > 0 && !FLAC__stream_encoder_process_interleaved(encoder, samples.data(),
+                                                              static_cast<uint32_t>(frames))) {
     throw std::runtime_error("flac encode");
   }
   FLAC__stream_encoder_finish(encoder);
@@ -216,7 +217,8 @@ std::vector<Bytes> encodeVorbisPages(std::span<const std::int16_t> samples,
       for (std::size_t f = 0; f < count; ++f) {
         for (int c = 0; c < options.channels; ++c) {
           buffer[c][f] = samples[(start + f) * static_cast<std::size_t>(options.channels) +
-                                 static_cast<std::size_t>(c)] / 32768.0f;
+                                 static_cast<std::size_t>(c)] /
+                         32768.0f;
         }
       }
     }
@@ -251,7 +253,8 @@ Bytes encodeVorbis(std::span<const std::int16_t> samples, const VorbisOptions& o
 }
 
 void setPageGranule(Bytes& page, std::int64_t granule) {
-  for (int i = 0; i < 8; ++i) page[6 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(granule >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    page[6 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(granule >> (8 * i));
   const long headerBytes = 27 + page[26];
   ogg_page view{page.data(), headerBytes, page.data() + headerBytes,
                 static_cast<long>(page.size()) - headerBytes};
@@ -270,7 +273,9 @@ void writeBits(Bytes& packet, std::int64_t bitOffset, int bitCount, std::uint32_
 Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint32_t value,
                  std::int64_t to) {
   const std::int64_t total = static_cast<std::int64_t>(packet.size()) * 8;
-  const auto bitAt = [&](std::int64_t bit) { return (packet[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1; };
+  const auto bitAt = [&](std::int64_t bit) {
+    return (packet[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
+  };
   Bytes out((static_cast<std::size_t>(from + bitCount + (total - to)) + 7) / 8, 0);
   std::int64_t at = 0;
   const auto put = [&](int bit) {

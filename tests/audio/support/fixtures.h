@@ -29,7 +29,8 @@ class RiffBuilder {
   RiffBuilder& chunk(const std::string& id, const Bytes& body, bool pad = true);
   // A chunk whose size field says `declaredBytes` while only `body` follows.
   RiffBuilder& chunkWithSize(const std::string& id, const Bytes& body, std::uint32_t declaredBytes);
-  RiffBuilder& format(int channels, int rate, int bits, int formatTag = 1, std::size_t bodyBytes = 16);
+  RiffBuilder& format(int channels, int rate, int bits, int formatTag = 1,
+                      std::size_t bodyBytes = 16);
   RiffBuilder& data(std::span<const std::int16_t> samples);
   Bytes build() const;
 

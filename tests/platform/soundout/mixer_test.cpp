@@ -11,8 +11,8 @@
 namespace lunadio::soundout {
 namespace {
 
-using testing::MemoryDevice;
 using testing::largestStep;
+using testing::MemoryDevice;
 using testing::sine16;
 
 TEST(Mixer, AtTheOutputRateWithNeutralGainTheSamplesPassThroughBitExact) {
@@ -70,14 +70,26 @@ TEST(Mixer, EverySampleFormatPlaysAtItsOwnLevel) {
       {"float NaN is silence", formatOf(kFormatFloat, 2, 32), floatBytes({NAN, 0.5f}), 0.0f, kHalf},
       {"float infinities clip", formatOf(kFormatFloat, 2, 32), floatBytes({-INFINITY, INFINITY}),
        -1.0f, 1.0f},
-      {"6 channels: front left only", formatOf(kFormatPcm, 6, 16),
-       {0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, kHalf, 0.0f},
-      {"6 channels: centre at -3 dB on both", formatOf(kFormatPcm, 6, 16),
-       {0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0}, kCentre, kCentre},
-      {"6 channels: low-frequency left out", formatOf(kFormatPcm, 6, 16),
-       {0, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0}, 0.0f, 0.0f},
-      {"6 channels: back right at -3 dB", formatOf(kFormatPcm, 6, 16),
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40}, 0.0f, kCentre},
+      {"6 channels: front left only",
+       formatOf(kFormatPcm, 6, 16),
+       {0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       kHalf,
+       0.0f},
+      {"6 channels: centre at -3 dB on both",
+       formatOf(kFormatPcm, 6, 16),
+       {0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0},
+       kCentre,
+       kCentre},
+      {"6 channels: low-frequency left out",
+       formatOf(kFormatPcm, 6, 16),
+       {0, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0},
+       0.0f,
+       0.0f},
+      {"6 channels: back right at -3 dB",
+       formatOf(kFormatPcm, 6, 16),
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40},
+       0.0f,
+       kCentre},
       {"extensible with a mask", extensible, {0, 0, 0, 0, 0, 0x40, 0, 0x40}, kCentre, kCentre},
   };
   for (const LevelCase& c : cases) {
@@ -141,7 +153,8 @@ TEST(Mixer, AVolumeChangeWhilePlayingRampsOverOneBlockInsteadOfStepping) {
 TEST(Mixer, ALoopingBufferWrapsWithoutAGapAtTheOutputRate) {
   MemoryDevice out(48000, 512);
   std::vector<std::int16_t> samples(2 * 1000);
-  for (std::size_t f = 0; f < 1000; ++f) samples[2 * f] = samples[2 * f + 1] = static_cast<std::int16_t>(f);
+  for (std::size_t f = 0; f < 1000; ++f)
+    samples[2 * f] = samples[2 * f + 1] = static_cast<std::int16_t>(f);
   auto buffer = out.pcm16(samples, 2, 48000);
   buffer->play(PlayMode::Looping);
   const std::vector<float> mixed = out.render(3500);
@@ -152,7 +165,8 @@ TEST(Mixer, ALoopingBufferWrapsWithoutAGapAtTheOutputRate) {
 
 TEST(Mixer, ALoopingBufferWrapsWithoutAClickWhenResampled) {
   MemoryDevice out(48000, 512);
-  // 441 Hz: exactly 100 periods in 100000 frames at 44.1 kHz, so the loop is seamless in the source.
+  // 441 Hz: exactly 100 periods in 100000 frames at 44.1 kHz, so the loop is seamless in the
+  // source.
   auto buffer = out.pcm16(sine16(100000, 441.0, 44100), 2, 44100);
   buffer->play(PlayMode::Looping);
   const std::vector<float> mixed = out.render(48000 * 5 / 2);  // crosses the loop point twice
@@ -218,7 +232,8 @@ TEST(Mixer, TheRatioFollowsTheFrequencyAndItsChangesDoNotClick) {
       buffer->setFrequency(static_cast<std::uint32_t>(std::lround(44100.0 * i / 100)));
       const std::vector<float> step = out.render(outputHz / 100);
       const float toneBefore = static_cast<float>(toneHz * (i + 2) / 100.0);
-      const float allowed = 2.0f * amplitude * std::sin(static_cast<float>(M_PI) * toneBefore / outputHz);
+      const float allowed =
+          2.0f * amplitude * std::sin(static_cast<float>(M_PI) * toneBefore / outputHz);
       std::vector<float> joined(mixed.end() - 2, mixed.end());
       joined.insert(joined.end(), step.begin(), step.end());
       ASSERT_LT(largestStep(joined), allowed * 1.05f) << "at " << i << "%";
@@ -240,7 +255,8 @@ TEST(Mixer, AStopOrReleaseWhileHeardFadesOutInsteadOfCutting) {
     std::vector<float> after(before.end() - 2, before.end());
     const std::vector<float> tail = out.render(400);
     after.insert(after.end(), tail.begin(), tail.end());
-    const float toneStep = 2.0f * (16000.0f / 32768.0f) * std::sin(M_PI * 1000.0 * 48000 / rateHz / 48000);
+    const float toneStep =
+        2.0f * (16000.0f / 32768.0f) * std::sin(M_PI * 1000.0 * 48000 / rateHz / 48000);
     EXPECT_LT(largestStep(after), toneStep * 1.05f);
     EXPECT_NE(tail[0], 0.0f);
     EXPECT_EQ(tail[2 * 300], 0.0f);

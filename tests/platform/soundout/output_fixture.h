@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>

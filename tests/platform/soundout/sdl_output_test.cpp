@@ -19,10 +19,10 @@ TEST(SdlOutput, PlaysThroughSdlsCallbackAndReleasesBuffersWhileItRuns) {
   EXPECT_GT(device->blockFrames(), 0u);
 
   std::unique_ptr<SoundBuffer> buffer;
-  ASSERT_EQ(createPcm16Buffer(*device, 2, 44100,
-                              SampleMemory::adopt(std::vector<std::int16_t>(2 * 4410, 3000)),
-                              buffer),
-            kOk);
+  ASSERT_EQ(
+      createPcm16Buffer(*device, 2, 44100,
+                        SampleMemory::adopt(std::vector<std::int16_t>(2 * 4410, 3000)), buffer),
+      kOk);
   device->markPlayStart();
   ASSERT_EQ(buffer->play(PlayMode::Looping), kOk);
   // Not a timing check: a generous bound so that a broken callback fails instead of hanging.

@@ -185,10 +185,10 @@ TEST(SoundBuffer, AStreamRingRefilledWhileTheMixerRunsStaysRaceFree) {
 }
 
 TEST(WaveFormat, AnExtensibleChunkBodyNamesItsSampleKindAndSpeakers) {
-  std::vector<std::uint8_t> body = {0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0, 0, 0x94, 0x11, 0,
-                                    24,   0,    32, 0, 22,  0,    32, 0, 0x3F, 0, 0, 0,
-                                    3,    0,    0,  0, 0,   0,    0x10, 0, 0x80, 0, 0, 0xAA,
-                                    0,    0x38, 0x9B, 0x71};
+  std::vector<std::uint8_t> body = {0xFE, 0xFF, 6,    0, 0x80, 0xBB, 0,  0,    0,    0x94,
+                                    0x11, 0,    24,   0, 32,   0,    22, 0,    32,   0,
+                                    0x3F, 0,    0,    0, 3,    0,    0,  0,    0,    0,
+                                    0x10, 0,    0x80, 0, 0,    0xAA, 0,  0x38, 0x9B, 0x71};
   const auto format = parseWaveFormat(body);
   ASSERT_TRUE(format);
   EXPECT_EQ(format->channels, 6);
