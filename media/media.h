@@ -68,6 +68,9 @@ void resumeMedia(ObjectNumber number);
 // reached its end (which also stops and rewinds the player); otherwise the current position,
 // always > 0 while playing.
 MediaTime mediaStatus(ObjectNumber number);
+// The track's duration as the stream tells it (an MP3's header or its bitrate and size), 0 when it
+// is not known or for no such player.
+MediaTime mediaLength(ObjectNumber number);
 // Moves to `position` (clamped at 0). A playing player plays on from there; a paused or stopped
 // player stays paused or stopped there, and resumeMedia of a paused player plays from there.
 void seekMedia(ObjectNumber number, MediaTime position);

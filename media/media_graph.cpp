@@ -248,6 +248,14 @@ GraphStatus MediaGraph::status() {
   return {GraphStatus::Kind::Running, lastPosition_};
 }
 
+MediaTime MediaGraph::queryDuration() {
+  if (failed_) return 0;
+  gint64 nanoseconds = -1;
+  if (!gst_element_query_duration(pipeline_.get(), GST_FORMAT_TIME, &nanoseconds)) return 0;
+  if (nanoseconds <= 0) return 0;
+  return nanoseconds / kNanosecondsPerUnit;
+}
+
 MediaTime MediaGraph::queryPosition() {
   if (failed_) return -1;
   if (!positionQuery_) positionQuery_.reset(gst_query_new_position(GST_FORMAT_TIME));

@@ -66,6 +66,8 @@ class MediaGraph {
   MediaOutput output() const { return output_; }
   // The pipeline's own position (for tests and diagnostics); -1 when it cannot be read.
   MediaTime queryPosition();
+  // The stream's duration as the pipeline knows it; 0 when it does not (yet).
+  MediaTime queryDuration();
 
  private:
   MediaGraph() = default;

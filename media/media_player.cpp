@@ -175,6 +175,11 @@ MediaTime mediaStatus(ObjectNumber number) {
   return 0;
 }
 
+MediaTime mediaLength(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->graph->queryDuration() : 0;
+}
+
 void seekMedia(ObjectNumber number, MediaTime position) {
   MediaPlayer* player = findPlayer(number);
   if (!player) return;

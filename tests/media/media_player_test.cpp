@@ -113,7 +113,17 @@ TEST_F(MediaTest, NumbersWithoutPlayerDoNothing) {
     EXPECT_EQ(mediaWidth(number), 0) << number;
     EXPECT_EQ(mediaHeight(number), 0) << number;
     EXPECT_EQ(mediaOutput(number), MediaOutput::None) << number;
+    EXPECT_EQ(mediaLength(number), 0) << number;
   }
+}
+
+// The duration is known from the stream before anything has played, so a progress bar and a
+// seek work during the first play of a track.
+TEST_F(MediaTest, LengthIsKnownBeforePlaying) {
+  ASSERT_EQ(loadMedia(0, u16(twoToneTrack())), 1);
+  const MediaTime length = mediaLength(0);
+  EXPECT_GT(length, 39 * kSecond / 10);
+  EXPECT_LT(length, 42 * kSecond / 10);
 }
 
 TEST_F(MediaTest, LoadedTrackIsAudioOnlyAndStopped) {
