@@ -8,7 +8,7 @@ packages=(
   cmake g++ pkg-config make
   clang libclang-rt-14-dev
   # libraries
-  qt6-base-dev qt6-translations-l10n
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n
   libsdl2-dev libsamplerate0-dev
   libvorbis-dev libogg-dev libflac-dev libpng-dev zlib1g-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
