@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lays out every embedded picture at the size the player shows it, on the panel's default colour,
-# on white and on near-black, plus the tray icon at 22 and 48 pixels on a light and a dark tray;
+# on white and on near-black, the tray icon at 22 and 48 pixels (and the desktop icon at 16, 24
+# and 32) on a light and a dark tray, and a mock of the panel;
 # writes build/assets/preview.png (and a 4x enlargement, preview-4x.png, to judge the pixels).
 # Needs ImageMagick and a configured build/.
 set -euo pipefail
@@ -27,14 +28,38 @@ for background in 'rgb(40,80,200)' white 'rgb(24,24,28)'; do
 done
 icons=$build/assets/icons/hicolor
 for tray in 'rgb(236,236,236)' 'rgb(32,32,36)'; do
-  convert -size 70x28 "xc:$tray" "$icons/22x22/apps/lunadio.png" -geometry +4+3 -composite \
-    "$work/t22.png"
-  convert -size 210x56 "xc:$tray" "$icons/48x48/apps/lunadio.png" -geometry +4+4 -composite \
-    "$work/t48.png"
-  convert -size 70x56 "xc:$tray" "$work/t22.png" -geometry +0+14 -composite "$work/t22b.png"
-  convert "$work/t22b.png" "$work/t48.png" +append "$work/row-${#rows[@]}.png"
+  # The tray's icon at the two sizes trays use most, then the desktop icon's small sizes.
+  args=()
+  x=4
+  for side in 22 48 16 24 32; do
+    picture="$work/tray.png"
+    [ "$side" = 48 ] || picture="$icons/${side}x${side}/apps/lunadio.png"
+    args+=("$picture" -geometry "+$x+$(((56 - side) / 2))" -composite)
+    x=$((x + side + 12))
+  done
+  convert -size 240x56 "xc:$tray" "${args[@]}" "$work/row-${#rows[@]}.png"
   rows+=("$work/row-${#rows[@]}.png")
 done
+# The panel as the player lays it out: each picture centred in its gadget, the open-file picture
+# on a light button face.
+at() {  # at <picture> <gadget x> <gadget y> <gadget w> <gadget h>
+  local w h
+  read -r w h < <(identify -format '%w %h' "$1")
+  echo "-geometry +$(($2 + ($4 - w) / 2))+$(($3 + ($5 - h) / 2))"
+}
+convert -size 300x155 'xc:rgb(40,80,200)' \
+  -fill 'rgb(239,239,239)' -stroke 'rgb(160,160,160)' -draw 'roundrectangle 10,10 39,34 3,3' \
+  -draw 'roundrectangle 10,120 79,144 3,3' \
+  -stroke none -fill 'rgb(255,50,60)' -draw 'rectangle 10,99 289,100' \
+  -fill 'rgb(150,0,0)' -draw 'rectangle 150,91 153,108' \
+  -fill none -stroke 'rgb(240,240,255)' -draw 'roundrectangle 10,70 289,79 3,2' \
+  "$work/play.png" $(at "$work/play.png" 50 10 31 31) -composite \
+  "$work/hide.png" $(at "$work/hide.png" 275 130 25 25) -composite \
+  "$work/close.png" $(at "$work/close.png" 270 10 20 20) -composite \
+  "$work/library.png" $(at "$work/library.png" 240 10 25 25) -composite \
+  "$work/open_file.png" $(at "$work/open_file.png" 10 10 30 25) -composite \
+  "$work/panel.png"
+rows+=("$work/panel.png")
 convert "${rows[@]}" -background 'rgb(128,128,128)' -gravity west -append "$build/assets/preview.png"
 convert "$build/assets/preview.png" -filter point -resize 400% "$build/assets/preview-4x.png"
 echo "$build/assets/preview.png"

@@ -1,16 +1,19 @@
 // Build-time tool: turns one drawing (SVG) into the file the program embeds or installs.
 //
-//   lunadio_render_asset png <drawing.svg> <width> <height> <out.png>
-//   lunadio_render_asset palette-png <drawing.svg> <width> <height> <out.png>
-//   lunadio_render_asset ico <drawing.svg> <size> <out.ico>
+//   lunadio_render_asset png <drawing.svg> <width> <height> <out.png> [<shown width> <shown
+//   height>] lunadio_render_asset palette-png <drawing.svg> <width> <height> <out.png> [<shown w>
+//   <shown h>] lunadio_render_asset ico <drawing.svg> <size> <out.ico>
 //
 // The drawing's view box is stretched over the whole picture, so a drawing made on the grid of the
-// size it is shown at lines up with that grid again after the player's resize.
+// size it is shown at lines up with that grid again after the player's resize. With a shown size,
+// the stored pixels are tuned so that the player's smooth resize gives the crisp drawing back.
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include "assets/render/presharpen.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -165,7 +168,8 @@ QByteArray iconFile(const QImage& image) {
 
 int usage() {
   std::fputs(
-      "usage: lunadio_render_asset png|palette-png <drawing.svg> <width> <height> <out.png>\n"
+      "usage: lunadio_render_asset png|palette-png <drawing.svg> <width> <height> <out.png>"
+      " [<shown width> <shown height>]\n"
       "       lunadio_render_asset ico <drawing.svg> <size> <out.ico>\n",
       stderr);
   return 2;
@@ -193,13 +197,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode != "png" && mode != "palette-png") return usage();
-  if (argc != 6) return usage();
+  if (argc != 6 && argc != 8) return usage();
+  const QString drawing = QString::fromLocal8Bit(argv[2]);
   const std::optional<int> width = parseSide(argv[3]);
   const std::optional<int> height = parseSide(argv[4]);
   if (!width || !height) return usage();
-  const std::optional<QImage> image =
-      renderDrawing(QString::fromLocal8Bit(argv[2]), *width, *height);
+  std::optional<QImage> image = renderDrawing(drawing, *width, *height);
   if (!image) return fail("cannot read the drawing", argv[2]);
+  if (argc == 8) {
+    const std::optional<int> shownWidth = parseSide(argv[6]);
+    const std::optional<int> shownHeight = parseSide(argv[7]);
+    if (!shownWidth || !shownHeight || *shownWidth > *width || *shownHeight > *height)
+      return usage();
+    const std::optional<QImage> shown = renderDrawing(drawing, *shownWidth, *shownHeight);
+    if (!shown) return fail("cannot read the drawing", argv[2]);
+    image = lunadio::assets::presharpenForResize(*shown, *image);
+  }
   QImage result = *image;
   if (mode == "palette-png") {
     result = toPalette(*image);
