@@ -17,6 +17,7 @@
 #include "audio/stream_sound.h"
 #include "core/lifecycle.h"
 #include "core/strings.h"
+#include "core/unique_fd.h"
 #include "platform/soundout/sample_memory.h"
 #include "platform/soundout/wave_format.h"
 
@@ -195,13 +196,6 @@ void rememberDecode(const FileIdentity& file, const LoadedPcm& pcm) {
   if (decodes.size() > kSharedDecodes) decodes.pop_back();
 }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 bool isRiffImage(std::span<const std::uint8_t> image) {
@@ -252,10 +246,10 @@ ObjectNumber loadSoundFromMemory(ObjectNumber number, const void* image, std::si
 
 ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
   const std::string path = toUtf8(fileName);
-  const FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return 0;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return 0;
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
   if (flags & LoadStreamed) {
     auto decoder = openDecoderForFile(fileName, 0);
     if (!decoder) return 0;
@@ -270,7 +264,7 @@ ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int fl
   auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
   std::size_t got = 0;
   while (got < size) {
-    const ssize_t n = ::read(file.fd, contents.get() + got, size - got);
+    const ssize_t n = ::read(file.get(), contents.get() + got, size - got);
     if (n <= 0) break;  // a short read loads what was read
     got += static_cast<std::size_t>(n);
   }

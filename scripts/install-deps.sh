@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake g++ pkg-config make
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   # libraries
   qt6-base-dev qt6-svg-dev qt6-translations-l10n
   libsdl2-dev libsamplerate0-dev

@@ -11,8 +11,8 @@
 #include <memory>
 #include <utility>
 
+#include "core/unique_fd.h"
 #include "storage/preferences_testing.h"
-#include "storage/unique_fd.h"
 
 namespace lunadio {
 namespace {
