@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,10 @@
 
 namespace lunadio {
 namespace {
+
+// A stream without a duration yet is asked again at most this often. Main thread only.
+constexpr auto kLengthQueryInterval = std::chrono::milliseconds(250);
+std::chrono::steady_clock::time_point lastLengthQuery;
 
 EngineKind engine() { return playerState().currentTrack.engine; }
 
@@ -58,8 +63,12 @@ bool openMediaTrack() {
   }
   if (isSound(TrackNumber)) freeSound(TrackNumber);
   // The stream's own duration when it tells one; else the loop raises the length to the largest
-  // position seen, starting from 1.
-  st.trackLength = std::max<TrackTime>(mediaLength(TrackNumber), 1);
+  // position seen, starting from 1, and keeps asking the stream (some tell it only once playing).
+  const TrackTime duration = mediaLength(TrackNumber);
+  st.trackLength = std::max<TrackTime>(duration, 1);
+  st.currentTrack.lengthSource =
+      duration > 0 ? LengthSource::Stream : LengthSource::LargestPosition;
+  lastLengthQuery = std::chrono::steady_clock::now();
   st.currentTrack.baseFrequencyHz = 0;
   resizeMedia(TrackNumber, 10, 10, 0, 0);
   playMedia(TrackNumber, windowHandle(PanelWindow));
@@ -67,8 +76,15 @@ bool openMediaTrack() {
   return true;
 }
 
+bool isRegularFile(const std::u16string& path) {
+  struct stat info {};
+  return ::stat(toUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool openSoundTrack() {
   PlayerState& st = playerState();
+  // Opening a FIFO for reading would wait for a writer with the panel frozen.
+  if (!isRegularFile(st.currentPath)) return false;
   // The loader shares the trial's decode with the real load, so the file is decoded once.
   if (!loadSound(TrialNumber, st.currentPath)) return false;
   if (!loadSound(TrackNumber, st.currentPath)) return false;
@@ -212,8 +228,18 @@ void updateMediaTrack(TrackTime position) {
   PlayerState& st = playerState();
   if (position == 0) {
     playMedia(TrackNumber, windowHandle(PanelWindow));
-  } else {
-    st.trackLength = std::max(st.trackLength, position);
+    return;
+  }
+  st.trackLength = std::max(st.trackLength, position);
+  if (st.currentTrack.lengthSource == LengthSource::LargestPosition) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLengthQuery < kLengthQueryInterval) return;
+    lastLengthQuery = now;
+    const TrackTime duration = mediaLength(TrackNumber);
+    if (duration > 0) {
+      st.trackLength = std::max(duration, position);
+      st.currentTrack.lengthSource = LengthSource::Stream;
+    }
   }
 }
 
