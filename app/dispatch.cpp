@@ -1,5 +1,7 @@
 #include "app/dispatch.h"
 
+#include <algorithm>
+
 #include "app/fades.h"
 #include "app/library_window.h"
 #include "app/panel.h"
@@ -20,6 +22,16 @@ namespace {
 constexpr double kProgressDesignWidth = 280.0;
 constexpr int kVolumeLeftEndX = 2;
 constexpr int kVolumeRightEndX = 276;
+
+// The loop's waits: a pass every 5 ms while something visible moves or a media track nears its
+// end; otherwise until the next event or timer (the panel's 200 ms timer wakes it at the latest).
+constexpr int kPassMs = 5;
+constexpr int kWaitForEvents = -1;
+constexpr TrackTime kEndMarginMs = 250;
+constexpr TrackTime kLongestSleepMs = 1000;
+
+// The position the last tail read (-1: a paused media track). Main thread only.
+TrackTime lastTailPosition = 0;
 
 void hidePanel() {
   fadeWindow(PanelWindow);
@@ -226,8 +238,32 @@ void runLoopTail() {
   const PlayerState& st = playerState();
   if (st.trackLength == 0) return;
   const TrackTime position = trackPosition();
+  lastTailPosition = position;
   refreshProgressBar(position, st.trackLength);
   updateMediaTrack(position);
+}
+
+int loopWaitMs() {
+  const PlayerState& st = playerState();
+  // Nothing moves without a track: only events and timers have something to do.
+  if (st.trackLength == 0) return kWaitForEvents;
+  const bool panelHidden = st.windowMode == ModeHidden;
+  switch (st.currentTrack.engine) {
+    case EngineKind::Sound:
+      // The engine loops a sound by itself; only a visible, moving bar needs the passes.
+      return panelHidden || st.playing == 0 ? kWaitForEvents : kPassMs;
+    case EngineKind::Media: {
+      if (lastTailPosition < 0) return kWaitForEvents;  // paused
+      if (!panelHidden || st.currentTrack.lengthSource != LengthSource::Stream) return kPassMs;
+      // Hidden: sleep until shortly before the end, where the track must start again.
+      const TrackTime remainingMs = (st.trackLength - lastTailPosition) / 10'000;
+      if (remainingMs <= kEndMarginMs) return kPassMs;
+      return static_cast<int>(std::min<TrackTime>(remainingMs - kEndMarginMs, kLongestSleepMs));
+    }
+    case EngineKind::None:
+      break;
+  }
+  return kWaitForEvents;
 }
 
 LoopStep runMainLoopPass(int waitMs) {
@@ -239,7 +275,7 @@ LoopStep runMainLoopPass(int waitMs) {
 }
 
 void runMainLoop() {
-  while (runMainLoopPass() == LoopStep::Continue) {
+  while (runMainLoopPass(loopWaitMs()) == LoopStep::Continue) {
   }
 }
 

@@ -9,8 +9,11 @@ enum class LoopStep { Continue, Quit };
 // One pass: waits at most waitMs for an event, dispatches it, runs the tail. Quit once the user
 // confirmed quitting.
 LoopStep runMainLoopPass(int waitMs = 5);
-// Passes until Quit.
+// Passes until Quit, each waiting loopWaitMs().
 void runMainLoop();
+// How long the next pass may wait: 5 ms while the bar moves on a visible panel or a media track
+// nears its end, longer (-1: until an event or timer) when nothing would change meanwhile.
+int loopWaitMs();
 
 // What the pass does with an event code already taken from the queue (the current event).
 LoopStep dispatchEvent(int event);

@@ -174,6 +174,27 @@ TEST_F(PanelTest, PlayPauseTogglesTheSoundAndTheImage) {
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.05);
 }
 
+TEST_F(PanelTest, TheLoopWaitsForEventsWhenNothingItShowsCanMove) {
+  startWith();
+  EXPECT_EQ(loopWaitMs(), -1);  // no track
+  const auto path = folder_ / "piste.wav";
+  writeFile(path, sineWav(2.0, 44100));
+  playerState().currentPath = path.u16string();
+  openTrack();
+  EXPECT_EQ(loopWaitMs(), -1);  // hidden: the engine loops the sound by itself
+  showPanel();
+  EXPECT_EQ(loopWaitMs(), 5);  // the bar moves
+  postGadget(PlayPauseGadget, EventTypeLeftClick);
+  EXPECT_EQ(loopWaitMs(), -1);  // paused
+  // The bar is redrawn only when its fill changes.
+  drawProgressBar(0, 1);
+  ui::canvasBackingImage(ProgressGadget)->fill(Qt::black);
+  refreshProgressBar(0, 1);
+  EXPECT_EQ(canvasPixels(ProgressGadget).pixel(100, 4), qRgb(0, 0, 0));
+  refreshProgressBar(1, 2);
+  EXPECT_EQ(canvasPixels(ProgressGadget).pixel(100, 4), qRgb(255, 0, 0));
+}
+
 TEST_F(PanelTest, QuitAsksFirstAndOnlyYesEndsTheLoop) {
   startWith();
   showPanel();

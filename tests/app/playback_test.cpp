@@ -174,6 +174,9 @@ TEST_F(PlaybackTest, TheEnginesTakeTurnsAndALongMp3KeepsItsLengthAndPosition) {
               1.0 * kMediaUnitsPerSecond);
   EXPECT_GT(st.trackLength, TrackTime{1} << 31);
   EXPECT_EQ(getGadgetText(TitleGadget), u"Longue");
+  // Hidden and far from its end, the loop sleeps up to a second between passes.
+  runLoopTail();
+  EXPECT_EQ(loopWaitMs(), 1000);
   showPanel();
   // A click at 268 of 280 goes to 3 min 49.7 s.
   postCanvas(ProgressGadget, EventTypeLeftButtonDown, 268, 5);
