@@ -16,6 +16,8 @@ packages=(
   # tests, benchmarks, fixtures and headless runs
   libgtest-dev libgmock-dev libbenchmark-dev
   lame flac vorbis-tools sox xvfb xauth
+  # the end-to-end test and the player benchmarks: a tray host, a sound server, pointer and screen
+  pulseaudio pulseaudio-utils trayer xdotool x11-utils imagemagick libx11-dev gcc
 )
 
 missing=()

@@ -333,6 +333,9 @@ void setWindowAlpha(NativeHandle handle, int alpha) {
   WindowRecord* record = find(ui::windowNumberOfHandle(handle));
   if (!record) return;
   record->widget->setWindowOpacity(std::clamp(alpha, 0, 255) / 255.0);
+  // Fades set the alpha step by step without waiting in the dispatcher, which is where the
+  // display connection is flushed otherwise: send each step to the display now.
+  if (record->widget->isVisible()) QGuiApplication::sync();
 }
 
 void addWindowTimer(ObjectNumber window, int timerId, int intervalMs) {
