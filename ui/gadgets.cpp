@@ -399,6 +399,13 @@ int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
   return record ? record->kind->addItem(position, label, image) : -1;
 }
 
+void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items) {
+  if (items.empty()) return;
+  const int rows = static_cast<int>(items.size());
+  ui::change(gadget, ItemEffect::add(rows), Supersede::Never,
+             [items = std::move(items)](GadgetRecord& r) mutable { r.kind->addItems(items); });
+}
+
 void clearGadgetItems(ObjectNumber gadget) {
   ui::change(gadget, ItemEffect::Clear, Supersede::Never,
              [](GadgetRecord& r) { r.kind->clearItems(); });
