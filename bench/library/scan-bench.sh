@@ -55,12 +55,14 @@ while [ "$i" -lt "$RUNS" ]; do
   find "$TREE" \( -iname '*.wav' -o -iname '*.ogg' \) >/dev/null
   end=$(now_ms)
   find_ms=$(echo "$start $end" | awk '{ printf "%.1f", $2 - $1 }')
-  out=$(QT_QPA_PLATFORM=offscreen "$BENCH" "$TREE")
+  out=$(QT_QPA_PLATFORM=offscreen "$BENCH" "$TREE" 2>/dev/null)
   scan_ms=$(echo "$out" | awk '$1 == "scan_ms" { print $2 }')
   rows=$(echo "$out" | awk '$1 == "rows" { print $2 }')
   stall=$(echo "$out" | awk '$1 == "longest_stall_ms" { print $2 }')
+  busy=$(echo "$out" | awk '$1 == "longest_busy_ms" { print $2 }')
+  main_cpu=$(echo "$out" | awk '$1 == "main_cpu_ms" { print $2 }')
   mb=$(echo "$out" | awk '$1 == "rows_mb" { print $2 }')
-  echo "run $((i + 1)): find ${find_ms} ms; scan ${scan_ms} ms, ${rows} rows, longest main-thread stall ${stall} ms, rows ${mb} MB"
+  echo "run $((i + 1)): find ${find_ms} ms; scan ${scan_ms} ms, ${rows} rows, longest main-thread stall ${stall} ms (${busy} ms of it the main thread's own work; ${main_cpu} ms main-thread CPU in all), rows ${mb} MB"
   if [ "$rows" != "$expected" ]; then
     echo "the list holds $rows rows, find gives $expected" >&2
     exit 1

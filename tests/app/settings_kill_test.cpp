@@ -68,11 +68,14 @@ TEST(SettingsKill, EveryInterruptedSaveLeavesTheOldOrTheNewFile) {
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawNew, 0);
 
-  std::size_t leftovers = 0;
+  // A kill can still land between naming the new file and the rename, but a save killed while
+  // writing leaves nothing: stray files in the user's directory stay rare.
+  int leftovers = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
     leftovers += entry.path().filename() != "preferences.con";
   }
-  RecordProperty("leftover_files", static_cast<int>(leftovers));
+  RecordProperty("leftover_files", leftovers);
+  EXPECT_LT(leftovers, kKills / 20);
   std::filesystem::current_path(previous);
 }
 
