@@ -303,7 +303,7 @@ TEST_F(LibraryWindowTest, ApplyingOnlyWaveRescansForWaveFilesOfAnyCase) {
 // Closing the window in the middle of a scan stops the scan thread before the window goes; none
 // of its rows, texts or events reaches what takes the gadget numbers afterwards.
 TEST_F(LibraryWindowTest, ClosingDuringAScanEndsTheThreadAndNothingArrivesLater) {
-  constexpr int kDirectories = 300, kFilesEach = 60;
+  constexpr int kDirectories = 200, kFilesEach = 50;
   for (int d = 0; d < kDirectories; ++d) {
     for (int f = 0; f < kFilesEach; ++f) {
       scratch.makeFile("root/d" + std::to_string(d) + "/f" + std::to_string(f) + ".wav");
