@@ -420,6 +420,13 @@ int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
   });
 }
 
+void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items) {
+  if (items.empty()) return;
+  const int rows = static_cast<int>(items.size());
+  ui::change(gadget, ItemEffect::add(rows), Supersede::Never,
+             [items = std::move(items)](GadgetRecord& r) mutable { r.kind->addItems(items); });
+}
+
 void clearGadgetItems(ObjectNumber gadget) {
   ui::change(gadget, ItemEffect::Clear, Supersede::Never,
              [](GadgetRecord& r) { r.kind->clearItems(); });
