@@ -28,12 +28,17 @@ for background in 'rgb(40,80,200)' white 'rgb(24,24,28)'; do
 done
 icons=$build/assets/icons/hicolor
 for tray in 'rgb(236,236,236)' 'rgb(32,32,36)'; do
-  # The tray's icon at the two sizes trays use most, then the desktop icon's small sizes.
+  # The tray's icon at the two sizes trays use most (a tray host shrinks the embedded 48-pixel
+  # picture smoothly), then the desktop icon's small sizes.
+  convert "$work/tray.png" -filter triangle -resize 22x22 "$work/tray22.png"
   args=()
   x=4
   for side in 22 48 16 24 32; do
-    picture="$work/tray.png"
-    [ "$side" = 48 ] || picture="$icons/${side}x${side}/apps/lunadio.png"
+    case "$side" in
+      22) picture="$work/tray22.png" ;;
+      48) picture="$work/tray.png" ;;
+      *) picture="$icons/${side}x${side}/apps/lunadio.png" ;;
+    esac
     args+=("$picture" -geometry "+$x+$(((56 - side) / 2))" -composite)
     x=$((x + side + 12))
   done

@@ -26,6 +26,4 @@ std::span<const std::uint8_t> ${FUNCTION}() { return kBytes; }
 
 }  // namespace lunadio
 ")
-file(WRITE "${OUTPUT}.tmp" "${content}")
-file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
-file(REMOVE "${OUTPUT}.tmp")
+file(WRITE "${OUTPUT}" "${content}")
