@@ -67,6 +67,9 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
 Result SdlOutput::open(OutputSpec& spec) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
+    // program would no longer end when the session or a user asks it to.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
     subsystemStarted_ = true;
     stopping_ = false;
