@@ -3,12 +3,38 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <mutex>
 
+#include "core/handoff.h"
 #include "core/no_throw.h"
 
 namespace lunadio {
+
+// Written on the main thread before the pipeline first leaves NULL (published with
+// publishHandoff), then read by the streaming threads; only the atomics change later.
+struct StreamingShared {
+  ObjectNumber owner = 0;
+  GstElement* pipeline = nullptr;  // not a reference: the pipeline outlives every streaming call
+  std::atomic<bool> loop{false};
+  // The end of stream does not wait on the bus: the bus filter records it here before it calls
+  // the end callback, so the main thread, woken by that callback, finds it at once (a message
+  // passed on would reach the bus's queue only after the callback has returned).
+  std::atomic<guint32> endSeqnum{0};  // written before endCount
+  std::atomic<std::uint64_t> endCount{0};
+};
+
 namespace {
+
+std::mutex endCallbackMutex;
+// -- guarded by endCallbackMutex; called under it, so that a replacement waits for a call underway
+MediaEndCallback endCallback;
+
+void announceEnd(ObjectNumber owner) {
+  std::lock_guard<std::mutex> lock(endCallbackMutex);
+  if (endCallback) endCallback(owner);
+}
 
 // playbin flags: audio (0x2) and software volume (0x10). No video or subtitle branch is built, so
 // no window is ever made; the volume stays inside this process instead of changing the sound
@@ -20,14 +46,62 @@ constexpr MediaTime kNanosecondsPerUnit = 100;
 // polls every 5 ms; a position query walks into the output element and costs far more than the
 // rest of a poll.
 constexpr std::chrono::milliseconds kPositionQueryInterval{20};
+// A looping graph's reading that falls this far below the last one is the next pass (a stalled
+// pipeline only lags by a few milliseconds).
+constexpr MediaTime kLoopWrapSlack = kMediaUnitsPerSecond / 10;
+
+// Seek flags of a looping graph's passes: each pass is a segment that ends in SEGMENT_DONE instead
+// of an end of stream, and the next pass is a non-flushing seek back to 0 queued behind it, so
+// the sink plays on without a gap.
+constexpr auto kLoopSeekFlags =
+    static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE);
+
+void seekNextPass(GstElement* pipeline, gpointer) {
+  gst_element_send_event(
+      pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, kLoopSeekFlags, GST_SEEK_TYPE_SET, 0,
+                                   GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE));
+}
+
+void endLastPass(GstElement* pipeline, gpointer) {
+  // A non-flushing seek to the end, without the segment flag: the empty segment there ends the
+  // stream behind what the pass has sent, so the pass plays to its end and then ends as usual.
+  gint64 end = -1;
+  if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &end) || end <= 0) {
+    end = std::numeric_limits<gint64>::max() / 2;
+  }
+  gst_element_send_event(pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_ACCURATE,
+                                                      GST_SEEK_TYPE_SET, static_cast<guint64>(end),
+                                                      GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE));
+}
+
+// A pass has been read to its end (the sound of its end is still on the way to the sink). Seeks
+// and events may not be sent from the streaming thread that posted the message: GStreamer's own
+// thread pool sends them.
+void continuePass(GstElement* pipeline, bool loop) {
+  gst_element_call_async(pipeline, loop ? &seekNextPass : &endLastPass, nullptr, nullptr);
+}
 
 // Runs on whichever thread posts a message. Keeps only what the engine reads, so a bus that
-// nobody pops while a track plays on does not grow. It holds no state of its own.
-GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer) noexcept {
-  return noThrow(GST_BUS_PASS, [message] {
+// nobody pops while a track plays on does not grow, and announces the end of a track at once.
+// It reads only the graph's StreamingShared block.
+GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer data) noexcept {
+  return noThrow(GST_BUS_PASS, [message, data] {
     switch (GST_MESSAGE_TYPE(message)) {
+      case GST_MESSAGE_EOS: {
+        auto* shared = static_cast<StreamingShared*>(data);
+        receiveHandoff(shared);
+        shared->endSeqnum.store(gst_message_get_seqnum(message), std::memory_order_relaxed);
+        shared->endCount.fetch_add(1, std::memory_order_release);
+        announceEnd(shared->owner);
+        return GST_BUS_DROP;
+      }
+      case GST_MESSAGE_SEGMENT_DONE: {
+        auto* shared = static_cast<StreamingShared*>(data);
+        receiveHandoff(shared);
+        continuePass(shared->pipeline, shared->loop.load(std::memory_order_relaxed));
+        return GST_BUS_DROP;
+      }
       case GST_MESSAGE_ERROR:
-      case GST_MESSAGE_EOS:
       case GST_MESSAGE_ASYNC_DONE:
       case GST_MESSAGE_CLOCK_LOST:
         publishHandoff(message);  // the main thread pops and frees it
@@ -46,8 +120,14 @@ GstClockTime toNanoseconds(MediaTime position) {
 
 }  // namespace
 
+void setGraphEndCallback(MediaEndCallback callback) {
+  std::lock_guard<std::mutex> lock(endCallbackMutex);
+  endCallback = std::move(callback);
+}
+
 std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
-                                             std::chrono::milliseconds prerollLimit) {
+                                             std::chrono::milliseconds prerollLimit,
+                                             ObjectNumber owner) {
   if (pathBytes.empty() || pathBytes.find('\0') != std::string::npos) return nullptr;
   // Only regular files: opening a FIFO would block the main thread inside the state change until
   // a writer came, and devices or folders never hold a track.
@@ -59,16 +139,20 @@ std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
   if (!uri) return nullptr;
 
   std::unique_ptr<MediaGraph> graph(new MediaGraph());
+  graph->shared_ = std::make_unique<StreamingShared>();
+  graph->shared_->owner = owner;
   GstElement* playbin = gst_element_factory_make("playbin", nullptr);
   if (!playbin) return nullptr;
   graph->pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+  graph->shared_->pipeline = graph->pipeline_.get();
+  publishHandoff(graph->shared_.get());
   graph->sink_ = gst::makeAudioSink();
   if (!graph->sink_.element) return nullptr;
   g_object_set(playbin, "flags", kAudioOnlyFlags, "uri", uri.get(), "audio-sink",
                graph->sink_.element.get(), nullptr);
 
   graph->bus_.reset(gst_element_get_bus(playbin));
-  gst_bus_set_sync_handler(graph->bus_.get(), &keepUsefulMessages, nullptr, nullptr);
+  gst_bus_set_sync_handler(graph->bus_.get(), &keepUsefulMessages, graph->shared_.get(), nullptr);
   gst::PadPtr sinkPad(gst_element_get_static_pad(graph->sink_.element.get(), "sink"));
   graph->balance_ = std::make_unique<BalanceFilter>(sinkPad.get());
 
@@ -86,6 +170,10 @@ MediaGraph::~MediaGraph() {
   if (pipeline_) gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
   balance_.reset();
   if (bus_) gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
+  // Nothing runs on a streaming thread any more: the shared block can go (after the members
+  // above, whatever the declaration order).
+  if (shared_) receiveHandoff(shared_.get());
+  shared_.reset();
 }
 
 bool MediaGraph::preroll(std::chrono::milliseconds limit) {
@@ -110,15 +198,19 @@ bool MediaGraph::preroll(std::chrono::milliseconds limit) {
 
 void MediaGraph::readBus(std::optional<guint32> flushSeqnum) {
   if (failed_) return;
+  // The end of stream, as the bus filter recorded it. When several came since the last read, the
+  // latest one's number stands for them all.
+  if (const std::uint64_t ends = shared_->endCount.load(std::memory_order_acquire);
+      ends != endsSeen_) {
+    endsSeen_ = ends;
+    const guint32 seqnum = shared_->endSeqnum.load(std::memory_order_relaxed);
+    if ((!flushSeqnum || seqnum == *flushSeqnum) && state_ == GraphState::Running) ended_ = true;
+  }
   while (gst::MessagePtr message{gst_bus_pop(bus_.get())}) {
     switch (GST_MESSAGE_TYPE(message.get())) {
       case GST_MESSAGE_ERROR:
         fail();
         return;
-      case GST_MESSAGE_EOS:
-        if (flushSeqnum && gst_message_get_seqnum(message.get()) != *flushSeqnum) break;
-        if (state_ == GraphState::Running) ended_ = true;
-        break;
       case GST_MESSAGE_ASYNC_DONE:
         seekPending_ = false;
         break;
@@ -186,9 +278,14 @@ void MediaGraph::flushTo(MediaTime position) {
   // only what the flush itself leaves is read with the flush's.
   readBus();
   if (failed_) return;
-  GstEvent* seek = gst_event_new_seek(
-      1.0, GST_FORMAT_TIME, static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-      GST_SEEK_TYPE_SET, toNanoseconds(position), GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+  // A looping graph's passes are segments (see kLoopSeekFlags); a pass that started as a plain
+  // stream ends with an end of stream, and the player starts the next one with such a seek.
+  segmentPasses_ = loops();
+  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE |
+                                               (segmentPasses_ ? GST_SEEK_FLAG_SEGMENT : 0));
+  GstEvent* seek =
+      gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, toNanoseconds(position),
+                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
   const guint32 seqnum = gst_event_get_seqnum(seek);
   ended_ = false;
   lastPosition_ = position;
@@ -235,9 +332,14 @@ GraphStatus MediaGraph::status() {
     } else if (const MediaTime position = queryPosition(); position >= 0) {
       anchorPosition_ = position;
       anchorTime_ = now;
-      // Extrapolation may have run a few milliseconds ahead of a pipeline that stalled; hold the
-      // reading rather than step back.
-      lastPosition_ = std::max(lastPosition_, position);
+      if (segmentPasses_ && position + kLoopWrapSlack < lastPosition_) {
+        // The next pass of a loop has begun: positions start again from its beginning.
+        lastPosition_ = position;
+      } else {
+        // Extrapolation may have run a few milliseconds ahead of a pipeline that stalled; hold
+        // the reading rather than step back.
+        lastPosition_ = std::max(lastPosition_, position);
+      }
     }
   }
   if (lastPosition_ < 1) lastPosition_ = 1;
@@ -269,6 +371,15 @@ void MediaGraph::setVolume(HundredthsDb attenuation) {
   if (failed_) return;
   g_object_set(pipeline_.get(), "volume", hundredthsDbToGain(attenuation), nullptr);
 }
+
+void MediaGraph::setLoop(bool loop) {
+  shared_->loop.store(loop, std::memory_order_relaxed);
+  // A graph prerolled by its load plays its first pass as a plain stream: the next play seeks to
+  // the start first, so that the pass is a segment and loops.
+  if (loop && !segmentPasses_ && state_ == GraphState::Stopped) atStart_ = false;
+}
+
+bool MediaGraph::loops() const { return shared_->loop.load(std::memory_order_relaxed); }
 
 void MediaGraph::setBalance(HundredthsDb balance) {
   if (balance_) balance_->set(balance);
