@@ -6,6 +6,7 @@
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include "core/handoff.h"
 #include "core/no_throw.h"
@@ -23,6 +24,9 @@ struct StreamingShared {
   // passed on would reach the bus's queue only after the callback has returned).
   std::atomic<guint32> endSeqnum{0};  // written before endCount
   std::atomic<std::uint64_t> endCount{0};
+  // The output gap watch of tests: written by the streaming thread that feeds the output.
+  std::atomic<gint64> lastEndNs{-1};
+  std::atomic<gint64> largestGapNs{0};
 };
 
 namespace {
@@ -56,10 +60,20 @@ constexpr MediaTime kLoopWrapSlack = kMediaUnitsPerSecond / 10;
 constexpr auto kLoopSeekFlags =
     static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE);
 
+// The end of a pass: the stream's duration, which leaves out an MP3's padding where its header
+// gives it; the end of the stream when the duration is not known.
+std::pair<GstSeekType, gint64> passEnd(GstElement* pipeline) {
+  gint64 end = -1;
+  if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &end) && end > 0) {
+    return {GST_SEEK_TYPE_SET, end};
+  }
+  return {GST_SEEK_TYPE_NONE, -1};
+}
+
 void seekNextPass(GstElement* pipeline, gpointer) {
-  gst_element_send_event(
-      pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, kLoopSeekFlags, GST_SEEK_TYPE_SET, 0,
-                                   GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE));
+  const auto [stopType, stop] = passEnd(pipeline);
+  gst_element_send_event(pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, kLoopSeekFlags,
+                                                      GST_SEEK_TYPE_SET, 0, stopType, stop));
 }
 
 void endLastPass(GstElement* pipeline, gpointer) {
@@ -283,9 +297,10 @@ void MediaGraph::flushTo(MediaTime position) {
   segmentPasses_ = loops();
   const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE |
                                                (segmentPasses_ ? GST_SEEK_FLAG_SEGMENT : 0));
-  GstEvent* seek =
-      gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, toNanoseconds(position),
-                         GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+  const auto [stopType, stop] =
+      segmentPasses_ ? passEnd(pipeline_.get()) : std::pair{GST_SEEK_TYPE_NONE, gint64{-1}};
+  GstEvent* seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                      toNanoseconds(position), stopType, stop);
   const guint32 seqnum = gst_event_get_seqnum(seek);
   ended_ = false;
   lastPosition_ = position;
@@ -370,6 +385,55 @@ MediaTime MediaGraph::queryPosition() {
 void MediaGraph::setVolume(HundredthsDb attenuation) {
   if (failed_) return;
   g_object_set(pipeline_.get(), "volume", hundredthsDbToGain(attenuation), nullptr);
+}
+
+namespace {
+
+// A buffer about to reach the output: how far its start in running time lies past the end of the
+// one before. Buffers outside their segment are dropped by the output and count for nothing.
+GstPadProbeReturn watchOutputGap(GstPad* pad, GstPadProbeInfo* info, gpointer data) noexcept {
+  return noThrow(GST_PAD_PROBE_OK, [&] {
+    auto* shared = static_cast<StreamingShared*>(data);
+    receiveHandoff(shared);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    gst::EventPtr sticky(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
+    if (!buffer || !sticky || !GST_BUFFER_PTS_IS_VALID(buffer) ||
+        !GST_BUFFER_DURATION_IS_VALID(buffer)) {
+      return GST_PAD_PROBE_OK;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(sticky.get(), &segment);
+    guint64 start = 0;
+    guint64 stop = 0;
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (!gst_segment_clip(segment, GST_FORMAT_TIME, pts, pts + GST_BUFFER_DURATION(buffer), &start,
+                          &stop)) {
+      return GST_PAD_PROBE_OK;
+    }
+    const auto startNs =
+        static_cast<gint64>(gst_segment_to_running_time(segment, GST_FORMAT_TIME, start));
+    const auto endNs =
+        static_cast<gint64>(gst_segment_to_running_time(segment, GST_FORMAT_TIME, stop));
+    const gint64 previousEnd = shared->lastEndNs.exchange(endNs, std::memory_order_relaxed);
+    if (previousEnd >= 0 && startNs - previousEnd > shared->largestGapNs.load()) {
+      shared->largestGapNs.store(startNs - previousEnd, std::memory_order_relaxed);
+    }
+    return GST_PAD_PROBE_OK;
+  });
+}
+
+}  // namespace
+
+MediaTime MediaGraph::largestOutputGap() {
+  if (gapProbeId_ == 0 && sink_.element) {
+    gst::PadPtr pad(gst_element_get_static_pad(sink_.element.get(), "sink"));
+    if (pad) {
+      gapProbeId_ = gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &watchOutputGap,
+                                      shared_.get(), nullptr);
+    }
+    return 0;
+  }
+  return shared_->largestGapNs.load(std::memory_order_relaxed) / kNanosecondsPerUnit;
 }
 
 void MediaGraph::setLoop(bool loop) {

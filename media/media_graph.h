@@ -8,8 +8,10 @@
 // probe only its atomics. The bus is read by status() and by the control operations, never by a
 // main loop.
 //
-// Looping: while the loop flag is set, every pass is a segment seek from 0 (flushing when the
-// graph seeks, stops or starts). A segment ends in SEGMENT_DONE, posted on a streaming thread when
+// Looping: while the loop flag is set, every pass is a segment seek from 0 to the stream's
+// duration (flushing when the graph seeks, stops or starts). The duration leaves out an MP3's
+// padding; without the stop the padding's time would stay in the pass and a sound card would
+// play it as a gap. A segment ends in SEGMENT_DONE, posted on a streaming thread when
 // the pass has been read to its end (well before it has been heard); the bus filter then has
 // GStreamer's thread pool queue a non-flushing seek back to 0 behind it, so the sink plays the
 // next pass without a gap and no end of stream comes (the parser and decoder drop an MP3's encoder
@@ -95,6 +97,8 @@ class MediaGraph {
   MediaTime queryPosition();
   // The stream's duration as the pipeline knows it; 0 when it does not (yet).
   MediaTime queryDuration();
+  // Tests: starts watching the output's running time (once), then the largest gap seen.
+  MediaTime largestOutputGap();
 
  private:
   MediaGraph() = default;
@@ -111,6 +115,7 @@ class MediaGraph {
 
   // -- fixed after open(); freed after the pipeline is in the NULL state
   std::unique_ptr<StreamingShared> shared_;
+  gulong gapProbeId_ = 0;  // -- main thread
   // -- fixed after open()
   gst::ElementPtr pipeline_;
   gst::BusPtr bus_;

@@ -280,6 +280,11 @@ MediaTime mediaPipelinePosition(ObjectNumber number) {
   return player ? player->graph->queryPosition() : -1;
 }
 
+MediaTime mediaLargestOutputGap(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->graph->largestOutputGap() : -1;
+}
+
 std::u16string mediaFileName(ObjectNumber number) {
   MediaPlayer* player = findPlayer(number);
   return player ? player->fileName : std::u16string();
