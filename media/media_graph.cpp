@@ -19,6 +19,9 @@ struct StreamingShared {
   ObjectNumber owner = 0;
   GstElement* pipeline = nullptr;  // not a reference: the pipeline outlives every streaming call
   std::atomic<bool> loop{false};
+  // Counts the flushing seeks: a next pass queued before one of them is not sent after it, so it
+  // cannot undo a seek or a stop made meanwhile.
+  std::atomic<std::uint64_t> flushes{0};
   // The end of stream does not wait on the bus: the bus filter records it here before it calls
   // the end callback, so the main thread, woken by that callback, finds it at once (a message
   // passed on would reach the bus's queue only after the callback has returned).
@@ -27,6 +30,8 @@ struct StreamingShared {
   // The output gap watch of tests: written by the streaming thread that feeds the output.
   std::atomic<gint64> lastEndNs{-1};
   std::atomic<gint64> largestGapNs{0};
+  // Fixed after open(): the block's owner, for the calls queued on GStreamer's thread pool.
+  std::weak_ptr<StreamingShared> self;
 };
 
 namespace {
@@ -70,13 +75,32 @@ std::pair<GstSeekType, gint64> passEnd(GstElement* pipeline) {
   return {GST_SEEK_TYPE_NONE, -1};
 }
 
-void seekNextPass(GstElement* pipeline, gpointer) {
+// What a call queued on GStreamer's thread pool carries: the graph's block and its flush count
+// when the call was queued.
+struct QueuedPass {
+  std::shared_ptr<StreamingShared> shared;
+  std::uint64_t flushes = 0;
+};
+
+// False when a flushing seek came after the call was queued.
+bool stillCurrent(gpointer data) {
+  const auto* queued = static_cast<const QueuedPass*>(data);
+  receiveHandoff(data);  // GLib's thread pool carried it here
+  receiveHandoff(queued->shared.get());
+  const bool current = queued->shared->flushes.load(std::memory_order_acquire) == queued->flushes;
+  publishHandoff(queued->shared.get());
+  return current;
+}
+
+void seekNextPass(GstElement* pipeline, gpointer data) {
+  if (!stillCurrent(data)) return;
   const auto [stopType, stop] = passEnd(pipeline);
   gst_element_send_event(pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, kLoopSeekFlags,
                                                       GST_SEEK_TYPE_SET, 0, stopType, stop));
 }
 
-void endLastPass(GstElement* pipeline, gpointer) {
+void endLastPass(GstElement* pipeline, gpointer data) {
+  if (!stillCurrent(data)) return;
   // A non-flushing seek to the end, without the segment flag: the empty segment there ends the
   // stream behind what the pass has sent, so the pass plays to its end and then ends as usual.
   gint64 end = -1;
@@ -90,9 +114,19 @@ void endLastPass(GstElement* pipeline, gpointer) {
 
 // A pass has been read to its end (the sound of its end is still on the way to the sink). Seeks
 // and events may not be sent from the streaming thread that posted the message: GStreamer's own
-// thread pool sends them.
-void continuePass(GstElement* pipeline, bool loop) {
-  gst_element_call_async(pipeline, loop ? &seekNextPass : &endLastPass, nullptr, nullptr);
+// thread pool sends them. Runs on the streaming thread; `self` is the block's own owner.
+void continuePass(const std::shared_ptr<StreamingShared>& self) {
+  if (!self) return;
+  const bool loop = self->loop.load(std::memory_order_relaxed);
+  auto queued =
+      std::make_unique<QueuedPass>(QueuedPass{self, self->flushes.load(std::memory_order_acquire)});
+  // The pool owns the call's data from here and frees it through the notify.
+  publishHandoff(queued.get());
+  gst_element_call_async(self->pipeline, loop ? &seekNextPass : &endLastPass, queued.release(),
+                         [](gpointer data) {
+                           receiveHandoff(data);
+                           const std::unique_ptr<QueuedPass> owned(static_cast<QueuedPass*>(data));
+                         });
 }
 
 // Runs on whichever thread posts a message. Keeps only what the engine reads, so a bus that
@@ -106,13 +140,16 @@ GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer data) 
         receiveHandoff(shared);
         shared->endSeqnum.store(gst_message_get_seqnum(message), std::memory_order_relaxed);
         shared->endCount.fetch_add(1, std::memory_order_release);
-        announceEnd(shared->owner);
+        const ObjectNumber owner = shared->owner;
+        publishHandoff(shared);  // not touched below; the graph's destructor may follow
+        announceEnd(owner);
         return GST_BUS_DROP;
       }
       case GST_MESSAGE_SEGMENT_DONE: {
         auto* shared = static_cast<StreamingShared*>(data);
         receiveHandoff(shared);
-        continuePass(shared->pipeline, shared->loop.load(std::memory_order_relaxed));
+        continuePass(shared->self.lock());
+        publishHandoff(shared);
         return GST_BUS_DROP;
       }
       case GST_MESSAGE_ERROR:
@@ -153,7 +190,8 @@ std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
   if (!uri) return nullptr;
 
   std::unique_ptr<MediaGraph> graph(new MediaGraph());
-  graph->shared_ = std::make_unique<StreamingShared>();
+  graph->shared_ = std::make_shared<StreamingShared>();
+  graph->shared_->self = graph->shared_;
   graph->shared_->owner = owner;
   GstElement* playbin = gst_element_factory_make("playbin", nullptr);
   if (!playbin) return nullptr;
@@ -292,6 +330,7 @@ void MediaGraph::flushTo(MediaTime position) {
   // only what the flush itself leaves is read with the flush's.
   readBus();
   if (failed_) return;
+  shared_->flushes.fetch_add(1, std::memory_order_release);
   // A looping graph's passes are segments (see kLoopSeekFlags); a pass that started as a plain
   // stream ends with an end of stream, and the player starts the next one with such a seek.
   segmentPasses_ = loops();
@@ -418,6 +457,7 @@ GstPadProbeReturn watchOutputGap(GstPad* pad, GstPadProbeInfo* info, gpointer da
     if (previousEnd >= 0 && startNs - previousEnd > shared->largestGapNs.load()) {
       shared->largestGapNs.store(startNs - previousEnd, std::memory_order_relaxed);
     }
+    publishHandoff(shared);
     return GST_PAD_PROBE_OK;
   });
 }

@@ -114,7 +114,8 @@ class MediaGraph {
   void flushTo(MediaTime position);
 
   // -- fixed after open(); freed after the pipeline is in the NULL state
-  std::unique_ptr<StreamingShared> shared_;
+  // Shared with the calls queued on GStreamer's thread pool, which may outlive the graph.
+  std::shared_ptr<StreamingShared> shared_;
   gulong gapProbeId_ = 0;  // -- main thread
   // -- fixed after open()
   gst::ElementPtr pipeline_;
