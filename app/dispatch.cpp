@@ -1,7 +1,5 @@
 #include "app/dispatch.h"
 
-#include <algorithm>
-
 #include "app/fades.h"
 #include "app/library_window.h"
 #include "app/panel.h"
@@ -23,12 +21,11 @@ constexpr double kProgressDesignWidth = 280.0;
 constexpr int kVolumeLeftEndX = 2;
 constexpr int kVolumeRightEndX = 276;
 
-// The loop's waits: a pass every 5 ms while something visible moves or a media track nears its
-// end; otherwise until the next event or timer (the panel's 200 ms timer wakes it at the latest).
+// The loop's waits: a pass every 5 ms while something visible moves; otherwise until the next
+// event or timer. A media track's end is an event of its own (EventMediaEnd), so nothing polls
+// for it.
 constexpr int kPassMs = 5;
 constexpr int kWaitForEvents = -1;
-constexpr TrackTime kEndMarginMs = 250;
-constexpr TrackTime kLongestSleepMs = 1000;
 
 // The position the last tail read (-1: a paused media track). Main thread only.
 TrackTime lastTailPosition = 0;
@@ -215,9 +212,12 @@ LoopStep dispatchEvent(int event) {
       drawWindowFrame(PanelWindow);
       break;
     case EventTimer:
+      // Nobody sees a hidden panel's frame (the tray redraws it before showing the panel), and
+      // only a shown panel goes compact: a hidden panel's timers cost one cheap pass.
+      if (playerState().windowMode == ModeHidden) break;
       drawWindowFrame(PanelWindow);
-      if (eventObject() == CompactTimer && windowMouseX(PanelWindow) == -1 &&
-          playerState().windowMode == ModeShown) {
+      if (eventObject() == CompactTimer && playerState().windowMode == ModeShown &&
+          windowMouseX(PanelWindow) == -1) {
         enterCompactMode(PanelWindow);
       }
       break;
@@ -228,6 +228,8 @@ LoopStep dispatchEvent(int event) {
     case EventSysTray:
       if (eventObject() == TrayIconNumber) onTray();
       break;
+    case EventMediaEnd:
+      break;  // the tail that follows sees the end and plays the track again
     default:
       break;
   }
@@ -252,14 +254,11 @@ int loopWaitMs() {
     case EngineKind::Sound:
       // The engine loops a sound by itself; only a visible, moving bar needs the passes.
       return panelHidden || st.playing == 0 ? kWaitForEvents : kPassMs;
-    case EngineKind::Media: {
-      if (lastTailPosition < 0) return kWaitForEvents;  // paused
-      if (!panelHidden || st.currentTrack.lengthSource != LengthSource::Stream) return kPassMs;
-      // Hidden: sleep until shortly before the end, where the track must start again.
-      const TrackTime remainingMs = (st.trackLength - lastTailPosition) / 10'000;
-      if (remainingMs <= kEndMarginMs) return kPassMs;
-      return static_cast<int>(std::min<TrackTime>(remainingMs - kEndMarginMs, kLongestSleepMs));
-    }
+    case EngineKind::Media:
+      // Paused, or hidden: the track loops inside the engine, and should it end anyway, its end
+      // posts EventMediaEnd; the panel's timers still wake the loop for the length's queries.
+      if (lastTailPosition < 0 || panelHidden) return kWaitForEvents;
+      return kPassMs;
     case EngineKind::None:
       break;
   }

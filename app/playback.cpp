@@ -71,6 +71,9 @@ bool openMediaTrack() {
   lastLengthQuery = std::chrono::steady_clock::now();
   st.currentTrack.baseFrequencyHz = 0;
   resizeMedia(TrackNumber, 10, 10, 0, 0);
+  // Turned on before the first pass plays, so that every seam is seamless; the loop's tail still
+  // restarts a track that ends (position 0) should the engine not loop it.
+  setMediaLoop(TrackNumber, 1);
   playMedia(TrackNumber, windowHandle(PanelWindow));
   st.currentTrack.engine = EngineKind::Media;
   return true;

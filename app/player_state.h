@@ -72,6 +72,9 @@ enum ImageNumber : int {
 // Custom events of the library scan.
 inline constexpr int EventScanStarted = 65536;
 inline constexpr int EventScanFinished = 65537;
+// Posted from the media engine's thread when the media track has played to its end: it wakes a
+// loop that sleeps instead of polling for the end. The pass's tail does the rest.
+inline constexpr int EventMediaEnd = 65540;
 
 inline constexpr std::int32_t DefaultThemeColour = rgb(40, 80, 200);
 

@@ -9,6 +9,7 @@
 #include "audio/sound_device.h"
 #include "core/lifecycle.h"
 #include "media/media.h"
+#include "ui/events.h"
 #include "ui/fonts.h"
 #include "ui/images.h"
 #include "ui/requesters.h"
@@ -92,6 +93,9 @@ StartResult startPlayer(const std::u16string& startTrack) {
                      MessageOk);
     return StartResult::NoSoundSystem;
   }
+  // GStreamer's thread only queues a wake-up; the main loop's tail handles the end.
+  setMediaEndCallback(
+      [](ObjectNumber) { postEvent(EventMediaEnd, PanelWindow, TrackNumber, 0, 0); });
   createPictures();
   resetState();
   openPanel();
@@ -102,6 +106,10 @@ StartResult startPlayer(const std::u16string& startTrack) {
   return StartResult::Running;
 }
 
-void shutdownLibraries() { runEndSequence(); }
+void shutdownLibraries() {
+  // Before the libraries end: no end of a track may post into a queue that is going away.
+  setMediaEndCallback({});
+  runEndSequence();
+}
 
 }  // namespace lunadio

@@ -5,12 +5,22 @@
 #   2. CPU (% of one core) and peak RSS over SAMPLE_S seconds of playing with the panel hidden;
 #   3. the fades: window in/out, sound out/in, the strip's shrink and grow, against the least
 #      their steps allow, with the CPU used meanwhile (bench/app/player_fade_figures).
-# Usage: bench/player/player-figures.sh [BUILD_DIR]   (REPS=3 SAMPLE_S=30 by default)
+#   4. CPU (% of one core) over SAMPLE_S seconds idle: no track, the panel hidden.
+# Usage: bench/player/player-figures.sh [--quick] [BUILD_DIR]
+#   REPS=3 SAMPLE_S=30 FORMATS="wav flac ogg mp3" by default; --quick: REPS=1, FORMATS=flac, no
+#   fades. LUNADIO_BIN=path times that binary instead of BUILD_DIR's (e.g. a copy kept from before
+#   a change, to compare in the same run).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+quick=0
+if [[ ${1:-} == --quick ]]; then quick=1; shift; fi
 build=${1:-$root/build}
+if ((quick)); then
+  REPS=${REPS:-1} FORMATS=${FORMATS:-flac}
+fi
 REPS=${REPS:-3}
 SAMPLE_S=${SAMPLE_S:-30}
+FORMATS=${FORMATS:-wav flac ogg mp3}
 media=${LUNADIO_BENCH_MEDIA:-/tmp/lunadio-bench-media}
 source "$root/tests/e2e/desktop-env.sh"
 
@@ -18,8 +28,13 @@ missing=$(desktop_missing)
 for tool in flac oggenc lame gst-launch-1.0; do command -v $tool >/dev/null || missing+=" $tool"; done
 [[ -z ${missing// /} ]] || { echo "missing: $missing (scripts/install-deps.sh)"; exit 1; }
 
-cmake --build "$build" -j2 --target lunadio player_fade_figures >/dev/null || exit 1
-lunadio=$build/app/lunadio
+if [[ -n ${LUNADIO_BIN:-} ]]; then
+  lunadio=$LUNADIO_BIN
+  ((quick)) || cmake --build "$build" -j2 --target player_fade_figures >/dev/null || exit 1
+else
+  cmake --build "$build" -j2 --target lunadio player_fade_figures >/dev/null || exit 1
+  lunadio=$build/app/lunadio
+fi
 fades=$build/bench/app/player_fade_figures
 
 run=$(mktemp -d /tmp/lunadio-figures-XXXXXX)
@@ -137,7 +152,7 @@ echo
 echo "== exec -> first sound on the null sink (ms: median, then each run)"
 printf '%-6s %18s %18s %8s\n' format lunadio "gst-launch playbin" ratio
 declare -A cpu_line
-for format in wav flac ogg mp3; do
+for format in $FORMATS; do
   file=$media/music-5min.$format
   ours=() theirs=()
   for ((r = 0; r < REPS; r++)); do
@@ -169,11 +184,32 @@ done
 echo
 echo "== $SAMPLE_S s of playing with the panel hidden (lunadio, whole process)"
 printf '%-6s %12s %16s\n' format "cpu % core" "peak RSS (kB)"
-for format in wav flac ogg mp3; do
+for format in $FORMATS; do
   read -r cpu hwm <<<"${cpu_line[$format]}"
   printf '%-6s %12s %16s\n' "$format" "$cpu" "$hwm"
 done
 
+# CPU of PID over SAMPLE_S seconds, % of one core, into cpu.
+sample_cpu() {
+  local c1 c2 w1 w2
+  c1=$(tree_ticks "$1"); w1=$(date +%s%N)
+  sleep "$SAMPLE_S"
+  c2=$(tree_ticks "$1"); w2=$(date +%s%N)
+  cpu=$(awk -v a="$c1" -v b="$c2" -v hz="$clk_tck" -v w1="$w1" -v w2="$w2" \
+    'BEGIN {printf "%.2f", (b - a) / hz / ((w2 - w1) / 1e9) * 100}')
+}
+
+echo
+echo "== $SAMPLE_S s idle: no track, the panel hidden (lunadio, whole process)"
+"$lunadio" >"$run/player.log" 2>&1 </dev/null &
+pid=$!
+sleep 3
+sample_cpu "$pid"
+hwm=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null)
+printf '%-6s %12s %16s\n' idle "$cpu" "${hwm:-NA}"
+stop "$pid"
+
+((quick)) && exit 0
 echo
 echo "== the fades ($REPS runs; cpu % of one core while each runs)"
 "$fades" "$media/music-5min.flac" "$REPS" 2>&1 | grep -v "WAV Header"
