@@ -47,10 +47,13 @@ void showUnknownType() {
                    MessageIconError);
 }
 
-// The real load after a trial that worked; false when even that failed.
+// The trial and the real load; false when either failed.
 bool openMediaTrack() {
   PlayerState& st = playerState();
-  if (!loadMedia(TrialNumber, st.currentPath)) return false;
+  // The trial keeps a playing media track when the new file fails, as loading into number 0 frees
+  // what was there; with no media track there (the start-up's track, or after a sound), that
+  // load is its own trial and the track sounds one preroll sooner.
+  if (isMedia(TrackNumber) && !loadMedia(TrialNumber, st.currentPath)) return false;
   const bool loaded = loadMedia(TrackNumber, st.currentPath) != 0;
   freeMedia(TrialNumber);
   if (!loaded) {

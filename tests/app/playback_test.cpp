@@ -146,6 +146,31 @@ TEST_F(PlaybackTest, FilesThatCannotPlayGiveTheMessageAndTheTrackPlaysOn) {
   }
 }
 
+TEST_F(PlaybackTest, AnMp3ThatFailsLeavesThePlayingMp3AndOneThatWorksNeedsNoTrialLeftOver) {
+  const auto mp3 = makeMp3(folder_, "bon.mp3", 2.0);
+  if (mp3.empty()) GTEST_SKIP() << "no lame encoder";
+  const auto bad = folder_ / "vide.mp3";
+  writeFile(bad, {});
+  startWith();
+  open(mp3);
+  ASSERT_EQ(playerState().currentTrack.engine, EngineKind::Media);
+  EXPECT_FALSE(isMedia(TrialNumber));
+  Shown shown;
+  recordNextMessage(shown);
+  open(bad);
+  EXPECT_TRUE(shown.text.startsWith(QString::fromUtf8("Lunadio ne peut pas lire ce morceau.")));
+  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Media);
+  EXPECT_EQ(playerState().currentTrack.title, u"bon");
+  EXPECT_TRUE(isMedia(TrackNumber));
+  EXPECT_FALSE(isMedia(TrialNumber));
+  TrackTime position = 0;
+  for (int i = 0; i < 100 && position <= 0; ++i) {
+    runMainLoopPass(5);
+    position = trackPosition();
+  }
+  EXPECT_GT(position, 0);
+}
+
 TEST_F(PlaybackTest, OggDataUnderAWavNamePlaysThroughTheDecoders) {
   startWith();
   const auto path = folder_ / "faux.wav";
