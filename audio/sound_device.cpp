@@ -2,8 +2,11 @@
 
 #include <cmath>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "core/lifecycle.h"
+#include "core/no_throw.h"
 #include "media/multimedia_window.h"
 
 namespace lunadio {
@@ -41,7 +44,9 @@ soundout::Result openService(std::unique_ptr<soundout::SoundDevice>& device) {
 
 }  // namespace
 
-std::intptr_t initSound() {
+namespace {
+
+std::intptr_t initSoundBody() {
   DeviceState& state = deviceState();
   if (state.table) return reinterpret_cast<std::intptr_t>(state.table.get());
   buildAttenuationTable(state.attenuation);
@@ -64,6 +69,12 @@ std::intptr_t initSound() {
   state.table = std::make_unique<ObjectTable<SoundRecord>>(
       64, [](ObjectNumber number) { freeSound(number); });
   return reinterpret_cast<std::intptr_t>(state.table.get());
+}
+
+}  // namespace
+
+std::intptr_t initSound() {
+  return noThrow(std::intptr_t{0}, [] { return initSoundBody(); });
 }
 
 void endSound() {
@@ -103,7 +114,10 @@ std::unique_ptr<soundout::SoundBuffer> createStreamBuffer(int channels, int rate
 }
 
 void registerSoundLifecycle() {
-  addEndRoutine(EndStage::Sound, "free all sounds and close the sound service", [] { endSound(); });
+  noThrow([] {
+    addEndRoutine(EndStage::Sound, "free all sounds and close the sound service",
+                  [] { endSound(); });
+  });
 }
 
 void setSoundServiceOpener(SoundServiceOpener opener) { deviceState().opener = std::move(opener); }

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
+#include "audio/internal/stream_sound.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
-#include "audio/stream_sound.h"
 #include "core/lifecycle.h"
+#include "core/no_throw.h"
 #include "core/strings.h"
 #include "platform/soundout/sample_memory.h"
 #include "platform/soundout/wave_format.h"
@@ -196,6 +199,13 @@ void rememberDecode(const FileIdentity& file, const LoadedPcm& pcm) {
   if (decodes.size() > kSharedDecodes) decodes.pop_back();
 }
 
+// -- main thread only
+SoundFileReader fileReader = nullptr;
+
+long readFile(int fd, void* destination, std::size_t bytes) {
+  return fileReader ? fileReader(fd, destination, bytes) : ::read(fd, destination, bytes);
+}
+
 struct FdCloser {
   int fd;
   ~FdCloser() {
@@ -248,10 +258,14 @@ std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image) {
 ObjectNumber loadSoundFromMemory(ObjectNumber number, const void* image, std::size_t bytes,
                                  int flags) {
   if (!image) return 0;
-  return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags).result;
+  return noThrow(ObjectNumber{0}, [&] {
+    return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags).result;
+  });
 }
 
-ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
+namespace {
+
+ObjectNumber loadFile(ObjectNumber number, std::u16string_view fileName, int flags) {
   const std::string path = toUtf8(fileName);
   const FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return 0;
@@ -271,7 +285,7 @@ ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int fl
   auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
   std::size_t got = 0;
   while (got < size) {
-    const ssize_t n = ::read(file.fd, contents.get() + got, size - got);
+    const long n = readFile(file.fd, contents.get() + got, size - got);
     if (n <= 0) break;  // a short read loads what was read
     got += static_cast<std::size_t>(n);
   }
@@ -280,8 +294,18 @@ ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int fl
   return load.result;
 }
 
+}  // namespace
+
+ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
+  return noThrow(ObjectNumber{0}, [&] { return loadFile(number, fileName, flags); });
+}
+
+void setSoundFileReaderForTests(SoundFileReader reader) { fileReader = reader; }
+
 void registerDecodersLifecycle() {
-  addEndRoutine(EndStage::Sound, "forget the shared decodes", [] { sharedDecodes().clear(); });
+  noThrow([] {
+    addEndRoutine(EndStage::Sound, "forget the shared decodes", [] { sharedDecodes().clear(); });
+  });
 }
 
 }  // namespace lunadio

@@ -50,4 +50,9 @@ std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image);
 // Adds the end routine that forgets the shared decodes (EndStage::Sound).
 void registerDecodersLifecycle();
 
+// -- Test seam: how loadSound reads a file's bytes (::read when null), so tests can make reads
+// fail part-way.
+using SoundFileReader = long (*)(int fd, void* destination, std::size_t bytes);
+void setSoundFileReaderForTests(SoundFileReader reader);
+
 }  // namespace lunadio

@@ -1,4 +1,4 @@
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 
 #include <algorithm>
 #include <chrono>

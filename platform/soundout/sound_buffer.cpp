@@ -3,7 +3,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/soundout/mixer.h"
+#include "core/no_throw.h"
+#include "platform/soundout/internal/mixer.h"
 #include "platform/soundout/resampler.h"
 #include "platform/soundout/sound_output.h"
 
@@ -118,7 +119,8 @@ bool SoundBuffer::ensureResampler(std::uint32_t hz) {
     Mixer::Guard guard(mixer_->mutex());
     if (!mixer_->needsResampler(guard, *voice_, hz)) return true;
   }
-  std::unique_ptr<Resampler> resampler = Resampler::create();
+  std::unique_ptr<Resampler> resampler =
+      noThrow(std::unique_ptr<Resampler>{}, [] { return Resampler::create(); });
   if (!resampler) return false;
   Mixer::Guard guard(mixer_->mutex());
   mixer_->installResampler(guard, *voice_, resampler);
@@ -191,9 +193,10 @@ Result SoundBuffer::lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedR
     exclusive = !voice_->playing && voice_->memory.use_count() == 1;
   }
   if (!exclusive) {
-    try {
-      lock_->staging.resize(bytes);
-    } catch (const std::bad_alloc&) {
+    if (!noThrow(false, [&] {
+          lock_->staging.resize(bytes);
+          return true;
+        })) {
       return kErrOutOfMemory;
     }
     Mixer::Guard guard(mixer_->mutex());

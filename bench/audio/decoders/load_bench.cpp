@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "audio/decoders/sound_decoder.h"
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "audio/sound_loader.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 #include "tests/platform/soundout/output_fixture.h"
 
 namespace lunadio::soundout {
