@@ -1,9 +1,11 @@
 #include "audio/sound.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
+#include "audio/internal/progressive_decode.h"
 #include "audio/internal/sound_buffers.h"
 #include "audio/internal/sound_record.h"
 #include "audio/sound_device.h"
@@ -14,6 +16,11 @@ namespace {
 
 using soundout::PlayMode;
 using soundout::SoundBuffer;
+
+// How long setSoundPosition waits for a decode still running to reach the new position, and how
+// many frames past it it waits for.
+constexpr std::chrono::milliseconds kSeekWaitBound{2000};
+constexpr std::uint32_t kSeekLeadFrames = 4096;
 
 // Instance handles: never 0, -1 or 1 (the other results of playSound), never reused.
 // -- main thread only
@@ -89,7 +96,8 @@ std::uint32_t frequencyOf(const SoundBuffer& buffer) {
 }  // namespace
 
 std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
-                                               std::unique_ptr<soundout::SoundBuffer> buffer) {
+                                               std::unique_ptr<soundout::SoundBuffer> buffer,
+                                               std::shared_ptr<ProgressiveDecode> decode) {
   ObjectTable<SoundRecord>* table = soundTable();
   if (!table || !buffer) return std::nullopt;
   const auto allocation = table->allocate(number);
@@ -99,6 +107,7 @@ std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
   buffer->getFrequency(record.frequencyHz);
   buffer->getVolume(record.volumeHundredthsDb);
   record.buffer = std::move(buffer);
+  record.decode = std::move(decode);
   return allocation.id;
 }
 
@@ -132,6 +141,7 @@ static void freeSoundBody(ObjectNumber number) {
   }
   record->instances.clear();  // releases every instance's buffer, newest first
   record->buffer.reset();     // a playing buffer stops when released
+  record->decode.reset();     // the last sound on the memory stops and joins its decoder
   table->release(number);
 }
 
@@ -292,6 +302,13 @@ static void setSoundPositionBody(ObjectNumber number, std::int64_t position, Sou
   }
   // An offset outside the 32-bit range (a negative position, say) is one the service refuses.
   if (!(offset >= 0.0 && offset <= std::numeric_limits<std::uint32_t>::max())) return;
+  // A position the decoder has not reached yet: give it a moment to get there, so that the sound
+  // plays from the new place at once (past the bound it holds there, silent, until it does).
+  if (record->decode && !record->decode->isFinished()) {
+    const double wanted = std::min(offset + bytesPerFrame * kSeekLeadFrames,
+                                   double{std::numeric_limits<std::uint32_t>::max()});
+    record->decode->waitUntilDecoded(static_cast<std::uint32_t>(wanted), kSeekWaitBound);
+  }
   buffer->setCurrentPosition(static_cast<std::uint32_t>(offset));
 }
 

@@ -31,6 +31,8 @@
 
 namespace lunadio {
 
+class ProgressiveDecode;
+
 enum SoundState : std::uint8_t { SoundStopped = 0, SoundPlaying = 1, SoundPaused = 2 };
 
 // A value that a streamed sound's two threads share (acquire/release). It copies only so that a
@@ -81,6 +83,10 @@ struct SoundRecord {
   std::int32_t panHundredthsDb = 0;
   std::uint32_t frequencyHz = 0;
   std::int32_t volumeHundredthsDb = 0;  // an attenuation: kVolumeMin..kVolumeMax
+  // Non-null while the sound's PCM may still be decoding (see progressive_decode.h); shared with
+  // every other sound on the same memory. Released after the buffers, so its worker is joined
+  // once nothing plays from the memory.
+  std::shared_ptr<ProgressiveDecode> decode;
   std::unique_ptr<SoundStream> stream;  // non-null: a streamed sound
   std::int32_t streamBufferBytes = 0;   // 65536 when streamed
   std::uint8_t loop = 0;                // PlayLooped bit of the last whole-sound playSound
@@ -97,11 +103,12 @@ struct SoundRecord {
 ObjectTable<SoundRecord>* soundTable();
 
 // Frees any sound under `number` and installs `buffer` there as a live, stopped sound whose pan,
-// frequency and volume are read back from the buffer. Returns the number (or the new dynamic id for
-// ObjectAny); nullopt when there is no sound table or the number cannot be allocated (the buffer is
-// then dropped and nothing changes).
+// frequency and volume are read back from the buffer, holding `decode` when its PCM is still being
+// decoded. Returns the number (or the new dynamic id for ObjectAny); nullopt when there is no sound
+// table or the number cannot be allocated (the buffer is then dropped and nothing changes).
 std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
-                                               std::unique_ptr<soundout::SoundBuffer> buffer);
+                                               std::unique_ptr<soundout::SoundBuffer> buffer,
+                                               std::shared_ptr<ProgressiveDecode> decode = nullptr);
 // ObjectTable::allocate on the sound table (an old sound under the number is freed now). Null
 // record when there is no table.
 ObjectTable<SoundRecord>::Allocation allocateSound(ObjectNumber number);

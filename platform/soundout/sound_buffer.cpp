@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "platform/soundout/sound_output.h"
 
 namespace lunadio::soundout {
+
+// How long lock() waits for a decode still filling the region.
+constexpr std::chrono::milliseconds kLockWaitBound{10000};
 
 // An outstanding lock: where the caller writes, and whether that is a private copy.
 struct SoundBuffer::LockState {
@@ -184,6 +188,9 @@ Result SoundBuffer::lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedR
   if (bytes == 0 || bytes > size || offsetBytes >= size) return kErrInvalidParam;
   const std::uint32_t first = std::min(bytes, size - offsetBytes);
   std::uint8_t* memory = voice_->memory->data();
+  // Memory a decoder is still filling is read only once the region is final.
+  const std::size_t needed = bytes > first ? size : std::size_t{offsetBytes} + bytes;
+  if (!voice_->memory->waitUntilReady(needed, kLockWaitBound)) return kErrInvalidCall;
 
   // While nothing else can read the memory (the buffer is stopped and shares its memory with no
   // other buffer) the caller writes it in place; otherwise into a copy that unlock() puts in.
