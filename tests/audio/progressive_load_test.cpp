@@ -4,8 +4,14 @@
 // the end sequence, joins the worker. Also the loop seam of each format, sample for sample.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "audio/decoders/sound_decoder.h"
@@ -167,6 +173,50 @@ TEST_F(ProgressiveLoadTest, AFileWithoutAStatedLengthIsDecodedWhole) {
   EXPECT_FALSE(decodeOf(0).lock());
   EXPECT_EQ(getSoundLength(0), 3 * 44100);
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// No thread to be had (the address space cannot take another stack): a file load decodes the
+// rest itself and gives the same sound, and a streamed sound's play gives 0 and stays stopped.
+// (The sanitizers reserve their own memory and cannot run under an address-space limit.)
+TEST_F(ProgressiveLoadTest, WithoutAThreadTheLoadFinishesTheDecodeItself) {
+  const Encoded& flac = compressedFiles()[0];
+  test::TempFile file(flac.image);
+  setDecodeModeForTests(DecodeMode::Whole);
+  ASSERT_NE(load(3, file), 0);
+  const Bytes whole = finalBytes(3);
+  freeSound(3);
+  setDecodeModeForTests(DecodeMode::Progressive);
+  ASSERT_NE(loadSound(4, file.path16(), LoadStreamed), 0);
+  EXPECT_EXIT(
+      {
+        // Room for the sound's memory (4 MB) and a little more, not for a thread's stack.
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (!statm || std::fscanf(statm, "%lu", &pages) != 1) std::_Exit(3);
+        std::fclose(statm);
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + (7u << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        std::thread probe;
+        try {
+          probe = std::thread([] {});
+          probe.join();
+          std::_Exit(4);  // threads still start: the limit proves nothing here
+        } catch (const std::system_error&) {
+        }
+        ::testing::internal::CaptureStdout();
+        const ObjectNumber result = loadSound(0, file.path16());
+        ::testing::internal::GetCapturedStdout();
+        const bool wholeDecode = result != 0 && !decodeOf(0).lock() && finalBytes(0) == whole;
+        const bool streamRefused =
+            playSound(4, PlayLooped) == 0 && soundTable()->lookup(4)->state.load() == SoundStopped;
+        std::_Exit(wholeDecode && streamRefused ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  freeSound(4);
+}
+#endif
 
 // On the memory output at the sound's own rate and full volume, every sample passes through as it
 // is: the frame played after the last one is frame 0, with nothing in between.
