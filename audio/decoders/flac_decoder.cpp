@@ -271,6 +271,7 @@ class FlacHandle final : public DecoderHandle {
     });
   }
 
+  // Reads two fields and allocates nothing: no guard needed.
   static void metadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata,
                                void* client) {
     if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO) return;
@@ -299,15 +300,18 @@ class FlacHandle final : public DecoderHandle {
                                                     void* client) {
     if (offset > static_cast<FLAC__uint64>(INT64_MAX))
       return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
-    return static_cast<FlacHandle*>(client)->source_.seek(static_cast<std::int64_t>(offset),
-                                                          SEEK_SET)
-               ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
-               : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    return noThrow(FLAC__STREAM_DECODER_SEEK_STATUS_ERROR, [&] {
+      return static_cast<FlacHandle*>(client)->source_.seek(static_cast<std::int64_t>(offset),
+                                                            SEEK_SET)
+                 ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
+                 : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    });
   }
 
   static FLAC__StreamDecoderTellStatus tellCallback(const FLAC__StreamDecoder*,
                                                     FLAC__uint64* offset, void* client) {
-    const std::int64_t position = static_cast<FlacHandle*>(client)->source_.tell();
+    const std::int64_t position =
+        noThrow(std::int64_t{-1}, [&] { return static_cast<FlacHandle*>(client)->source_.tell(); });
     if (position < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
     *offset = static_cast<FLAC__uint64>(position);
     return FLAC__STREAM_DECODER_TELL_STATUS_OK;
@@ -315,14 +319,15 @@ class FlacHandle final : public DecoderHandle {
 
   static FLAC__StreamDecoderLengthStatus lengthCallback(const FLAC__StreamDecoder*,
                                                         FLAC__uint64* length, void* client) {
-    const std::int64_t bytes = static_cast<FlacHandle*>(client)->source_.length();
+    const std::int64_t bytes = noThrow(
+        std::int64_t{-1}, [&] { return static_cast<FlacHandle*>(client)->source_.length(); });
     if (bytes < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_UNSUPPORTED;
     *length = static_cast<FLAC__uint64>(bytes);
     return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
   }
 
   static FLAC__bool eofCallback(const FLAC__StreamDecoder*, void* client) {
-    return static_cast<FlacHandle*>(client)->source_.atEnd();
+    return noThrow(true, [&] { return static_cast<FlacHandle*>(client)->source_.atEnd(); });
   }
 
   ByteSource source_;
