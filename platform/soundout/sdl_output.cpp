@@ -5,7 +5,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/soundout/mixer.h"
+#include "core/no_throw.h"
+#include "platform/soundout/internal/mixer.h"
 
 namespace lunadio::soundout {
 namespace {
@@ -82,7 +83,14 @@ Result SdlOutput::open(OutputSpec& spec) {
     spec.rateHz = rateHz_;
     spec.blockFrames = blockFrames_;
   }
-  idleCloser_ = std::thread([this] { closeIdleDevices(); });
+  const bool started = noThrow(false, [this] {
+    idleCloser_ = std::thread([this] { closeIdleDevices(); });
+    return true;
+  });
+  if (!started) {
+    close();
+    return kErrNoDevice;
+  }
   return kOk;
 }
 
