@@ -48,7 +48,7 @@ function table(title, metric, files, fmt, scale, tkind,
     tgt = target(tkind, F[i])
     if (tgt == "") verdict = "-"
     else if (lm == "NA") verdict = "<= " tgt ": lunadio not measured"
-    else verdict = "<= " tgt ": " ((lm <= tgt) ? "met" : "NOT MET")
+    else verdict = "<= " tgt ": " ((lm <= tgt + 0) ? "met" : "NOT MET")
     print line verdict
   }
   print ""

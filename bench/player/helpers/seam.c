@@ -33,12 +33,12 @@
 #define A_MIN 1000.0
 
 typedef struct {
-  long start, end;      /* frame range of the anomalous frames */
-  long gap_frames;      /* frames under A/4 */
-  long dip_frames;      /* frames under 0.9 A */
-  double jump_ratio;    /* largest step / the tone's largest step */
-  double slip_frames;   /* phase slip across the event, frames mod period */
-  int seam;             /* 1 if it is where a seam is due */
+  long start, end;    /* frame range of the anomalous frames */
+  long gap_frames;    /* frames under A/4 */
+  long dip_frames;    /* frames under 0.9 A */
+  double jump_ratio;  /* largest step / the tone's largest step */
+  double slip_frames; /* phase slip across the event, frames mod period */
+  int seam;           /* 1 if it is where a seam is due */
 } event_t;
 
 static double wrap(double x) { /* into (-pi, pi] */
@@ -73,11 +73,20 @@ int main(int argc, char **argv) {
   long onset = -1;
   for (size_t i = skip; i < n; i++) {
     double l = pcm[2 * i], r = pcm[2 * i + 1];
-    if (sqrt(l * l + r * r) > A_MIN) { onset = (long)i; break; }
+    if (sqrt(l * l + r * r) > A_MIN) {
+      onset = (long)i;
+      break;
+    }
   }
-  if (onset < 0) { printf("summary no-sound frames=%zu\n", n); return 1; }
+  if (onset < 0) {
+    printf("summary no-sound frames=%zu\n", n);
+    return 1;
+  }
   long from = onset + (long)(0.05 * rate);
-  if (from + 2 >= (long)n) { printf("summary too-short frames=%zu\n", n); return 1; }
+  if (from + 2 >= (long)n) {
+    printf("summary too-short frames=%zu\n", n);
+    return 1;
+  }
 
   /* the tone's amplitude: median envelope (gaps do not move a median) */
   long count = (long)n - from;
@@ -126,7 +135,10 @@ int main(int argc, char **argv) {
   long guard = (long)(0.005 * rate);
   for (int k = 0; k < nev; k++) {
     long a = ev[k].start - guard, b = ev[k].end + guard;
-    if (a < from || b >= (long)n) { ev[k].slip_frames = NAN; continue; }
+    if (a < from || b >= (long)n) {
+      ev[k].slip_frames = NAN;
+      continue;
+    }
     double pa = atan2(pcm[2 * a], pcm[2 * a + 1]), pb = atan2(pcm[2 * b], pcm[2 * b + 1]);
     ev[k].slip_frames = wrap(pb - pa - w * (double)(b - a)) / w;
   }
@@ -135,7 +147,9 @@ int main(int argc, char **argv) {
   long due = onset + loop;
   int seam_events = 0, seams_due = 0;
   for (int k = 0; k < nev; k++) {
-    while (ev[k].start > due + loop / 4) { due += loop; } /* clean seams passed */
+    while (ev[k].start > due + loop / 4) {
+      due += loop;
+    } /* clean seams passed */
     if (labs(ev[k].start - due) <= loop / 4) {
       ev[k].seam = 1;
       seam_events++;
@@ -149,15 +163,18 @@ int main(int argc, char **argv) {
   for (int k = 0; k < nev; k++) {
     event_t *e = &ev[k];
     double gap_ms = e->gap_frames * 1000.0 / rate;
-    printf("event at=%.3fs len_ms=%.2f gap_ms=%.2f dip_frames=%ld jump_ratio=%.2f slip_frames=%.2f %s\n",
-           (e->start - onset) / rate, (e->end - e->start + 1) * 1000.0 / rate, gap_ms,
-           e->dip_frames, e->jump_ratio, e->slip_frames, e->seam ? "seam" : "off-seam");
+    printf(
+        "event at=%.3fs len_ms=%.2f gap_ms=%.2f dip_frames=%ld jump_ratio=%.2f slip_frames=%.2f "
+        "%s\n",
+        (e->start - onset) / rate, (e->end - e->start + 1) * 1000.0 / rate, gap_ms, e->dip_frames,
+        e->jump_ratio, e->slip_frames, e->seam ? "seam" : "off-seam");
     if (gap_ms > max_gap_ms) max_gap_ms = gap_ms;
     if (!isnan(e->slip_frames) && fabs(e->slip_frames) > fabs(max_slip)) max_slip = e->slip_frames;
   }
-  printf("summary loops=%ld seams_due=%d events=%d seam_events=%d max_gap_ms=%.2f "
-         "max_jump_ratio=%.2f max_slip_frames=%.2f dip_frames=%ld amplitude=%.0f period_frames=%.1f\n",
-         loops, seams_due, nev, seam_events, max_gap_ms, max_jump, max_slip, dip_total, amp, period);
+  printf(
+      "summary loops=%ld seams_due=%d events=%d seam_events=%d max_gap_ms=%.2f "
+      "max_jump_ratio=%.2f max_slip_frames=%.2f dip_frames=%ld amplitude=%.0f period_frames=%.1f\n",
+      loops, seams_due, nev, seam_events, max_gap_ms, max_jump, max_slip, dip_total, amp, period);
   free(env);
   free(pcm);
   return 0;

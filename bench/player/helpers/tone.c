@@ -28,12 +28,24 @@ int main(int argc, char **argv) {
   uint32_t rate = (uint32_t)atol(argv[2]);
   uint32_t frames = (uint32_t)llround(seconds * rate);
   FILE *f = fopen(argv[4], "wb");
-  if (!f) { perror(argv[4]); return 1; }
+  if (!f) {
+    perror(argv[4]);
+    return 1;
+  }
   uint32_t data_bytes = frames * 4;
-  fwrite("RIFF", 1, 4, f); le32(f, 36 + data_bytes); fwrite("WAVE", 1, 4, f);
-  fwrite("fmt ", 1, 4, f); le32(f, 16); le16(f, 1); le16(f, 2); le32(f, rate);
-  le32(f, rate * 4); le16(f, 4); le16(f, 16);
-  fwrite("data", 1, 4, f); le32(f, data_bytes);
+  fwrite("RIFF", 1, 4, f);
+  le32(f, 36 + data_bytes);
+  fwrite("WAVE", 1, 4, f);
+  fwrite("fmt ", 1, 4, f);
+  le32(f, 16);
+  le16(f, 1);
+  le16(f, 2);
+  le32(f, rate);
+  le32(f, rate * 4);
+  le16(f, 4);
+  le16(f, 16);
+  fwrite("data", 1, 4, f);
+  le32(f, data_bytes);
   const double amp = 16384.0, w = 2 * M_PI * freq / rate;
   for (uint32_t n = 0; n < frames; n++) {
     le16(f, (uint16_t)(int16_t)lrint(amp * sin(w * n)));

@@ -54,7 +54,8 @@ static long window_pid(Display *d, Window w) {
   unsigned char *data = NULL;
   long pid = -1;
   if (XGetWindowProperty(d, w, a_pid, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                         &data) == Success && data) {
+                         &data) == Success &&
+      data) {
     if (count == 1 && format == 32) pid = (long)*(unsigned long *)data;
     XFree(data);
   }
@@ -72,7 +73,11 @@ static Window find(Display *d, Window w, long pid) {
   return hit;
 }
 
-static int ignore_errors(Display *d, XErrorEvent *e) { (void)d; (void)e; return 0; }
+static int ignore_errors(Display *d, XErrorEvent *e) {
+  (void)d;
+  (void)e;
+  return 0;
+}
 
 static int cmp_ll(const void *a, const void *b) {
   long long x = *(const long long *)a, y = *(const long long *)b;
@@ -87,7 +92,10 @@ int main(int argc, char **argv) {
   long pid = atol(argv[1]);
   long long t0 = atoll(argv[2]), until = t0 + atoll(argv[3]) * 1000LL;
   Display *d = XOpenDisplay(NULL);
-  if (!d) { fprintf(stderr, "xping: cannot open display\n"); return 2; }
+  if (!d) {
+    fprintf(stderr, "xping: cannot open display\n");
+    return 2;
+  }
   XSetErrorHandler(ignore_errors); /* windows vanish under our feet */
   a_pid = XInternAtom(d, "_NET_WM_PID", False);
   a_protocols = XInternAtom(d, "WM_PROTOCOLS", False);
@@ -101,12 +109,17 @@ int main(int argc, char **argv) {
   long long window_at = 0;
   while (now_us() < until && kill((pid_t)pid, 0) == 0) {
     target = find(d, root, pid);
-    if (target != None) { window_at = now_us(); break; }
+    if (target != None) {
+      window_at = now_us();
+      break;
+    }
     usleep(2000);
   }
   if (target == None) {
-    printf("window_ms=NA first_reply_ms=NA pings=0 max_rtt_ms=NA max_at_ms=NA "
-           "max_rtt_after_first_ms=NA p50_rtt_ms=NA exited=%d\n", kill((pid_t)pid, 0) != 0);
+    printf(
+        "window_ms=NA first_reply_ms=NA pings=0 max_rtt_ms=NA max_at_ms=NA "
+        "max_rtt_after_first_ms=NA p50_rtt_ms=NA exited=%d\n",
+        kill((pid_t)pid, 0) != 0);
     return 1;
   }
 
@@ -139,16 +152,24 @@ int main(int argc, char **argv) {
       }
       if (answered) break;
       if (now_us() >= until) break;
-      if (kill((pid_t)pid, 0) != 0) { exited = 1; break; }
+      if (kill((pid_t)pid, 0) != 0) {
+        exited = 1;
+        break;
+      }
       struct pollfd p = {fd, POLLIN, 0};
       poll(&p, 1, 20);
     }
     if (!answered) break;
     long long got = now_us(), rtt = got - sent;
     rtts[npings++] = rtt;
-    if (!first_reply) first_reply = got;
-    else if (rtt > max_after) max_after = rtt;
-    if (rtt > max_rtt) { max_rtt = rtt; max_at = sent; }
+    if (!first_reply)
+      first_reply = got;
+    else if (rtt > max_after)
+      max_after = rtt;
+    if (rtt > max_rtt) {
+      max_rtt = rtt;
+      max_at = sent;
+    }
     usleep(1000);
   }
   if (kill((pid_t)pid, 0) != 0) exited = 1;
@@ -157,10 +178,11 @@ int main(int argc, char **argv) {
     qsort(rtts, npings, sizeof *rtts, cmp_ll);
     p50 = rtts[npings / 2];
   }
-  printf("window_ms=%.1f first_reply_ms=%.1f pings=%ld max_rtt_ms=%.1f max_at_ms=%.1f "
-         "max_rtt_after_first_ms=%.1f p50_rtt_ms=%.2f exited=%d\n",
-         (window_at - t0) / 1000.0, first_reply ? (first_reply - t0) / 1000.0 : -1.0, npings,
-         max_rtt / 1000.0, (max_at - t0) / 1000.0, max_after / 1000.0, p50 / 1000.0, exited);
+  printf(
+      "window_ms=%.1f first_reply_ms=%.1f pings=%ld max_rtt_ms=%.1f max_at_ms=%.1f "
+      "max_rtt_after_first_ms=%.1f p50_rtt_ms=%.2f exited=%d\n",
+      (window_at - t0) / 1000.0, first_reply ? (first_reply - t0) / 1000.0 : -1.0, npings,
+      max_rtt / 1000.0, (max_at - t0) / 1000.0, max_after / 1000.0, p50 / 1000.0, exited);
   XCloseDisplay(d);
   return 0;
 }
