@@ -56,7 +56,9 @@ x_up() {
   for ((n = 77; n < 120; n++)); do
     [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
   done
-  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$RUN/xvfb.log" 2>&1 &
+  # -noreset: by default the server resets when its last client leaves, and
+  # a client connecting during that reset (the tray host after our probe) fails
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$RUN/xvfb.log" 2>&1 &
   echo $! >"$RUN/xvfb.pid"
   echo ":$n" >"$RUN/display"
   # the socket appears before the server answers: wait for a connection

@@ -75,11 +75,11 @@ need pactl parec xdotool Xvfb trayer sox flac oggenc lame cc
   { cat "$WORK/gen-media.log" >&2; die "test files"; }
 M=$OUT/media
 
-"$HERE/audio-env.sh" up >/dev/null || die "audio/X environment (see $BENCH_RUN/*.log)"
 MAIN_PID=$BASHPID
 cleanup() { [[ $BASHPID == "$MAIN_PID" ]] && "$HERE/audio-env.sh" down >/dev/null 2>&1; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+"$HERE/audio-env.sh" up >/dev/null || die "audio/X environment (see $BENCH_RUN/*.log)"
 # shellcheck disable=SC1091
 source "$BENCH_RUN/env.sh"
 source "$HERE/measure.sh"
