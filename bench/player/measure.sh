@@ -37,7 +37,7 @@ SEAM_S=${SEAM_S:-9}
 STALL_MS=${STALL_MS:-8000}
 
 RAW_HEADER='phase\tlabel\tfile\taudio_ms\twindow_ms\tstart_cpu_ms\tcpu_pct\tcpu_ns_pct\thwm_kb\trss_kb\tpulse_pct\txvfb_pct\tplaying\tload1\tsample_s'
-SEAM_HEADER='label\tfile\tloops\tseams_due\tevents\tseam_events\tmax_gap_ms\tmax_jump_ratio\tmax_slip_frames\tdip_frames\tamplitude'
+SEAM_HEADER='label\tfile\tloops\tseams_due\tevents\tseam_events\tseam_gap_ms\tseam_jump_ratio\tseam_slip_frames\toff_seam_gap_ms\toff_seam_jump_ratio\tdip_frames\tamplitude'
 STALL_HEADER='label\tfile\twindow_ms\tfirst_reply_ms\tpings\tmax_rtt_ms\tmax_at_ms\tmax_rtt_after_first_ms\tp50_rtt_ms\texited'
 
 # player_cmd LABEL [idle|loop]: the command template of a player
@@ -215,10 +215,10 @@ measure_seam() {
   echo "$out" | grep '^event' | head -20 | sed "s/^/  $label $(basename "$file"): /" >&2
   echo "$out" | awk -v l="$label" -v f="$(basename "$file")" '/^summary/ {
       for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-      if (!("loops" in v)) { printf "%s\t%s\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\n", l, f; exit }
-      printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", l, f, v["loops"], v["seams_due"],
-        v["events"], v["seam_events"], v["max_gap_ms"], v["max_jump_ratio"],
-        v["max_slip_frames"], v["dip_frames"], v["amplitude"] }'
+      if (!("loops" in v)) { printf "%s\t%s\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\tNA\n", l, f; exit }
+      printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", l, f, v["loops"], v["seams_due"],
+        v["events"], v["seam_events"], v["seam_gap_ms"], v["seam_jump_ratio"], v["seam_slip_frames"],
+        v["off_seam_gap_ms"], v["off_seam_jump_ratio"], v["dip_frames"], v["amplitude"] }'
   rm -f "$rec"
 }
 

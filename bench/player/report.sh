@@ -86,6 +86,7 @@ src == 2 {   # seams.tsv
   if ($7 + 0 > sgap[key] + 0) sgap[key] = $7
   if ($8 + 0 > sjump[key] + 0) sjump[key] = $8
   s = ($9 < 0) ? -$9 : $9; if (s > sslip[key] + 0) sslip[key] = s
+  if ($10 + 0 > sogap[key] + 0) sogap[key] = $10
 }
 src == 3 {   # stalls.tsv
   key = $1 SUBSEP $2
@@ -120,16 +121,17 @@ END {
   for (k in notplaying) print "note: " k ": the player had no stream at the end of " notplaying[k] " window(s)"
 
   print "== Seams: a 2 s tone (sin/cos 441 Hz, whole periods) looped by the player, the monitor recorded =="
-  print "   gap = silence inserted; jump = largest frame-to-frame step / the tone own largest (1.00 = none);"
-  print "   slip = phase error after an event, frames modulo the 100-frame period; worst over n runs"
-  printf "%-10s %-14s %5s %6s %6s %9s %11s %8s %9s %3s  %s\n", "player", "file", "loops", "seams", "events", "off-seam", "max gap ms", "jump", "slip fr", "n", "target"
+  print "   at the seams: gap = silence inserted; jump = largest frame-to-frame step / the tone own largest (1.00 = none);"
+  print "   slip = phase error across the seam, frames modulo the 100-frame period; worst over n runs."
+  print "   off-seam: events away from the seams (output underruns, not the loop), with their longest gap"
+  printf "%-10s %-14s %5s %6s %11s %8s %9s %16s %3s  %s\n", "player", "file", "loops", "seams", "seam gap ms", "jump", "slip fr", "off-seam (gap ms)", "n", "target"
   for (i = 1; i <= ns; i++) {
     key = sorder[i]; split(key, kf, SUBSEP)
     if (sbad[key] == sn[key]) { printf "%-10s %-14s no sound recorded (%d runs)\n", kf[1], kf[2], sn[key]; continue }
-    if (kf[2] ~ /mp3$/) { t = "gap < 5 ms"; ok = (sgap[key] + 0 < 5) }
+    if (kf[2] ~ /mp3$/) { t = "seam gap < 5 ms"; ok = (sgap[key] + 0 < 5) }
     else { t = "sample-exact (no gap, jump <= 1.5, slip < 0.5)"; ok = (sgap[key] + 0 == 0 && sjump[key] + 0 <= 1.5 && sslip[key] + 0 < 0.5) }
     v = (kf[1] == "lunadio") ? (ok ? "met" : "NOT MET") : (ok ? "yes" : "no")
-    printf "%-10s %-14s %5d %6d %6d %9d %11.2f %8.2f %9.2f %3d  %s: %s\n", kf[1], kf[2], sloops[key], sseam[key], sev[key], soff[key], sgap[key], sjump[key], sslip[key], sn[key], t, v
+    printf "%-10s %-14s %5d %6d %11.2f %8.2f %9.2f %16s %3d  %s: %s\n", kf[1], kf[2], sloops[key], sseam[key], sgap[key], sjump[key], sslip[key], sprintf("%d (%.2f)", soff[key], sogap[key]), sn[key], t, v
   }
   print ""
 

@@ -38,22 +38,25 @@ seam() { "$T/seam" 44100 441 88200 "${2:-0}" <"$1" | tail -1; }
 cat "$T/one.raw" "$T/one.raw" "$T/one.raw" >"$T/clean.raw"
 s=$(seam "$T/clean.raw")
 check "seam: an exact loop has no event" eq "$(field "$s" events)" 0
-check "seam: an exact loop has no jump" eq "$(field "$s" max_jump_ratio)" 1.00
+check "seam: an exact loop has no jump" eq "$(field "$s" seam_jump_ratio)" 1.00
 check "seam: three loops seen" eq "$(field "$s" loops)" 3
 
 { cat "$T/one.raw"; silence 441; cat "$T/one.raw"; silence 441; cat "$T/one.raw"; } >"$T/gap.raw"
 s=$(seam "$T/gap.raw")
-check "seam: 10 ms of silence at each seam" eq "$(field "$s" max_gap_ms)" 10.00
+check "seam: 10 ms of silence at each seam" eq "$(field "$s" seam_gap_ms)" 10.00
 check "seam: both gaps are seams" eq "$(field "$s" seam_events)/$(field "$s" events)" 2/2
 
 { cat "$T/one.raw"; tail -c +$((37 * 4 + 1)) "$T/one.raw"; } >"$T/slip.raw"
 s=$(seam "$T/slip.raw")
-check "seam: 37 frames dropped show as a slip of 37" eq "$(field "$s" max_slip_frames)" 37.00
-check "seam: and as a click" awk -v j="$(field "$s" max_jump_ratio)" 'BEGIN {exit !(j > 1.5)}'
+check "seam: 37 frames dropped show as a slip of 37" eq "$(field "$s" seam_slip_frames)" 37.00
+check "seam: and as a click" awk -v j="$(field "$s" seam_jump_ratio)" 'BEGIN {exit !(j > 1.5)}'
 
 { head -c $((44100 * 4)) "$T/one.raw"; silence 100; tail -c +$((44100 * 4 + 1)) "$T/one.raw"; cat "$T/one.raw"; } >"$T/mid.raw"
 s=$("$T/seam" 44100 441 88200 <"$T/mid.raw")
 check "seam: a dropout mid-loop is off-seam" has "$s" "off-seam"
+s=$(tail -1 <<<"$s")
+check "seam: it does not count against the seams" eq "$(field "$s" seam_gap_ms)/$(field "$s" seam_jump_ratio)" 0.00/1.00
+check "seam: its gap is reported apart" eq "$(field "$s" off_seam_gap_ms)" 2.27
 
 # a burst of stale audio before the recorder's skip, then silence, then the tone
 { head -c 4000 "$T/one.raw" | tail -c 2000; silence 22050; cat "$T/one.raw" "$T/one.raw"; } >"$T/stale.raw"
@@ -86,8 +89,8 @@ mkdir -p "$T/res"
   echo -e "play\tgst\tmusic-5min.flac\t100\tNA\t0\t0.6\t0.6\t16384\t0\t0\t0\t1\t0\t30"
   echo -e "idle\tlunadio\tidle\tNA\t50\t0\t0.05\t0.04\t40000\t0\t0\t0\tNA\t0\t30"
 } >"$T/res/raw.tsv"
-echo -e 'label\tfile\tloops\tseams_due\tevents\tseam_events\tmax_gap_ms\tmax_jump_ratio\tmax_slip_frames\tdip_frames\tamplitude' >"$T/res/seams.tsv"
-echo -e 'lunadio\tloop-2s.wav\t4\t4\t0\t0\t0.00\t1.00\t0.00\t0\t13000\nlunadio\tloop-2s.mp3\t4\t4\t3\t3\t60.00\t9.0\t12\t900\t13000' >>"$T/res/seams.tsv"
+echo -e 'label\tfile\tloops\tseams_due\tevents\tseam_events\tseam_gap_ms\tseam_jump_ratio\tseam_slip_frames\toff_seam_gap_ms\toff_seam_jump_ratio\tdip_frames\tamplitude' >"$T/res/seams.tsv"
+echo -e 'lunadio\tloop-2s.wav\t4\t4\t1\t0\t0.00\t1.00\t0.00\t3.00\t9.0\t90\t13000\nlunadio\tloop-2s.mp3\t4\t4\t3\t3\t60.00\t9.0\t12\t0\t0\t900\t13000' >>"$T/res/seams.tsv"
 echo -e 'label\tfile\twindow_ms\tfirst_reply_ms\tpings\tmax_rtt_ms\tmax_at_ms\tmax_rtt_after_first_ms\tp50_rtt_ms\texited\nlunadio\tmusic-60min.flac\t100\t130\t999\t30\t100\t4\t0.2\t0' >"$T/res/stalls.tsv"
 r=$("$HERE/report.sh" "$T/res")
 line() { grep -m1 -- "$1" <<<"$r"; }

@@ -21,8 +21,12 @@
  * as that seam; others are listed as "off-seam" (an underrun, say).
  *
  * Output: one line per event, then a summary line:
- *   summary loops=N seams_due=N events=N seam_events=N max_gap_ms=X
- *           max_jump_ratio=X max_slip_frames=X dip_frames=N amplitude=A
+ *   summary loops=N seams_due=N events=N seam_events=N seam_gap_ms=X
+ *           seam_jump_ratio=X seam_slip_frames=X off_seam_gap_ms=X
+ *           off_seam_jump_ratio=X dip_frames=N amplitude=A
+ * The seam_ figures cover the seams (a jump ratio of 1.00 with no seam
+ * event: the largest step anywhere outside events); the off_seam_ ones the
+ * events elsewhere, which are not the loop's doing (output underruns).
  * Exit 0 when the recording had sound, 1 otherwise.
  * Build: cc -O2 -o seam seam.c -lm */
 #include <math.h>
@@ -103,21 +107,23 @@ int main(int argc, char **argv) {
   event_t ev[4096];
   int nev = 0;
   long dip_total = 0;
-  double global_jump = 0;
+  double calm_jump = 0; /* the largest step outside every event */
   const long merge = (long)(0.02 * rate);
   for (long i = 1; i < count; i++) {
     long f = from + i;
     double l0 = pcm[2 * (f - 1)], r0 = pcm[2 * (f - 1) + 1];
     double l1 = pcm[2 * f], r1 = pcm[2 * f + 1];
     double jump = fmax(fabs(l1 - l0), fabs(r1 - r0)) / step_max;
-    if (jump > global_jump) global_jump = jump;
     int gap = env[i] < amp / 4, dip = env[i] < 0.9 * amp;
     /* the phase step only means something where both frames are loud */
     double dphase = (env[i] >= 0.9 * amp && env[i - 1] >= 0.9 * amp)
                         ? fabs(wrap(atan2(l1, r1) - atan2(l0, r0) - w))
                         : 0;
     int bad = gap || dip || jump > 1.5 || dphase > 0.05;
-    if (!bad) continue;
+    if (!bad) {
+      if (jump > calm_jump) calm_jump = jump;
+      continue;
+    }
     dip_total += dip;
     if (nev > 0 && f - ev[nev - 1].end <= merge) {
       event_t *e = &ev[nev - 1];
@@ -159,7 +165,7 @@ int main(int argc, char **argv) {
   long loops = ((long)n - onset) / loop;
   seams_due = (int)loops;
 
-  double max_gap_ms = 0, max_jump = global_jump, max_slip = 0;
+  double seam_gap = 0, seam_jump = calm_jump, seam_slip = 0, off_gap = 0, off_jump = 0;
   for (int k = 0; k < nev; k++) {
     event_t *e = &ev[k];
     double gap_ms = e->gap_frames * 1000.0 / rate;
@@ -168,13 +174,22 @@ int main(int argc, char **argv) {
         "%s\n",
         (e->start - onset) / rate, (e->end - e->start + 1) * 1000.0 / rate, gap_ms, e->dip_frames,
         e->jump_ratio, e->slip_frames, e->seam ? "seam" : "off-seam");
-    if (gap_ms > max_gap_ms) max_gap_ms = gap_ms;
-    if (!isnan(e->slip_frames) && fabs(e->slip_frames) > fabs(max_slip)) max_slip = e->slip_frames;
+    if (e->seam) {
+      if (gap_ms > seam_gap) seam_gap = gap_ms;
+      if (e->jump_ratio > seam_jump) seam_jump = e->jump_ratio;
+      if (!isnan(e->slip_frames) && fabs(e->slip_frames) > fabs(seam_slip))
+        seam_slip = e->slip_frames;
+    } else {
+      if (gap_ms > off_gap) off_gap = gap_ms;
+      if (e->jump_ratio > off_jump) off_jump = e->jump_ratio;
+    }
   }
   printf(
-      "summary loops=%ld seams_due=%d events=%d seam_events=%d max_gap_ms=%.2f "
-      "max_jump_ratio=%.2f max_slip_frames=%.2f dip_frames=%ld amplitude=%.0f period_frames=%.1f\n",
-      loops, seams_due, nev, seam_events, max_gap_ms, max_jump, max_slip, dip_total, amp, period);
+      "summary loops=%ld seams_due=%d events=%d seam_events=%d seam_gap_ms=%.2f "
+      "seam_jump_ratio=%.2f seam_slip_frames=%.2f off_seam_gap_ms=%.2f off_seam_jump_ratio=%.2f "
+      "dip_frames=%ld amplitude=%.0f period_frames=%.1f\n",
+      loops, seams_due, nev, seam_events, seam_gap, seam_jump, seam_slip, off_gap, off_jump,
+      dip_total, amp, period);
   free(env);
   free(pcm);
   return 0;
