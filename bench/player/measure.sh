@@ -90,11 +90,14 @@ launch() {
   PLAYER_PID=$!
 }
 
-# stop_player: the player by PID (TERM, 5 s, KILL), then what it started
+# stop_player: the player by PID (TERM, STOP_GRACE_S, KILL), then what it
+# started.  The grace is short: every figure is taken by then, and a player
+# that catches TERM without ending (lunadio does, through SDL's handler,
+# which only queues a quit event) would cost the whole grace on every run.
 stop_player() {
   local kids
   kids=$(descendants "$PLAYER_PID")
-  stop_pid "$PLAYER_PID" 5
+  stop_pid "$PLAYER_PID" "${STOP_GRACE_S:-1}"
   # shellcheck disable=SC2086
   stop_others 3 $kids
 }

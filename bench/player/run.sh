@@ -46,7 +46,7 @@ mkdir -p "$RES" "$WORK"
 
 if ((QUICK)); then
   REPS=${REPS:-3} PLAY_REPS=${PLAY_REPS:-3} SAMPLE_S=${SAMPLE_S:-10}
-  IDLE_SETTLE_S=${IDLE_SETTLE_S:-2} SEAM_S=${SEAM_S:-6} STALL_MS=${STALL_MS:-5000}
+  IDLE_SETTLE_S=${IDLE_SETTLE_S:-2} SEAM_S=${SEAM_S:-6} STALL_MS=${STALL_MS:-4000}
   START_FILES="music-5min.wav music-5min.ogg music-5min.mp3 music-60min.flac"
   PLAY_FILES="music-5min.flac"
   IDLE_PEER_REPS=1 SEAM_PEERS="" SEAM_REPS=1 STALL_PEERS=""

@@ -58,6 +58,11 @@ s=$(tail -1 <<<"$s")
 check "seam: it does not count against the seams" eq "$(field "$s" seam_gap_ms)/$(field "$s" seam_jump_ratio)" 0.00/1.00
 check "seam: its gap is reported apart" eq "$(field "$s" off_seam_gap_ms)" 2.27
 
+# 300 ms before a seam is still not the seam
+{ head -c $((74970 * 4)) "$T/one.raw"; silence 100; tail -c +$((74970 * 4 + 1)) "$T/one.raw"; cat "$T/one.raw"; } >"$T/near.raw"
+s=$(seam "$T/near.raw")
+check "seam: a dropout 300 ms before a seam is off-seam" eq "$(field "$s" seam_events)/$(field "$s" events)" 0/1
+
 # a burst of stale audio before the recorder's skip, then silence, then the tone
 { head -c 4000 "$T/one.raw" | tail -c 2000; silence 22050; cat "$T/one.raw" "$T/one.raw"; } >"$T/stale.raw"
 s=$(seam "$T/stale.raw" 300)

@@ -16,7 +16,7 @@
  * recorder hands out stale audio first).  Analysis starts 50 ms after the
  * first frame louder than A_MIN, so the start of playback is not taken for
  * a seam.  Events closer than 20 ms are
- * merged.  An event within a quarter loop of where the next seam is due
+ * merged.  An event within 100 ms of where the next seam is due
  * (the previous seam plus LOOP_FRAMES plus what that seam inserted) counts
  * as that seam; others are listed as "off-seam" (an underrun, say).
  *
@@ -149,14 +149,16 @@ int main(int argc, char **argv) {
     ev[k].slip_frames = wrap(pb - pa - w * (double)(b - a)) / w;
   }
 
-  /* which events are seams */
-  long due = onset + loop;
+  /* which events are seams: within 100 ms of where one is due (an MP3 runs
+   * longer than its source by the encoder's delay and padding, ~50 ms) */
+  long due = onset + loop, near = (long)(0.1 * rate);
+  if (near > loop / 4) near = loop / 4;
   int seam_events = 0, seams_due = 0;
   for (int k = 0; k < nev; k++) {
-    while (ev[k].start > due + loop / 4) {
+    while (ev[k].start > due + near) {
       due += loop;
     } /* clean seams passed */
-    if (labs(ev[k].start - due) <= loop / 4) {
+    if (labs(ev[k].start - due) <= near) {
       ev[k].seam = 1;
       seam_events++;
       due += loop + (ev[k].end - ev[k].start);
