@@ -92,8 +92,8 @@ launch() {
 
 # stop_player: the player by PID (TERM, STOP_GRACE_S, KILL), then what it
 # started.  The grace is short: every figure is taken by then, and a player
-# that catches TERM without ending (lunadio does, through SDL's handler,
-# which only queues a quit event) would cost the whole grace on every run.
+# that catches TERM without ending (SDL's default handler only queues a quit
+# event) would cost the whole grace on every run.
 stop_player() {
   local kids
   kids=$(descendants "$PLAYER_PID")
