@@ -38,7 +38,7 @@ STALL_MS=${STALL_MS:-8000}
 
 RAW_HEADER='phase\tlabel\tfile\taudio_ms\twindow_ms\tstart_cpu_ms\tcpu_pct\tcpu_ns_pct\thwm_kb\trss_kb\tpulse_pct\txvfb_pct\tplaying\tload1\tsample_s'
 SEAM_HEADER='label\tfile\tloops\tseams_due\tevents\tseam_events\tseam_gap_ms\tseam_jump_ratio\tseam_slip_frames\toff_seam_gap_ms\toff_seam_jump_ratio\tdip_frames\tamplitude'
-STALL_HEADER='label\tfile\twindow_ms\tfirst_reply_ms\tpings\tmax_rtt_ms\tmax_at_ms\tmax_rtt_after_first_ms\tp50_rtt_ms\texited'
+STALL_HEADER='label\tfile\twindow_ms\tfirst_reply_ms\tpings\tmax_rtt_ms\tmax_at_ms\tmax_rtt_after_first_ms\tp50_rtt_ms\texited\tunanswered'
 
 # player_cmd LABEL [idle|loop]: the command template of a player
 player_cmd() {
@@ -232,7 +232,8 @@ measure_stall() {
   stop_player
   echo "$out" | awk -v l="$label" -v f="$(basename "$file")" '{
       for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-      printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", l, f, v["window_ms"], v["first_reply_ms"],
+      if (v["first_reply_ms"] + 0 < 0) v["first_reply_ms"] = "NA"
+      printf "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", l, f, v["window_ms"], v["first_reply_ms"],
         v["pings"], v["max_rtt_ms"], v["max_at_ms"], v["max_rtt_after_first_ms"], v["p50_rtt_ms"],
-        v["exited"] }'
+        v["exited"], v["unanswered"] }'
 }

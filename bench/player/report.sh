@@ -94,6 +94,7 @@ src == 3 {   # stalls.tsv
   add("t_win" SUBSEP key, $3); add("t_first" SUBSEP key, $4); add("t_max" SUBSEP key, $6)
   add("t_after" SUBSEP key, $8); add("t_pings" SUBSEP key, $5)
   if ($6 != "NA" && $6 + 0 > tworst[key] + 0) tworst[key] = $6
+  if ($11 == "1") topen[key] = 1   # a ping still unanswered at the end: a lower bound
 }
 END {
   # lunadio first, then the peers in the order they ran
@@ -137,7 +138,8 @@ END {
 
   print "== Main-thread stall while starting with a track: X pings (_NET_WM_PING) to the player windows, hidden ones included =="
   print "   window = exec -> the first window that takes pings; first reply = exec -> the first answer (start-up work on the main"
-  print "   thread after the window, the track opening included); max stall = longest ping round trip (worst run in brackets)"
+  print "   thread after the window, the track opening included); max stall = longest ping round trip (worst run in brackets;"
+  print "   \">=\": a ping was still unanswered when the probe ended)"
   printf "%-10s %-18s %11s %15s %16s %22s %8s %3s  %s\n", "player", "file", "window ms", "first reply ms", "max stall ms", "stall after 1st ms", "pings", "n", "target"
   for (i = 1; i <= nt; i++) {
     key = torder[i]; split(key, kf, SUBSEP)
@@ -146,6 +148,6 @@ END {
     if (kf[1] == "lunadio" && kf[2] == "music-60min.flac") v = "<= 50 ms: " ((tworst[key] + 0 <= 50 && m != "NA") ? "met" : "NOT MET")
     if (kf[2] == "idle") v = "baseline, no track"
     printf "%-10s %-18s %11s %15s %16s %22s %8s %3d  %s\n", kf[1], kf[2], median("t_win" SUBSEP key), median("t_first" SUBSEP key),
-      sprintf("%s [%s]", m, tworst[key]), median("t_after" SUBSEP key), median("t_pings" SUBSEP key), count("t_max" SUBSEP key), v
+      sprintf("%s%s [%s]", (key in topen) ? ">=" : "", m, tworst[key]), median("t_after" SUBSEP key), median("t_pings" SUBSEP key), count("t_max" SUBSEP key), v
   }
 }' "$D/raw.tsv" "$D/seams.tsv" "$D/stalls.tsv"

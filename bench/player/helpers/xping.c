@@ -12,7 +12,9 @@
  * ${EPOCHREALTIME/./}); times below are relative to it.
  * Output (one line):
  *   window_ms=X first_reply_ms=X pings=N max_rtt_ms=X max_at_ms=X
- *   max_rtt_after_first_ms=X p50_rtt_ms=X exited=0|1
+ *   max_rtt_after_first_ms=X p50_rtt_ms=X exited=0|1 unanswered=0|1
+ * unanswered=1: the last ping had no answer by the end (or the exit), and
+ * max_rtt_ms counts its wait so far, a lower bound.
  * first_reply_ms - window_ms is how long the client took from creating the
  * window to its first pass through the event loop (start-up work done on the
  * main thread in between, a command-line track's opening included).
@@ -126,7 +128,7 @@ int main(int argc, char **argv) {
   static long long rtts[1 << 20];
   long npings = 0;
   long long max_rtt = 0, max_at = 0, max_after = 0, first_reply = 0;
-  int exited = 0;
+  int exited = 0, unanswered = 0;
   int fd = ConnectionNumber(d);
   while (now_us() < until && npings < (long)(sizeof rtts / sizeof *rtts)) {
     XEvent ping;
@@ -159,7 +161,16 @@ int main(int argc, char **argv) {
       struct pollfd p = {fd, POLLIN, 0};
       poll(&p, 1, 20);
     }
-    if (!answered) break;
+    if (!answered) {
+      /* still waiting at the end: the stall lasted at least this long */
+      long long open = now_us() - sent;
+      if (open > max_rtt) {
+        max_rtt = open;
+        max_at = sent;
+      }
+      unanswered = 1;
+      break;
+    }
     long long got = now_us(), rtt = got - sent;
     rtts[npings++] = rtt;
     if (!first_reply)
@@ -180,9 +191,10 @@ int main(int argc, char **argv) {
   }
   printf(
       "window_ms=%.1f first_reply_ms=%.1f pings=%ld max_rtt_ms=%.1f max_at_ms=%.1f "
-      "max_rtt_after_first_ms=%.1f p50_rtt_ms=%.2f exited=%d\n",
+      "max_rtt_after_first_ms=%.1f p50_rtt_ms=%.2f exited=%d unanswered=%d\n",
       (window_at - t0) / 1000.0, first_reply ? (first_reply - t0) / 1000.0 : -1.0, npings,
-      max_rtt / 1000.0, (max_at - t0) / 1000.0, max_after / 1000.0, p50 / 1000.0, exited);
+      max_rtt / 1000.0, (max_at - t0) / 1000.0, max_after / 1000.0, p50 / 1000.0, exited,
+      unanswered);
   XCloseDisplay(d);
   return 0;
 }
