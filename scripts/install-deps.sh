@@ -16,6 +16,8 @@ packages=(
   # tests, benchmarks, fixtures and headless runs
   libgtest-dev libgmock-dev libbenchmark-dev
   lame flac vorbis-tools sox xvfb xauth
+  # the running-instance and media-control tests, the desktop files and the Debian package
+  dbus-daemon desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
