@@ -1,6 +1,8 @@
 #include "app/application.h"
 
+#include "app/dispatch.h"
 #include "app/library_lifecycles.h"
+#include "app/startup.h"
 #include "core/instance_guard.h"
 #include "core/lifecycle.h"
 #include "storage/program_parameters.h"
@@ -12,17 +14,18 @@ int runApplication(int argc, char** argv) {
   const bool librariesStarted = runStartSequence(StartStage::Tray);
   InstanceGuard guard(currentProgramName());
   if (!librariesStarted || guard.anotherInstanceRuns()) {
-    runEndSequence();
+    shutdownLibraries();
     return 0;
   }
   setProgramArguments(argc, argv);
-  // Exactly one non-empty parameter names the track to open once the player is up.
+  // Exactly one non-empty parameter names the track to open once the player is up; with two or
+  // more nothing is opened.
   std::u16string startTrack;
   if (countProgramParameters() == 1) startTrack = nextProgramParameter();
-  (void)startTrack;
 
-  runStartSequence(StartStage::Application);
-  runEndSequence();
+  if (startPlayer(startTrack) == StartResult::Running) runMainLoop();
+  // The one exit path: after the confirmed quit, and when the sound system cannot start.
+  shutdownLibraries();
   return 0;
 }
 

@@ -28,12 +28,17 @@ enum class EngineKind : std::uint8_t {
 // media position passes 2^31 after 3 min 34 s.
 using TrackTime = std::int64_t;
 
+// Where a media track's length comes from: the stream's duration, or (while the stream tells
+// none) the largest position seen so far.
+enum class LengthSource : std::uint8_t { Stream, LargestPosition };
+
 struct CurrentTrack {
   std::u16string path;
   std::u16string title;
   float baseFrequencyHz = 0;  // read right after loading; 0 for media tracks
   float fadeFrequencyHz = 0;  // set by the last fade step
   EngineKind engine = EngineKind::None;
+  LengthSource lengthSource = LengthSource::Stream;
 };
 
 struct WindowGeometry {

@@ -6,7 +6,7 @@
 
 namespace lunadio {
 
-std::span<const std::uint8_t> trayIconData();      // .ico, one 48x48 32-bit image
+std::span<const std::uint8_t> trayIconData();       // .ico, one 48x48 32-bit image
 std::span<const std::uint8_t> openFileImageData();  // PNG 28x25, 8-bit palette
 std::span<const std::uint8_t> closeImageData();     // PNG 20x19 RGBA
 std::span<const std::uint8_t> hideImageData();      // PNG 56x50 RGBA

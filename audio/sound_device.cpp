@@ -1,10 +1,9 @@
 #include "audio/sound_device.h"
 
-#include <cmath>
-
 #include "audio/sound.h"
 #include "core/lifecycle.h"
-#include "media/multimedia_window.h"
+#include "core/volume_curve.h"
+#include "platform/soundout/multimedia_window.h"
 
 namespace lunadio {
 namespace {
@@ -24,14 +23,7 @@ DeviceState& deviceState() {
   return state;
 }
 
-void buildAttenuationTable(std::array<std::int32_t, 101>& table) {
-  table[0] = 0;
-  for (int v = 1; v <= 99; ++v) {
-    table[static_cast<std::size_t>(v)] =
-        static_cast<std::int32_t>(std::trunc(std::log10(1000.0 * v) * 20.0 * 100.0));
-  }
-  table[100] = 10000;
-}
+void buildAttenuationTable(std::array<std::int32_t, 101>& table) { table = volumeCurveTable(); }
 
 soundout::Result openService(std::unique_ptr<soundout::SoundDevice>& device) {
   const DeviceState& state = deviceState();
@@ -45,13 +37,13 @@ std::intptr_t initSound() {
   DeviceState& state = deviceState();
   if (state.table) return reinterpret_cast<std::intptr_t>(state.table.get());
   buildAttenuationTable(state.attenuation);
-  if (ensureMultimediaWindow() == 0) return 0;
+  if (soundout::ensureMultimediaWindow() == 0) return 0;
   if (state.device) return 0;
   if (openService(state.device) != soundout::kOk || !state.device) {
     state.device.reset();
     return 0;
   }
-  state.window = multimediaWindowHandle();
+  state.window = soundout::multimediaWindowHandle();
   if (state.device->setCooperativeLevel(state.window, soundout::kCooperativePriority) !=
       soundout::kOk) {
     return 0;

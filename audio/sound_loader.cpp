@@ -17,6 +17,7 @@
 #include "audio/stream_sound.h"
 #include "core/lifecycle.h"
 #include "core/strings.h"
+#include "core/unique_fd.h"
 #include "platform/soundout/sample_memory.h"
 #include "platform/soundout/wave_format.h"
 
@@ -68,6 +69,8 @@ std::optional<LoadedPcm> pcmFromRiff(std::span<const std::uint8_t> image) {
   pcm.format = *format;
   pcm.bytes = static_cast<std::uint32_t>(std::min<std::size_t>(riff->data.size(), UINT32_MAX));
   reportFormat(pcm.format, pcm.bytes);
+  // Not even one frame: nothing to play (and no memory to copy into).
+  if (pcm.bytes < pcm.format.blockAlign || pcm.format.blockAlign == 0) return std::nullopt;
   pcm.memory = SampleMemory::allocate(pcm.bytes);
   if (!pcm.memory) return std::nullopt;
   std::memcpy(pcm.memory->data(), riff->data.data(), pcm.bytes);
@@ -75,25 +78,28 @@ std::optional<LoadedPcm> pcmFromRiff(std::span<const std::uint8_t> image) {
 }
 
 // Decodes the whole source from its start, without looping. A source that decodes short of its
-// stated length ends in silence; one that states no length is decoded until it ends.
+// stated length ends in silence; one that states no length is decoded until it ends. Either is
+// cut at kMaxDecodedBytes.
 std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
   const auto channels = static_cast<std::uint32_t>(decoder.channels());
   const std::uint32_t frameBytes = channels * 2;
   const std::uint32_t limitBytes = kMaxDecodedBytes - kMaxDecodedBytes % frameBytes;
   const std::uint64_t statedBytes = std::uint64_t{decoder.frameCount()} * frameBytes;
-  std::vector<std::int16_t> samples;
-  std::uint32_t bytes = 0;
+  LoadedPcm pcm;
+  pcm.format = soundout::pcm16Format(static_cast<std::uint16_t>(channels),
+                                     static_cast<std::uint32_t>(decoder.sampleRate()));
   if (statedBytes > 0) {
-    bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(statedBytes, limitBytes));
-    samples.resize(bytes / 2);  // zero: silence where the decode falls short
-    decoder.read(reinterpret_cast<std::uint8_t*>(samples.data()), static_cast<std::int32_t>(bytes),
-                 AtEnd::Stop);
+    pcm.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(statedBytes, limitBytes));
+    pcm.memory = SampleMemory::allocate(pcm.bytes);  // zero: silence where the decode falls short
+    if (!pcm.memory) return std::nullopt;
+    decoder.read(pcm.memory->data(), static_cast<std::int32_t>(pcm.bytes), AtEnd::Stop);
   } else {
+    std::vector<std::int16_t> samples;
     std::uint32_t decoded = 0;
     for (std::uint32_t step = 1u << 20; decoded < limitBytes;
          step = std::min(step * 2, 16u << 20)) {
       const std::uint32_t room = std::min(step - step % frameBytes, limitBytes - decoded);
-      samples.resize((decoded + room) / 2);
+      samples.resize((std::size_t{decoded} + room) / 2);
       const std::int32_t got =
           decoder.read(reinterpret_cast<std::uint8_t*>(samples.data()) + decoded,
                        static_cast<std::int32_t>(room), AtEnd::Stop);
@@ -103,14 +109,10 @@ std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
     if (decoded == 0) return std::nullopt;
     samples.resize(decoded / 2);
     samples.shrink_to_fit();
-    bytes = decoded;
+    pcm.bytes = decoded;
+    pcm.memory = SampleMemory::adopt(std::move(samples));
+    if (!pcm.memory) return std::nullopt;
   }
-  LoadedPcm pcm;
-  pcm.format = soundout::pcm16Format(static_cast<std::uint16_t>(channels),
-                                     static_cast<std::uint32_t>(decoder.sampleRate()));
-  pcm.bytes = bytes;
-  pcm.memory = SampleMemory::adopt(std::move(samples));
-  if (!pcm.memory) return std::nullopt;
   reportFormat(pcm.format, pcm.bytes);
   return pcm;
 }
@@ -195,13 +197,6 @@ void rememberDecode(const FileIdentity& file, const LoadedPcm& pcm) {
   if (decodes.size() > kSharedDecodes) decodes.pop_back();
 }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 bool isRiffImage(std::span<const std::uint8_t> image) {
@@ -252,10 +247,10 @@ ObjectNumber loadSoundFromMemory(ObjectNumber number, const void* image, std::si
 
 ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
   const std::string path = toUtf8(fileName);
-  const FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return 0;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return 0;
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
   if (flags & LoadStreamed) {
     auto decoder = openDecoderForFile(fileName, 0);
     if (!decoder) return 0;
@@ -270,7 +265,7 @@ ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int fl
   auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
   std::size_t got = 0;
   while (got < size) {
-    const ssize_t n = ::read(file.fd, contents.get() + got, size - got);
+    const ssize_t n = ::read(file.get(), contents.get() + got, size - got);
     if (n <= 0) break;  // a short read loads what was read
     got += static_cast<std::size_t>(n);
   }

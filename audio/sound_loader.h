@@ -19,11 +19,13 @@
 
 #include "audio/decoders/sound_decoder.h"
 #include "core/object_table.h"
+#include "platform/soundout/sound_output.h"
 
 namespace lunadio {
 
-// A decoded sound is cut to this many bytes of PCM (363 s of 16-bit stereo at 44.1 kHz).
-inline constexpr std::uint32_t kMaxDecodedBytes = 64'000'000;
+// A decoded sound is cut to this many bytes of PCM: the largest buffer the output service makes
+// (3 h 22 min of 16-bit stereo at 44.1 kHz).
+inline constexpr std::uint32_t kMaxDecodedBytes = soundout::kMaxBufferBytes;
 
 // 0 on failure; on success the new dynamic identifier for ObjectAny, else a non-zero value.
 // flags: LoadStreamed (sound_decoder.h) makes a streamed sound (stream_sound.h).

@@ -8,19 +8,14 @@
 
 namespace lunadio {
 
+// Only stages some library starts at: the others (strings, storage, threads, ...) need no start.
 enum class StartStage {
   // The display connection comes first: the DPI, fonts and images below need it.
   Platform,
-  Strings,
   Fonts,
   Images,
-  Drawing,
-  Events,
-  Windows,
-  Gadgets,
-  Storage,
-  Threads,
   Requesters,
+  // The last library stage: the single-instance guard runs after it.
   Tray,
   // then the single-instance guard, then the application's own start
   Application,

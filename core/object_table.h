@@ -127,37 +127,6 @@ class ObjectTable {
     return ids;
   }
 
-  // Enumeration cursor over live objects in the order of liveIds().
-  void resetEnumeration() {
-    cursor_ = 0;
-    cursorOnDynamic_ = false;
-    dynamicCursor_ = kFirstDynamicId;
-  }
-
-  Record* next(ObjectNumber& id) {
-    while (!cursorOnDynamic_ && cursor_ < slots_.size()) {
-      const std::size_t index = cursor_++;
-      if (slots_[index] && slots_[index]->isLive()) {
-        id = static_cast<ObjectNumber>(index);
-        return slots_[index].get();
-      }
-    }
-    cursorOnDynamic_ = true;
-    // Identifiers grow with creation time, so the oldest remaining one is the smallest.
-    Record* found = nullptr;
-    ObjectNumber foundId = 0;
-    for (const auto& [candidate, node] : dynamic_) {
-      if (candidate >= dynamicCursor_ && node->isLive() && (!found || candidate < foundId)) {
-        found = node.get();
-        foundId = candidate;
-      }
-    }
-    if (!found) return nullptr;
-    id = foundId;
-    dynamicCursor_ = foundId + 1;
-    return found;
-  }
-
   std::size_t capacity() const { return slots_.size(); }
 
  private:
@@ -178,9 +147,6 @@ class ObjectTable {
   // Identifiers grow with creation time; enumeration sorts them to list the oldest first.
   std::unordered_map<ObjectNumber, std::unique_ptr<Record>> dynamic_;
   ObjectNumber nextDynamicId_ = kFirstDynamicId;
-  std::size_t cursor_ = 0;
-  bool cursorOnDynamic_ = false;
-  ObjectNumber dynamicCursor_ = kFirstDynamicId;
 };
 
 }  // namespace lunadio

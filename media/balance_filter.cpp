@@ -1,6 +1,7 @@
 #include "media/balance_filter.h"
 
 #include "core/handoff.h"
+#include "core/no_throw.h"
 
 #include <gst/audio/audio.h>
 
@@ -57,6 +58,11 @@ void BalanceFilter::set(HundredthsDb balance) {
 }
 
 GstPadProbeReturn BalanceFilter::onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+  // A probe is a C callback on a streaming thread: nothing thrown may leave it.
+  return noThrow(GST_PAD_PROBE_OK, [&] { return scaleBuffer(pad, info, self); });
+}
+
+GstPadProbeReturn BalanceFilter::scaleBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
   auto* filter = static_cast<BalanceFilter*>(self);
   receiveHandoff(filter);
   float left = filter->leftGain_.load(std::memory_order_relaxed);

@@ -26,6 +26,7 @@ class BalanceFilter {
 
  private:
   static GstPadProbeReturn onBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+  static GstPadProbeReturn scaleBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 
   // -- fixed after construction
   gst::PadPtr pad_;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/no_throw.h"
+
 namespace lunadio {
 namespace {
 
@@ -21,17 +23,19 @@ constexpr std::chrono::milliseconds kPositionQueryInterval{20};
 
 // Runs on whichever thread posts a message. Keeps only what the engine reads, so a bus that
 // nobody pops while a track plays on does not grow. It holds no state of its own.
-GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer) {
-  switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_ERROR:
-    case GST_MESSAGE_EOS:
-    case GST_MESSAGE_ASYNC_DONE:
-    case GST_MESSAGE_CLOCK_LOST:
-      publishHandoff(message);  // the main thread pops and frees it
-      return GST_BUS_PASS;
-    default:
-      return GST_BUS_DROP;
-  }
+GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer) noexcept {
+  return noThrow(GST_BUS_PASS, [message] {
+    switch (GST_MESSAGE_TYPE(message)) {
+      case GST_MESSAGE_ERROR:
+      case GST_MESSAGE_EOS:
+      case GST_MESSAGE_ASYNC_DONE:
+      case GST_MESSAGE_CLOCK_LOST:
+        publishHandoff(message);  // the main thread pops and frees it
+        return GST_BUS_PASS;
+      default:
+        return GST_BUS_DROP;
+    }
+  });
 }
 
 GstClockTime toNanoseconds(MediaTime position) {
@@ -104,7 +108,7 @@ bool MediaGraph::preroll(std::chrono::milliseconds limit) {
   return error == nullptr;
 }
 
-void MediaGraph::readBus() {
+void MediaGraph::readBus(std::optional<guint32> flushSeqnum) {
   if (failed_) return;
   while (gst::MessagePtr message{gst_bus_pop(bus_.get())}) {
     switch (GST_MESSAGE_TYPE(message.get())) {
@@ -112,6 +116,7 @@ void MediaGraph::readBus() {
         fail();
         return;
       case GST_MESSAGE_EOS:
+        if (flushSeqnum && gst_message_get_seqnum(message.get()) != *flushSeqnum) break;
         if (state_ == GraphState::Running) ended_ = true;
         break;
       case GST_MESSAGE_ASYNC_DONE:
@@ -177,6 +182,10 @@ void MediaGraph::seek(MediaTime position) {
 }
 
 void MediaGraph::flushTo(MediaTime position) {
+  // Whatever the bus holds from before the seek is read by the ordinary rules first, so that
+  // only what the flush itself leaves is read with the flush's.
+  readBus();
+  if (failed_) return;
   GstEvent* seek = gst_event_new_seek(
       1.0, GST_FORMAT_TIME, static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
       GST_SEEK_TYPE_SET, toNanoseconds(position), GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
@@ -190,20 +199,7 @@ void MediaGraph::flushTo(MediaTime position) {
   gst_element_send_event(pipeline_.get(), seek);
   // An end of stream posted before the flush belongs to the old position: drop it. One that
   // carries this seek's number is the new segment ending at once (a seek past the end).
-  while (gst::MessagePtr message{gst_bus_pop(bus_.get())}) {
-    switch (GST_MESSAGE_TYPE(message.get())) {
-      case GST_MESSAGE_ERROR:
-        fail();
-        return;
-      case GST_MESSAGE_EOS:
-        if (gst_message_get_seqnum(message.get()) == seqnum && state_ == GraphState::Running) {
-          ended_ = true;
-        }
-        break;
-      default:
-        break;
-    }
-  }
+  readBus(seqnum);
 }
 
 GraphStatus MediaGraph::status() {
@@ -271,7 +267,7 @@ MediaTime MediaGraph::queryPosition() {
 
 void MediaGraph::setVolume(HundredthsDb attenuation) {
   if (failed_) return;
-  g_object_set(pipeline_.get(), "volume", linearGain(attenuation), nullptr);
+  g_object_set(pipeline_.get(), "volume", hundredthsDbToGain(attenuation), nullptr);
 }
 
 void MediaGraph::setBalance(HundredthsDb balance) {

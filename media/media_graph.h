@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "media/balance_filter.h"
@@ -72,8 +73,11 @@ class MediaGraph {
  private:
   MediaGraph() = default;
   bool preroll(std::chrono::milliseconds limit);
-  // Reads every waiting bus message: errors fail the graph, end of stream marks the end.
-  void readBus();
+  // The one reader of the bus: pops every waiting message. Errors fail the graph, end of stream
+  // marks the end, completion of a state change or seek clears the pending seek, a lost clock is
+  // replaced. With `flushSeqnum`, an end of stream that does not carry that seek's number was
+  // posted for the position before the flush and is dropped.
+  void readBus(std::optional<guint32> flushSeqnum = std::nullopt);
   void fail();
   void setPipelineState(GstState target);
   // Flushing seek to `position`; end-of-stream messages older than the flush are dropped.

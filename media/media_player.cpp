@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/lifecycle.h"
+#include "core/no_throw.h"
 #include "core/strings.h"
 #include "media/gst_runtime.h"
 #include "media/media.h"
@@ -64,6 +65,8 @@ void rebuildFailedGraph(MediaPlayer& player) {
   player.graph = std::move(graph);
 }
 
+std::int64_t loadPlayer(ObjectNumber number, std::u16string_view path);
+
 void freeOnePlayer(ObjectNumber number) {
   MediaPlayer* player = findPlayer(number);
   if (!player) return;
@@ -75,23 +78,36 @@ void freeOnePlayer(ObjectNumber number) {
 
 }  // namespace
 
+// Every entry below that can allocate or start GStreamer's threads runs through noThrow: nothing
+// thrown leaves the engine, the operation's failure value comes back instead.
+
 int initMedia() {
-  if (mediaTable) return 1;
-  if (!gst::startGstreamer() || !gst::sinkDescriptionParses()) return 0;
-  mediaTable.emplace(kMediaGrowthStep, [](ObjectNumber number) { freeOnePlayer(number); });
-  return 1;
+  return noThrow(0, [] {
+    if (mediaTable) return 1;
+    if (!gst::startGstreamer() || !gst::sinkDescriptionParses()) return 0;
+    mediaTable.emplace(kMediaGrowthStep, [](ObjectNumber number) { freeOnePlayer(number); });
+    return 1;
+  });
 }
 
 void endMedia() {
-  if (!mediaTable) return;
-  mediaTable->freeAll();
-  mediaTable.reset();
-  lastLoadSilent = false;
-  // GStreamer itself stays initialised: gst_deinit cannot be undone, and a later initMedia in
-  // the same process must work.
+  noThrow([] {
+    if (!mediaTable) return;
+    mediaTable->freeAll();
+    mediaTable.reset();
+    lastLoadSilent = false;
+    // GStreamer itself stays initialised: gst_deinit cannot be undone, and a later initMedia in
+    // the same process must work.
+  });
 }
 
 std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
+  return noThrow(std::int64_t{0}, [&] { return loadPlayer(number, path); });
+}
+
+namespace {
+
+std::int64_t loadPlayer(ObjectNumber number, std::u16string_view path) {
   if (!mediaTable) return 0;
   const auto allocation = mediaTable->allocate(number);
   if (!allocation.record) return 0;
@@ -112,27 +128,33 @@ std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
   return number == ObjectAny ? static_cast<std::int64_t>(allocation.id) : 1;
 }
 
+}  // namespace
+
 void freeMedia(ObjectNumber number) {
-  if (!mediaTable) return;
-  if (number == ObjectAll) {
-    mediaTable->freeAll();
-    return;
-  }
-  freeOnePlayer(number);
+  noThrow([number] {
+    if (!mediaTable) return;
+    if (number == ObjectAll) {
+      mediaTable->freeAll();
+      return;
+    }
+    freeOnePlayer(number);
+  });
 }
 
 int isMedia(ObjectNumber number) { return findPlayer(number) ? 1 : 0; }
 
 int playMedia(ObjectNumber number, std::intptr_t ownerWindow) {
-  MediaPlayer* player = findPlayer(number);
-  if (!player || ownerWindow == -1) return 0;
-  // No video branch exists, so the owner window has nothing to hold.
-  if (player->graph->failed()) rebuildFailedGraph(*player);
-  player->graph->stop();
-  player->graph->run();
-  if (player->graph->failed()) return 0;
-  player->state = MediaPlaying;
-  return 1;
+  return noThrow(0, [&] {
+    MediaPlayer* player = findPlayer(number);
+    if (!player || ownerWindow == -1) return 0;
+    // No video branch exists, so the owner window has nothing to hold.
+    if (player->graph->failed()) rebuildFailedGraph(*player);
+    player->graph->stop();
+    player->graph->run();
+    if (player->graph->failed()) return 0;
+    player->state = MediaPlaying;
+    return 1;
+  });
 }
 
 void stopMedia(ObjectNumber number) {
@@ -150,10 +172,12 @@ void pauseMedia(ObjectNumber number) {
 }
 
 void resumeMedia(ObjectNumber number) {
-  MediaPlayer* player = findPlayer(number);
-  if (!player || player->state != MediaPaused) return;
-  player->graph->run();
-  player->state = MediaPlaying;
+  noThrow([number] {
+    MediaPlayer* player = findPlayer(number);
+    if (!player || player->state != MediaPaused) return;
+    player->graph->run();
+    player->state = MediaPlaying;
+  });
 }
 
 MediaTime mediaStatus(ObjectNumber number) {
@@ -189,7 +213,7 @@ void seekMedia(ObjectNumber number, MediaTime position) {
 }
 
 void setMediaVolume(ObjectNumber number, int volume, int balance) {
-  const HundredthsDb attenuation = mediaVolumeHundredthsDb(volume);
+  const HundredthsDb attenuation = volumePercentToHundredthsDb(volume);
   MediaPlayer* player = findPlayer(number);
   if (!player) return;
   player->volume = attenuation;

@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake g++ pkg-config make
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   # libraries
-  qt6-base-dev qt6-translations-l10n
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n
   libsdl2-dev libsamplerate0-dev
   libvorbis-dev libogg-dev libflac-dev libpng-dev zlib1g-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
@@ -16,6 +16,8 @@ packages=(
   # tests, benchmarks, fixtures and headless runs
   libgtest-dev libgmock-dev libbenchmark-dev
   lame flac vorbis-tools sox xvfb xauth
+  # the end-to-end test and the player benchmarks: a tray host, a sound server, pointer and screen
+  pulseaudio pulseaudio-utils trayer xdotool x11-utils imagemagick libx11-dev gcc
   # the running-instance and media-control tests, the desktop files and the Debian package
   dbus-daemon desktop-file-utils appstream dpkg-dev file
 )

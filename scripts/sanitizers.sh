@@ -3,6 +3,8 @@
 # thread-touching suites (label "threads") under ThreadSanitizer, and every libFuzzer target for a
 # short run. Usage: scripts/sanitizers.sh [asan] [tsan] [fuzz]   (all three when none is named)
 #   LUNADIO_FUZZ_SECONDS   seconds per fuzz target (default 60)
+# Every named step runs even when an earlier one found something; the exit status is 0 only when
+# every step was clean, and each step ends with a line "== <step>: clean" or "== <step>: FINDINGS".
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -11,8 +13,8 @@ export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 steps=("$@")
 [ ${#steps[@]} -eq 0 ] && steps=(asan tsan fuzz)
 
-for step in "${steps[@]}"; do
-  started=$(date +%s)
+run_step() {
+  local step=$1
   case "$step" in
     asan)
       cmake -S "$root" -B "$root/build-asan" -DLUNADIO_ASAN=ON -DLUNADIO_BENCH=OFF >/dev/null
@@ -31,16 +33,42 @@ for step in "${steps[@]}"; do
       cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
         -DLUNADIO_FUZZ=ON -DLUNADIO_TESTS=OFF >/dev/null
       cmake --build "$root/build-fuzz" -j2
-      seconds="${LUNADIO_FUZZ_SECONDS:-60}"
+      local seconds="${LUNADIO_FUZZ_SECONDS:-60}" found=0 target corpus
       while IFS= read -r target; do
         corpus="$root/build-fuzz/corpus/$(basename "$target")"
         mkdir -p "$corpus"
         echo "== $(basename "$target"): ${seconds}s"
-        "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-          "$corpus" 2>&1 | tail -n 3
+        # The whole report on a finding (the sanitizer's stack and the crashing input's name), the
+        # last lines otherwise.
+        local output
+        if output=$("$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+          -print_final_stats=0 -artifact_prefix="$root/build-fuzz/" "$corpus" 2>&1); then
+          tail -n 3 <<<"$output"
+        else
+          echo "$output" | grep -v '^#[0-9]' | tail -n 60
+          found=1
+        fi
       done < <(find "$root/build-fuzz/fuzz" -type f -name 'fuzz_*' -perm -u+x | sort)
+      return "$found"
       ;;
-    *) echo "unknown step: $step" >&2; exit 2 ;;
+    *) echo "unknown step: $step" >&2; return 2 ;;
   esac
-  echo "== $step took $(( $(date +%s) - started )) s"
+}
+
+failed=0
+for step in "${steps[@]}"; do
+  started=$(date +%s)
+  # A subshell of its own, outside any condition, so that set -e still stops the step at its
+  # first failing command.
+  set +e
+  (set -euo pipefail; run_step "$step")
+  status=$?
+  set -e
+  if [ "$status" -eq 0 ]; then
+    echo "== $step: clean ($(( $(date +%s) - started )) s)"
+  else
+    echo "== $step: FINDINGS ($(( $(date +%s) - started )) s)"
+    failed=1
+  fi
 done
+exit "$failed"

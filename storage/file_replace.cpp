@@ -11,8 +11,8 @@
 #include <memory>
 #include <utility>
 
+#include "core/unique_fd.h"
 #include "storage/preferences_testing.h"
-#include "storage/unique_fd.h"
 
 namespace lunadio {
 namespace {
@@ -81,12 +81,24 @@ ReplaceResult replaceFileContents(const std::string& path, std::string_view byte
   const std::string base =
       target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
   static std::atomic<unsigned> counter{0};
-  std::string temporary;
+  auto temporaryName = [&] {
+    return directory + "/." + base + ".save-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1));
+  };
+  // The new text goes into a file without a name first, so a process killed while writing it
+  // leaves nothing behind; it gets a name (through /proc) only for the rename. Without /proc, or
+  // on a file system without unnamed files, it is named from the start.
   UniqueFd out;
   int createError = 0;
-  for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-    temporary = directory + "/." + base + ".save-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter.fetch_add(1));
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    out.reset(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    createError = out ? 0 : errno;
+  }
+  const bool unnamed = static_cast<bool>(out);
+  std::string temporary;
+  for (int attempt = 0; attempt < 16 && !out && createError != EACCES && createError != EPERM;
+       ++attempt) {
+    temporary = temporaryName();
     out.reset(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     createError = out ? 0 : errno;
@@ -105,10 +117,21 @@ ReplaceResult replaceFileContents(const std::string& path, std::string_view byte
     }
   }
   bool written = writeAll(out.get(), bytes) && ::fsync(out.get()) == 0;
+  if (written && unnamed) {
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      temporary = temporaryName();
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        break;
+      temporary.clear();
+      if (errno != EEXIST) break;
+    }
+    written = !temporary.empty();
+  }
   // Some file systems report a failed write only at close.
   written = ::close(out.release()) == 0 && written;
   if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+    if (!temporary.empty()) ::unlink(temporary.c_str());
     return ReplaceResult::Failed;
   }
   syncDirectory(directory);

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "core/strings.h"
+#include "core/unique_fd.h"
 #include "storage/file_replace.h"
-#include "storage/unique_fd.h"
 
 namespace lunadio {
 namespace {

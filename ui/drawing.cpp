@@ -1,5 +1,7 @@
 #include "ui/drawing.h"
 
+#include "core/no_throw.h"
+
 #include "ui/drawing_raster.h"
 #include "ui/images_library.h"
 #include "ui/ui_internal.h"
@@ -74,21 +76,25 @@ DrawingTarget imageOutput(ObjectNumber image) {
 }
 
 DrawingTarget startDrawing(DrawingTarget target) {
-  if (context.target) stopDrawing();
-  context = DrawingContext{};
-  const QImage* image = target ? outputImage(target) : nullptr;
-  if (!image || image->isNull()) return 0;
-  context.target = target;
-  context.gradient = {0, 0, image->width(), 0};
-  return target;
+  return noThrow(0, [&]() -> DrawingTarget {
+    if (context.target) stopDrawing();
+    context = DrawingContext{};
+    const QImage* image = target ? outputImage(target) : nullptr;
+    if (!image || image->isNull()) return 0;
+    context.target = target;
+    context.gradient = {0, 0, image->width(), 0};
+    return target;
+  });
 }
 
 void stopDrawing() {
-  const DrawingTarget target = context.target;
-  context = DrawingContext{};
-  if (!target) return;
-  if (kindOf(target) == OutputKind::Canvas) ui::canvasImageChanged(numberOf(target));
-  if (kindOf(target) == OutputKind::Window) ui::windowOverlayChanged(numberOf(target));
+  noThrow([&] {
+    const DrawingTarget target = context.target;
+    context = DrawingContext{};
+    if (!target) return;
+    if (kindOf(target) == OutputKind::Canvas) ui::canvasImageChanged(numberOf(target));
+    if (kindOf(target) == OutputKind::Window) ui::windowOverlayChanged(numberOf(target));
+  });
 }
 
 void frontColor(Colour colour) {

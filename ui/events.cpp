@@ -1,5 +1,7 @@
 #include "ui/events.h"
 
+#include "core/no_throw.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
@@ -144,29 +146,31 @@ namespace lunadio {
 using ui::state;
 
 int waitWindowEvent(int timeoutMs) {
-  if (!ui::onMainThread()) return 0;
-  ui::EventState& s = state();
-  if (ui::takeNext()) return s.current.code;
+  return noThrow(0, [&]() -> int {
+    if (!ui::onMainThread()) return 0;
+    ui::EventState& s = state();
+    if (ui::takeNext()) return s.current.code;
 
-  if (timeoutMs == 0) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-  } else if (timeoutMs < 0) {
-    while (s.queue.empty()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  } else {
-    ui::startEventDelivery();
-    s.waitTimedOut = false;
-    s.waitTimer->start(timeoutMs);
-    // Each round sleeps in the dispatcher until something arrives; the timer ends the wait. The
-    // clock is checked too: while posted work keeps the dispatcher busy, its timers wait.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (s.queue.empty() && !s.waitTimedOut && std::chrono::steady_clock::now() < deadline) {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (timeoutMs == 0) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+    } else if (timeoutMs < 0) {
+      while (s.queue.empty()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } else {
+      ui::startEventDelivery();
+      s.waitTimedOut = false;
+      s.waitTimer->start(timeoutMs);
+      // Each round sleeps in the dispatcher until something arrives; the timer ends the wait. The
+      // clock is checked too: while posted work keeps the dispatcher busy, its timers wait.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+      while (s.queue.empty() && !s.waitTimedOut && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      }
+      s.waitTimer->stop();
     }
-    s.waitTimer->stop();
-  }
-  // Objects whose deletion Qt deferred are freed here, since no exec() loop runs.
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  return ui::takeNext() ? s.current.code : 0;
+    // Objects whose deletion Qt deferred are freed here, since no exec() loop runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return ui::takeNext() ? s.current.code : 0;
+  });
 }
 
 ObjectNumber eventObject() { return state().current.object; }
@@ -175,8 +179,10 @@ ObjectNumber eventWindow() { return state().current.window; }
 std::intptr_t eventData() { return state().current.data; }
 
 bool postEvent(int code, ObjectNumber window, ObjectNumber object, int type, std::intptr_t data) {
-  const ui::QueuedEvent event{code, object, window, type, data, false, {}};
-  return ui::postToMainThread([event] { state().queue.push(event); });
+  return noThrow(false, [&]() -> bool {
+    const ui::QueuedEvent event{code, object, window, type, data, false, {}};
+    return ui::postToMainThread([event] { state().queue.push(event); });
+  });
 }
 
 }  // namespace lunadio

@@ -1,5 +1,7 @@
 #include "ui/fonts.h"
 
+#include "core/no_throw.h"
+
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
@@ -105,28 +107,30 @@ int fontPixelHeight(int sizePoints) {
 }
 
 FontHandle loadFont(ObjectNumber number, std::u16string_view face, int sizePoints, int flags) {
-  auto& library = ui::FontLibrary::instance();
-  const auto allocation = library.table().allocate(number);
-  if (!allocation.record) return 0;
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-    library.table().release(allocation.id);
-    return 0;
-  }
-  // A start routine that ran before the application object could not ask the screen yet.
-  if (!library.dpiKnown) ui::readDisplayDpi();
-  auto font = std::make_unique<QFont>(ui::familyOrFallback(face));
-  const int pixels = fontPixelHeight(sizePoints);
-  if (pixels >= 1) font->setPixelSize(pixels);
-  font->setWeight((flags & FontBold) ? QFont::Bold : QFont::Normal);
-  font->setItalic(flags & FontItalic);
-  font->setUnderline(flags & FontUnderline);
-  font->setStrikeOut(flags & FontStrikeOut);
-  if (flags & FontHighQuality) font->setStyleStrategy(QFont::PreferAntialias);
+  return noThrow(0, [&]() -> FontHandle {
+    auto& library = ui::FontLibrary::instance();
+    const auto allocation = library.table().allocate(number);
+    if (!allocation.record) return 0;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+      library.table().release(allocation.id);
+      return 0;
+    }
+    // A start routine that ran before the application object could not ask the screen yet.
+    if (!library.dpiKnown) ui::readDisplayDpi();
+    auto font = std::make_unique<QFont>(ui::familyOrFallback(face));
+    const int pixels = fontPixelHeight(sizePoints);
+    if (pixels >= 1) font->setPixelSize(pixels);
+    font->setWeight((flags & FontBold) ? QFont::Bold : QFont::Normal);
+    font->setItalic(flags & FontItalic);
+    font->setUnderline(flags & FontUnderline);
+    font->setStrikeOut(flags & FontStrikeOut);
+    if (flags & FontHighQuality) font->setStyleStrategy(QFont::PreferAntialias);
 
-  ui::FontRecord& record = *allocation.record;
-  record.font = std::move(font);
-  const FontHandle handle = library.add(record, allocation.id);
-  return number == ObjectAny ? allocation.id : handle;
+    ui::FontRecord& record = *allocation.record;
+    record.font = std::move(font);
+    const FontHandle handle = library.add(record, allocation.id);
+    return number == ObjectAny ? allocation.id : handle;
+  });
 }
 
 FontHandle fontHandle(ObjectNumber number) {
@@ -135,12 +139,14 @@ FontHandle fontHandle(ObjectNumber number) {
 }
 
 void freeFont(ObjectNumber number) {
-  auto& library = ui::FontLibrary::instance();
-  if (number == ObjectAll) {
-    library.table().freeAll();
-  } else if (library.table().isObject(number)) {
-    library.freeOne(number);
-  }
+  noThrow([&] {
+    auto& library = ui::FontLibrary::instance();
+    if (number == ObjectAll) {
+      library.table().freeAll();
+    } else if (library.table().isObject(number)) {
+      library.freeOne(number);
+    }
+  });
 }
 
 }  // namespace lunadio

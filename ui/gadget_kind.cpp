@@ -14,6 +14,18 @@ GadgetKind::GadgetKind(const GadgetContext& context, GadgetKindCode code)
 
 GadgetKind::~GadgetKind() = default;
 
+void GadgetKind::addItems(std::vector<GadgetItem>& items) {
+  for (GadgetItem& item : items) {
+    const QString text =
+        QString::fromUtf16(item.text.data(), static_cast<qsizetype>(item.text.size()));
+    const int row = addItem(-1, text, 0);
+    if (row < 0) continue;
+    if (item.frontColour != -1) setItemColour(row, 1, item.frontColour, -1);
+    if (item.backColour != -1) setItemColour(row, 2, item.backColour, -1);
+    setItemData(row, item.data);
+  }
+}
+
 void GadgetKind::queueGadgetEvent(int type) const {
   queueEvent(EventGadget, context_.gadget, context_.window, type, 0);
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/object_table.h"
+#include "ui/gadgets.h"
 
 namespace lunadio::ui {
 
@@ -62,6 +63,8 @@ class GadgetKind {
   virtual void setAttribute(int, std::intptr_t) {}
 
   virtual int addItem(int /*position*/, const QString&, std::intptr_t /*image*/) { return -1; }
+  // Rows appended in order; the default goes through the one-row operations.
+  virtual void addItems(std::vector<GadgetItem>& items);
   virtual void clearItems() {}
   virtual int countItems() const { return 0; }
   virtual QString itemText(int /*item*/, int /*column*/) const { return {}; }

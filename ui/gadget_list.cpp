@@ -116,6 +116,7 @@ class ListGadget : public GadgetKind {
   int addItem(int position, const QString& text, std::intptr_t) override {
     return model_->addRow(position, text);
   }
+  void addItems(std::vector<GadgetItem>& items) override { model_->appendRows(items); }
   void clearItems() override { model_->clear(); }
   int countItems() const override { return model_->count(); }
 

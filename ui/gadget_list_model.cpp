@@ -40,6 +40,29 @@ int ListModel::addRow(int position, const QString& text) {
   return position;
 }
 
+void ListModel::appendRows(std::vector<GadgetItem>& items) {
+  const std::size_t words = static_cast<std::size_t>(columns()) * 2;
+  auto stored = [](std::int32_t colour) {
+    return colour == -1 ? 0u : static_cast<std::uint32_t>(colour & 0xFFFFFF) + 1;
+  };
+  rows_.reserve(rows_.size() + items.size());
+  for (GadgetItem& item : items) {
+    Row row{QString::fromUtf16(item.text.data(), static_cast<qsizetype>(item.text.size())),
+            item.data, nullptr};
+    const std::uint32_t front = stored(item.frontColour);
+    const std::uint32_t back = stored(item.backColour);
+    if ((front != 0 || back != 0) && words > 0) {
+      row.colours = std::make_unique<std::uint32_t[]>(words);
+      for (std::size_t c = 0; c < words; c += 2) {
+        row.colours[c] = front;
+        row.colours[c + 1] = back;
+      }
+    }
+    rows_.push_back(std::move(row));
+  }
+  scheduleAnnounce();
+}
+
 void ListModel::clear() {
   beginResetModel();
   rows_.clear();

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui/gadgets.h"
+
 namespace lunadio::ui {
 
 class ListModel : public QAbstractTableModel {
@@ -21,6 +23,8 @@ class ListModel : public QAbstractTableModel {
   int count() const { return static_cast<int>(rows_.size()); }
   // position < 0 or beyond the end appends; returns the new item's index.
   int addRow(int position, const QString& text);
+  // Appends rows with their colours (every column) and data; one view update for all of them.
+  void appendRows(std::vector<GadgetItem>& items);
   void clear();
   // One cell; the empty text for a cell the item never had.
   QString cell(int item, int column) const;

@@ -1,5 +1,7 @@
 #include "ui/gadgets.h"
 
+#include "core/no_throw.h"
+
 #include <QApplication>
 
 #include <memory>
@@ -74,39 +76,41 @@ std::u16string toU16(const QString& text) {
 template <class Factory>
 std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int height,
                            Factory&& factory) {
-  if (!onMainThread()) return 0;
-  GadgetState& s = state();
-  s.forwarder.drainAll();
-  QWidget* parent = windowWidget(s.listWindow);
-  if (!parent) return 0;
-  const ObjectNumber window = s.listWindow;
-  auto [record, id] = s.table.allocate(number);
-  if (!record) return 0;
-  // Freeing the old gadget of that number cannot close the window, so `parent` still stands.
-  std::unique_ptr<GadgetKind> kind = factory(GadgetContext{id, window, parent});
-  if (!kind || !kind->widget()) {
-    s.table.release(id);
-    return 0;
-  }
-  QWidget* widget = kind->widget();
-  widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
-  if (s.listFont != -1) {
-    if (const QFont* font = fontForHandle(s.listFont)) kind->surface()->setFont(*font);
-  }
-  kind->created();
-  widget->show();
-  raiseWindowOverlay(window);
+  return noThrow(0, [&]() -> std::intptr_t {
+    if (!onMainThread()) return 0;
+    GadgetState& s = state();
+    s.forwarder.drainAll();
+    QWidget* parent = windowWidget(s.listWindow);
+    if (!parent) return 0;
+    const ObjectNumber window = s.listWindow;
+    auto [record, id] = s.table.allocate(number);
+    if (!record) return 0;
+    // Freeing the old gadget of that number cannot close the window, so `parent` still stands.
+    std::unique_ptr<GadgetKind> kind = factory(GadgetContext{id, window, parent});
+    if (!kind || !kind->widget()) {
+      s.table.release(id);
+      return 0;
+    }
+    QWidget* widget = kind->widget();
+    widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
+    if (s.listFont != -1) {
+      if (const QFont* font = fontForHandle(s.listFont)) kind->surface()->setFont(*font);
+    }
+    kind->created();
+    widget->show();
+    raiseWindowOverlay(window);
 
-  record->kind = std::move(kind);
-  record->handle = newNativeHandle();
-  record->window = window;
-  record->userData = 0;
-  record->generation = ++s.lastGeneration;
-  const GadgetKindCode code = record->kind->code();
-  s.forwarder.addGadget(
-      id, record->generation,
-      GadgetTraits{code == GadgetKindCode::List, code == GadgetKindCode::ProgressBar});
-  return number == ObjectAny ? id : record->handle;
+    record->kind = std::move(kind);
+    record->handle = newNativeHandle();
+    record->window = window;
+    record->userData = 0;
+    record->generation = ++s.lastGeneration;
+    const GadgetKindCode code = record->kind->code();
+    s.forwarder.addGadget(
+        id, record->generation,
+        GadgetTraits{code == GadgetKindCode::List, code == GadgetKindCode::ProgressBar});
+    return number == ObjectAny ? id : record->handle;
+  });
 }
 
 GadgetRecord* findNow(ObjectNumber gadget) { return state().table.lookup(gadget); }
@@ -114,25 +118,29 @@ GadgetRecord* findNow(ObjectNumber gadget) { return state().table.lookup(gadget)
 // A call that changes a gadget: applied now on the main thread, recorded for it elsewhere.
 template <class Change>
 void change(ObjectNumber gadget, ItemEffect effect, Supersede supersede, Change&& apply) {
-  GadgetState& s = state();
-  if (onMainThread()) {
-    s.forwarder.drainBefore(gadget, effect);
-    if (GadgetRecord* record = findNow(gadget)) apply(*record);
-    return;
-  }
-  s.forwarder.forward(gadget, effect, supersede,
-                      [gadget, apply = std::forward<Change>(apply)]() mutable {
-                        if (GadgetRecord* record = findNow(gadget)) apply(*record);
-                      });
+  noThrow([&] {
+    GadgetState& s = state();
+    if (onMainThread()) {
+      s.forwarder.drainBefore(gadget, effect);
+      if (GadgetRecord* record = findNow(gadget)) apply(*record);
+      return;
+    }
+    s.forwarder.forward(gadget, effect, supersede,
+                        [gadget, apply = std::forward<Change>(apply)]() mutable {
+                          if (GadgetRecord* record = findNow(gadget)) apply(*record);
+                        });
+  });
 }
 
 // A call that reads a gadget: main thread only, after the calls recorded before it.
 template <class Result, class Read>
 Result read(ObjectNumber gadget, Result fallback, Read&& read) {
-  if (!onMainThread()) return fallback;
-  state().forwarder.drainAll();
-  GadgetRecord* record = findNow(gadget);
-  return record ? read(*record) : fallback;
+  return noThrow(fallback, [&]() -> Result {
+    if (!onMainThread()) return fallback;
+    state().forwarder.drainAll();
+    GadgetRecord* record = findNow(gadget);
+    return record ? read(*record) : fallback;
+  });
 }
 
 }  // namespace
@@ -180,9 +188,11 @@ using LabelledKindFactory = std::unique_ptr<ui::GadgetKind> (*)(const ui::Gadget
 std::intptr_t createLabelledGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                    std::u16string_view text, std::uint32_t flags,
                                    LabelledKindFactory make) {
-  const QString label = toQString(text);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return make(context, label, flags);
+  return noThrow(0, [&]() -> std::intptr_t {
+    const QString label = toQString(text);
+    return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
+      return make(context, label, flags);
+    });
   });
 }
 }  // namespace
@@ -236,9 +246,11 @@ std::intptr_t createProgressBarGadget(ObjectNumber gadget, int x, int y, int wid
 std::intptr_t createListIconGadget(ObjectNumber gadget, int x, int y, int width, int height,
                                    std::u16string_view firstColumnTitle, int firstColumnWidth,
                                    std::uint32_t flags) {
-  const QString title = toQString(firstColumnTitle);
-  return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
-    return ui::makeListGadget(context, title, firstColumnWidth, flags);
+  return noThrow(0, [&]() -> std::intptr_t {
+    const QString title = toQString(firstColumnTitle);
+    return ui::createGadget(gadget, x, y, width, height, [&](const ui::GadgetContext& context) {
+      return ui::makeListGadget(context, title, firstColumnWidth, flags);
+    });
   });
 }
 
@@ -265,19 +277,23 @@ bool isGadget(ObjectNumber gadget) {
 }
 
 void freeGadget(ObjectNumber gadget) {
-  if (!ui::onMainThread()) return;
-  ui::GadgetState& s = ui::state();
-  s.forwarder.drainAll();
-  if (gadget == ObjectAll) {
-    s.table.freeAll();
-    return;
-  }
-  if (s.table.lookup(gadget)) ui::freeGadgetNow(gadget);
+  noThrow([&] {
+    if (!ui::onMainThread()) return;
+    ui::GadgetState& s = ui::state();
+    s.forwarder.drainAll();
+    if (gadget == ObjectAll) {
+      s.table.freeAll();
+      return;
+    }
+    if (s.table.lookup(gadget)) ui::freeGadgetNow(gadget);
+  });
 }
 
 void setGadgetText(ObjectNumber gadget, std::u16string_view text) {
-  ui::change(gadget, ItemEffect::None, Supersede::SameGadgetText,
-             [label = toQString(text)](GadgetRecord& r) { r.kind->setText(label); });
+  noThrow([&] {
+    ui::change(gadget, ItemEffect::None, Supersede::SameGadgetText,
+               [label = toQString(text)](GadgetRecord& r) { r.kind->setText(label); });
+  });
 }
 
 std::u16string getGadgetText(ObjectNumber gadget) {
@@ -374,29 +390,41 @@ int gadgetHeight(ObjectNumber gadget) {
 }
 
 void gadgetToolTip(ObjectNumber gadget, std::u16string_view text) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [tip = toQString(text)](GadgetRecord& r) { r.kind->surface()->setToolTip(tip); });
+  noThrow([&] {
+    ui::change(gadget, ItemEffect::None, Supersede::Never,
+               [tip = toQString(text)](GadgetRecord& r) { r.kind->surface()->setToolTip(tip); });
+  });
 }
 
 int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
                   std::intptr_t image) {
-  ui::GadgetState& s = ui::state();
-  QString label = toQString(text);
-  if (!ui::onMainThread()) {
-    // The index the row will have; a worker colours it through that index right away.
-    const bool recorded = s.forwarder.forward(gadget, ItemEffect::AddOne, Supersede::Never,
-                                              [gadget, position, label = std::move(label), image] {
-                                                if (GadgetRecord* record = ui::findNow(gadget)) {
-                                                  record->kind->addItem(position, label, image);
-                                                }
-                                              });
-    if (!recorded) return -1;
-    const int count = s.forwarder.projectedItems(gadget);
-    return position < 0 || position >= count ? count - 1 : position;
-  }
-  s.forwarder.drainBefore(gadget, ItemEffect::AddOne);
-  GadgetRecord* record = ui::findNow(gadget);
-  return record ? record->kind->addItem(position, label, image) : -1;
+  return noThrow(-1, [&]() -> int {
+    ui::GadgetState& s = ui::state();
+    QString label = toQString(text);
+    if (!ui::onMainThread()) {
+      // The index the row will have; a worker colours it through that index right away.
+      const bool recorded =
+          s.forwarder.forward(gadget, ItemEffect::AddOne, Supersede::Never,
+                              [gadget, position, label = std::move(label), image] {
+                                if (GadgetRecord* record = ui::findNow(gadget)) {
+                                  record->kind->addItem(position, label, image);
+                                }
+                              });
+      if (!recorded) return -1;
+      const int count = s.forwarder.projectedItems(gadget);
+      return position < 0 || position >= count ? count - 1 : position;
+    }
+    s.forwarder.drainBefore(gadget, ItemEffect::AddOne);
+    GadgetRecord* record = ui::findNow(gadget);
+    return record ? record->kind->addItem(position, label, image) : -1;
+  });
+}
+
+void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items) {
+  if (items.empty()) return;
+  const int rows = static_cast<int>(items.size());
+  ui::change(gadget, ItemEffect::add(rows), Supersede::Never,
+             [items = std::move(items)](GadgetRecord& r) mutable { r.kind->addItems(items); });
 }
 
 void clearGadgetItems(ObjectNumber gadget) {
@@ -415,10 +443,12 @@ std::u16string getGadgetItemText(ObjectNumber gadget, int item, int column) {
 }
 
 void setGadgetItemText(ObjectNumber gadget, int item, std::u16string_view text, int column) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [item, column, label = toQString(text)](GadgetRecord& r) {
-               r.kind->setItemText(item, label, column);
-             });
+  noThrow([&] {
+    ui::change(gadget, ItemEffect::None, Supersede::Never,
+               [item, column, label = toQString(text)](GadgetRecord& r) {
+                 r.kind->setItemText(item, label, column);
+               });
+  });
 }
 
 void setGadgetItemColor(ObjectNumber gadget, int item, int attribute, std::int32_t colour,
@@ -443,10 +473,12 @@ std::intptr_t getGadgetItemData(ObjectNumber gadget, int item) {
 }
 
 void addGadgetColumn(ObjectNumber gadget, int position, std::u16string_view title, int width) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [position, width, label = toQString(title)](GadgetRecord& r) {
-               r.kind->addColumn(position, label, width);
-             });
+  noThrow([&] {
+    ui::change(gadget, ItemEffect::None, Supersede::Never,
+               [position, width, label = toQString(title)](GadgetRecord& r) {
+                 r.kind->addColumn(position, label, width);
+               });
+  });
 }
 
 void setGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, std::intptr_t value,

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/object_table.h"
 #include "ui/windows.h"
@@ -102,6 +103,18 @@ void gadgetToolTip(ObjectNumber gadget, std::u16string_view text);
 // column's cell. Returns the new item's index, or -1.
 int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
                   std::intptr_t image = 0);
+// One row for addGadgetItems: the text as addGadgetItem takes it, its colours for every column
+// (-1 = the default) and its data word.
+struct GadgetItem {
+  std::u16string text;
+  std::int32_t frontColour = -1;
+  std::int32_t backColour = -1;
+  std::intptr_t data = 0;
+};
+// Appends the rows in order, as addGadgetItem, setGadgetItemColor (every column) and
+// setGadgetItemData would one row at a time, but as one call: a worker hands a whole batch over
+// at once, and a list takes thousands of rows without a view update per row.
+void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items);
 void clearGadgetItems(ObjectNumber gadget);
 int countGadgetItems(ObjectNumber gadget);
 // item -1 reads the column's header title.

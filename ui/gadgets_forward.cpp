@@ -13,8 +13,8 @@ constexpr int kSliceBudgetMs = 4;
 
 void GadgetCallForwarder::applyEffect(Entry& entry, ItemEffect effect) {
   if (!entry.traits.hasItems) return;
-  if (effect == ItemEffect::AddOne) ++entry.projectedItems;
-  if (effect == ItemEffect::Clear) entry.projectedItems = 0;
+  if (effect.clears) entry.projectedItems = 0;
+  entry.projectedItems += effect.added;
 }
 
 void GadgetCallForwarder::addGadget(ObjectNumber gadget, std::uint64_t generation,

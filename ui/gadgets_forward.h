@@ -21,7 +21,18 @@ namespace lunadio::ui {
 
 // How a call changes a list's item count, which a worker may read back at once
 // (countGadgetItems after addGadgetItem) although the rows are not added yet.
-enum class ItemEffect { None, AddOne, Clear };
+struct ItemEffect {
+  bool clears = false;  // the count drops to 0 first
+  int added = 0;        // then grows by this many rows
+
+  static const ItemEffect None;
+  static const ItemEffect AddOne;
+  static const ItemEffect Clear;
+  static constexpr ItemEffect add(int rows) { return ItemEffect{false, rows}; }
+};
+inline constexpr ItemEffect ItemEffect::None{false, 0};
+inline constexpr ItemEffect ItemEffect::AddOne{false, 1};
+inline constexpr ItemEffect ItemEffect::Clear{true, 0};
 
 // Calls whose later twin in the same batch makes them pointless (the path text shown for every
 // file examined, the progress bar's position): only the last one of a batch is applied.

@@ -1,5 +1,7 @@
 #include "ui/images.h"
 
+#include "core/no_throw.h"
+
 #include "ui/ico_reader.h"
 #include "ui/images_library.h"
 #include "ui/images_resize.h"
@@ -127,53 +129,59 @@ using ui::ImageLibrary;
 using ui::ImageRecord;
 
 ImageHandle catchImage(ObjectNumber number, const void* bytes, std::size_t sizeBytes) {
-  if (!bytes || sizeBytes == 0) {
-    // Still frees what the number held, as any create under a used number does.
-    return ui::storePicture(number, {});
-  }
-  const ui::ByteSpan data(static_cast<const std::uint8_t*>(bytes), sizeBytes);
-  ui::DecodedPicture picture;
-  if (ui::looksLikeIcon(data)) {
-    picture = ui::readIcon(data);
-  } else {
-    picture = ImageLibrary::instance().decoders().decode(data);
-  }
-  return ui::storePicture(number, std::move(picture));
+  return noThrow(0, [&]() -> ImageHandle {
+    if (!bytes || sizeBytes == 0) {
+      // Still frees what the number held, as any create under a used number does.
+      return ui::storePicture(number, {});
+    }
+    const ui::ByteSpan data(static_cast<const std::uint8_t*>(bytes), sizeBytes);
+    ui::DecodedPicture picture;
+    if (ui::looksLikeIcon(data)) {
+      picture = ui::readIcon(data);
+    } else {
+      picture = ImageLibrary::instance().decoders().decode(data);
+    }
+    return ui::storePicture(number, std::move(picture));
+  });
 }
 
 ImageHandle createImage(ObjectNumber number, int width, int height, int depthBits) {
-  ui::DecodedPicture picture;
-  if ((depthBits == 24 || depthBits == 32) && ui::imageSizeAllowed(width, height)) {
-    picture.pixels = QImage(width, height, ui::formatForDepth(depthBits));
-    picture.pixels.fill(0xFF000000u);
-    picture.depthBits = depthBits;
-    picture.sourceDepthBits = depthBits;
-    picture.format = ImageFormatBmp;
-  }
-  return ui::storePicture(number, std::move(picture));
+  return noThrow(0, [&]() -> ImageHandle {
+    ui::DecodedPicture picture;
+    if ((depthBits == 24 || depthBits == 32) && ui::imageSizeAllowed(width, height)) {
+      picture.pixels = QImage(width, height, ui::formatForDepth(depthBits));
+      picture.pixels.fill(0xFF000000u);
+      picture.depthBits = depthBits;
+      picture.sourceDepthBits = depthBits;
+      picture.format = ImageFormatBmp;
+    }
+    return ui::storePicture(number, std::move(picture));
+  });
 }
 
 ImageHandle resizeImage(ObjectNumber number, int width, int height, int mode) {
-  auto& library = ImageLibrary::instance();
-  ImageRecord* record = library.table().lookup(number);
-  if (!record) return 0;
-  if (record->isIcon()) return record->handle;
-  if (width == IgnoreValue) width = record->pixels.width();
-  if (height == IgnoreValue) height = record->pixels.height();
-  if (width == record->pixels.width() && height == record->pixels.height()) return record->handle;
-  if (!ui::imageSizeAllowed(width, height)) return 0;
+  return noThrow(0, [&]() -> ImageHandle {
+    auto& library = ImageLibrary::instance();
+    ImageRecord* record = library.table().lookup(number);
+    if (!record) return 0;
+    if (record->isIcon()) return record->handle;
+    if (width == IgnoreValue) width = record->pixels.width();
+    if (height == IgnoreValue) height = record->pixels.height();
+    if (width == record->pixels.width() && height == record->pixels.height()) return record->handle;
+    if (!ui::imageSizeAllowed(width, height)) return 0;
 
-  QImage resized;
-  if (mode == static_cast<int>(ResizeMode::Raw)) {
-    resized = ui::resizeNearest(record->pixels, width, height);
-  } else if (record->depthBits == 32) {
-    resized = ui::resizeCubic(record->pixels, width, height);
-  } else {
-    resized = ui::resizeSmoothOpaque(record->pixels, width, height);
-  }
-  if (resized.isNull()) return 0;
-  record->pixels = std::move(resized);
-  return library.assignHandle(*record, number);
+    QImage resized;
+    if (mode == static_cast<int>(ResizeMode::Raw)) {
+      resized = ui::resizeNearest(record->pixels, width, height);
+    } else if (record->depthBits == 32) {
+      resized = ui::resizeCubic(record->pixels, width, height);
+    } else {
+      resized = ui::resizeSmoothOpaque(record->pixels, width, height);
+    }
+    if (resized.isNull()) return 0;
+    record->pixels = std::move(resized);
+    return library.assignHandle(*record, number);
+  });
 }
 
 ImageHandle imageHandle(ObjectNumber number) {
@@ -207,15 +215,17 @@ std::uint32_t imageFormat(ObjectNumber number) {
 }
 
 void freeImage(ObjectNumber number) {
-  auto& table = ImageLibrary::instance().table();
-  if (number == ObjectAll) {
-    table.freeAll();
-    return;
-  }
-  if (table.isObject(number)) {
-    ImageLibrary::instance().forgetHandle(table.lookup(number)->handle);
-    table.release(number);
-  }
+  noThrow([&] {
+    auto& table = ImageLibrary::instance().table();
+    if (number == ObjectAll) {
+      table.freeAll();
+      return;
+    }
+    if (table.isObject(number)) {
+      ImageLibrary::instance().forgetHandle(table.lookup(number)->handle);
+      table.release(number);
+    }
+  });
 }
 
 void usePngDecoder() { ImageLibrary::instance().decoders().add(ui::makePngDecoder()); }

@@ -1,5 +1,7 @@
 #include "ui/requesters.h"
 
+#include "core/no_throw.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColorDialog>
@@ -138,167 +140,182 @@ int closedResult(const std::vector<MessageButton>& buttons) {
 const RequesterTrace& lastRequesterTrace() { return state().trace; }
 
 void loadRequesterTranslations() {
-  // Tried once an application object exists, whether at start or at the first requester.
-  static QTranslator translator;
-  static bool attempted = false;
-  if (attempted || !QCoreApplication::instance()) return;
-  attempted = true;
-  if (translator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QCoreApplication::installTranslator(&translator);
-  }
+  noThrow([&] {
+    // Tried once an application object exists, whether at start or at the first requester.
+    static QTranslator translator;
+    static bool attempted = false;
+    if (attempted || !QCoreApplication::instance()) return;
+    attempted = true;
+    if (translator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(&translator);
+    }
+  });
 }
 
 }  // namespace ui
 
 int messageRequester(std::u16string_view title, std::u16string_view text, int flags) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
-  ui::loadRequesterTranslations();
-  auto answer = ui::takeAnswer();
-  const auto buttons = ui::buttonsFor(flags);
-  QMessageBox box(ui::iconFor(flags), ui::toQString(title), ui::toQString(text),
-                  QMessageBox::NoButton, ui::ownerWindow());
-  std::vector<std::pair<QAbstractButton*, int>> made;
-  for (const auto& b : buttons) made.emplace_back(box.addButton(b.button), b.result);
-  const std::size_t defaultIndex = static_cast<std::size_t>((flags >> 8) & 3);
-  box.setDefaultButton(
-      qobject_cast<QPushButton*>(made[std::min(defaultIndex, made.size() - 1)].first));
-  const int closed = ui::closedResult(buttons);
-  for (const auto& [button, result] : made) {
-    if (result == closed) box.setEscapeButton(button);
-  }
-
-  ui::runModal(box, answer, [&box, &made](const RequesterAnswer& a) {
-    QAbstractButton* target = nullptr;
+  return noThrow(0, [&]() -> int {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
+    ui::loadRequesterTranslations();
+    auto answer = ui::takeAnswer();
+    const auto buttons = ui::buttonsFor(flags);
+    QMessageBox box(ui::iconFor(flags), ui::toQString(title), ui::toQString(text),
+                    QMessageBox::NoButton, ui::ownerWindow());
+    std::vector<std::pair<QAbstractButton*, int>> made;
+    for (const auto& b : buttons) made.emplace_back(box.addButton(b.button), b.result);
+    const std::size_t defaultIndex = static_cast<std::size_t>((flags >> 8) & 3);
+    box.setDefaultButton(
+        qobject_cast<QPushButton*>(made[std::min(defaultIndex, made.size() - 1)].first));
+    const int closed = ui::closedResult(buttons);
     for (const auto& [button, result] : made) {
-      if (a.kind == RequesterAnswerKind::Button && result == a.button) target = button;
+      if (result == closed) box.setEscapeButton(button);
     }
-    if (!target) target = box.escapeButton();
-    if (target) {
-      target->click();
-    } else {
-      box.done(QDialog::Rejected);
+
+    ui::runModal(box, answer, [&box, &made](const RequesterAnswer& a) {
+      QAbstractButton* target = nullptr;
+      for (const auto& [button, result] : made) {
+        if (a.kind == RequesterAnswerKind::Button && result == a.button) target = button;
+      }
+      if (!target) target = box.escapeButton();
+      if (target) {
+        target->click();
+      } else {
+        box.done(QDialog::Rejected);
+      }
+    });
+    for (const auto& [button, result] : made) {
+      if (button == box.clickedButton()) return result;
     }
+    return closed;
   });
-  for (const auto& [button, result] : made) {
-    if (button == box.clickedButton()) return result;
-  }
-  return closed;
 }
 
 std::u16string openFileRequester(std::u16string_view title, std::u16string_view defaultFile,
                                  std::u16string_view pattern, int patternPosition) {
-  return fileRequester(title, defaultFile, pattern, patternPosition, 0, 0);
+  return noThrow(std::u16string(), [&]() -> std::u16string {
+    return fileRequester(title, defaultFile, pattern, patternPosition, 0, 0);
+  });
 }
 
 std::u16string fileRequester(std::u16string_view title, std::u16string_view defaultFile,
                              std::u16string_view pattern, int patternPosition, int mode,
                              int flags) {
-  auto& s = ui::state();
-  s.pendingSelection.clear();
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
-  ui::loadRequesterTranslations();
-  auto answer = ui::takeAnswer();
-  const bool save = mode == FileRequesterSave;
-  const bool multiple = !save && (flags & FileRequesterMultiple);
+  return noThrow(std::u16string(), [&]() -> std::u16string {
+    auto& s = ui::state();
+    s.pendingSelection.clear();
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
+    ui::loadRequesterTranslations();
+    auto answer = ui::takeAnswer();
+    const bool save = mode == FileRequesterSave;
+    const bool multiple = !save && (flags & FileRequesterMultiple);
 
-  QFileDialog dialog(ui::ownerWindow(), ui::toQString(title));
-  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog.setFileMode(save ? QFileDialog::AnyFile
-                          : (multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
-  dialog.setOption(QFileDialog::HideNameFilterDetails);
-  if (answer) dialog.setOption(QFileDialog::DontUseNativeDialog);
-  const QStringList filters = ui::filtersFromPattern(pattern);
-  if (!filters.isEmpty()) {
-    dialog.setNameFilters(filters);
-    if (patternPosition >= 0 && patternPosition < filters.size()) {
-      dialog.selectNameFilter(filters[patternPosition]);
+    QFileDialog dialog(ui::ownerWindow(), ui::toQString(title));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile
+                            : (multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (answer) dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const QStringList filters = ui::filtersFromPattern(pattern);
+    if (!filters.isEmpty()) {
+      dialog.setNameFilters(filters);
+      if (patternPosition >= 0 && patternPosition < filters.size()) {
+        dialog.selectNameFilter(filters[patternPosition]);
+      }
     }
-  }
-  const ui::DefaultFile start =
-      ui::splitDefaultFile(defaultFile, multiple ? ui::kMaxMultipleNameChars : ui::kMaxNameChars);
-  if (!start.folder.isEmpty()) dialog.setDirectory(start.folder);
-  if (!start.name.isEmpty()) dialog.selectFile(start.name);
+    const ui::DefaultFile start =
+        ui::splitDefaultFile(defaultFile, multiple ? ui::kMaxMultipleNameChars : ui::kMaxNameChars);
+    if (!start.folder.isEmpty()) dialog.setDirectory(start.folder);
+    if (!start.name.isEmpty()) dialog.selectFile(start.name);
 
-  s.trace = {};
-  s.trace.directory = dialog.directory().absolutePath();
-  s.trace.fileName = start.name;
-  s.trace.filters = filters;
-  s.trace.selectedFilter = ui::filterIndex(filters, dialog.selectedNameFilter());
+    s.trace = {};
+    s.trace.directory = dialog.directory().absolutePath();
+    s.trace.fileName = start.name;
+    s.trace.filters = filters;
+    s.trace.selectedFilter = ui::filterIndex(filters, dialog.selectedNameFilter());
 
-  const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
-    const bool chosen = a.kind == RequesterAnswerKind::Paths && !a.paths.empty();
-    static_cast<QDialog&>(dialog).done(chosen ? QDialog::Accepted : QDialog::Rejected);
+    const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
+      const bool chosen = a.kind == RequesterAnswerKind::Paths && !a.paths.empty();
+      static_cast<QDialog&>(dialog).done(chosen ? QDialog::Accepted : QDialog::Rejected);
+    });
+    if (result != QDialog::Accepted) return {};
+
+    QStringList chosen;
+    if (answer) {
+      for (const auto& path : answer->paths) chosen << ui::toQString(path);
+    } else {
+      chosen = dialog.selectedFiles();
+    }
+    const int picked = ui::filterIndex(filters, dialog.selectedNameFilter());
+    if (picked >= 0) s.selectedPattern = picked;
+    if (chosen.isEmpty()) return {};
+    if (multiple) s.pendingSelection = chosen.mid(1);
+    return ui::toU16(chosen.first());
   });
-  if (result != QDialog::Accepted) return {};
-
-  QStringList chosen;
-  if (answer) {
-    for (const auto& path : answer->paths) chosen << ui::toQString(path);
-  } else {
-    chosen = dialog.selectedFiles();
-  }
-  const int picked = ui::filterIndex(filters, dialog.selectedNameFilter());
-  if (picked >= 0) s.selectedPattern = picked;
-  if (chosen.isEmpty()) return {};
-  if (multiple) s.pendingSelection = chosen.mid(1);
-  return ui::toU16(chosen.first());
 }
 
 std::u16string nextSelectedFileName() {
-  auto& pending = ui::state().pendingSelection;
-  if (pending.isEmpty()) return {};
-  return ui::toU16(pending.takeFirst());
+  return noThrow(std::u16string(), [&]() -> std::u16string {
+    auto& pending = ui::state().pendingSelection;
+    if (pending.isEmpty()) return {};
+    return ui::toU16(pending.takeFirst());
+  });
 }
 
 int selectedFilePattern() { return ui::state().selectedPattern; }
 
 std::int32_t colorRequester(std::int32_t initial) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return -1;
-  ui::loadRequesterTranslations();
-  auto answer = ui::takeAnswer();
-  if (initial == -1) initial = 0;
-  const QColor start(initial & 0xFF, (initial >> 8) & 0xFF, (initial >> 16) & 0xFF);
-  QColorDialog::setCustomColor(0, start);
-  QColorDialog dialog(start, ui::ownerWindow());
-  if (answer) dialog.setOption(QColorDialog::DontUseNativeDialog);
-  ui::state().trace = {};
-  const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
-    if (a.kind != RequesterAnswerKind::Colour) {
-      dialog.reject();
-      return;
-    }
-    dialog.setCurrentColor(
-        QColor(a.colour & 0xFF, (a.colour >> 8) & 0xFF, (a.colour >> 16) & 0xFF));
-    dialog.accept();
+  return noThrow(-1, [&]() -> std::int32_t {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return -1;
+    ui::loadRequesterTranslations();
+    auto answer = ui::takeAnswer();
+    if (initial == -1) initial = 0;
+    const QColor start(initial & 0xFF, (initial >> 8) & 0xFF, (initial >> 16) & 0xFF);
+    QColorDialog::setCustomColor(0, start);
+    QColorDialog dialog(start, ui::ownerWindow());
+    if (answer) dialog.setOption(QColorDialog::DontUseNativeDialog);
+    ui::state().trace = {};
+    const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
+      if (a.kind != RequesterAnswerKind::Colour) {
+        dialog.reject();
+        return;
+      }
+      dialog.setCurrentColor(
+          QColor(a.colour & 0xFF, (a.colour >> 8) & 0xFF, (a.colour >> 16) & 0xFF));
+      dialog.accept();
+    });
+    if (result != QDialog::Accepted) return -1;
+    const QColor chosen = dialog.selectedColor();
+    return chosen.red() | chosen.green() << 8 | chosen.blue() << 16;
   });
-  if (result != QDialog::Accepted) return -1;
-  const QColor chosen = dialog.selectedColor();
-  return chosen.red() | chosen.green() << 8 | chosen.blue() << 16;
 }
 
 std::u16string pathRequester(std::u16string_view title, std::u16string_view initialPath) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
-  ui::loadRequesterTranslations();
-  auto answer = ui::takeAnswer();
-  QFileDialog dialog(ui::ownerWindow(), ui::toQString(title));
-  dialog.setFileMode(QFileDialog::Directory);
-  dialog.setOption(QFileDialog::ShowDirsOnly);
-  if (answer) dialog.setOption(QFileDialog::DontUseNativeDialog);
-  const QString start = ui::localFolder(ui::toQString(initialPath));
-  if (!start.isEmpty()) dialog.setDirectory(start);
-  ui::state().trace = {};
-  ui::state().trace.directory = dialog.directory().absolutePath();
+  return noThrow(std::u16string(), [&]() -> std::u16string {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return {};
+    ui::loadRequesterTranslations();
+    auto answer = ui::takeAnswer();
+    QFileDialog dialog(ui::ownerWindow(), ui::toQString(title));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (answer) dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const QString start = ui::localFolder(ui::toQString(initialPath));
+    if (!start.isEmpty()) dialog.setDirectory(start);
+    ui::state().trace = {};
+    ui::state().trace.directory = dialog.directory().absolutePath();
 
-  const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
-    const bool chosen = a.kind == RequesterAnswerKind::Paths && !a.paths.empty();
-    static_cast<QDialog&>(dialog).done(chosen ? QDialog::Accepted : QDialog::Rejected);
+    const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
+      const bool chosen = a.kind == RequesterAnswerKind::Paths && !a.paths.empty();
+      static_cast<QDialog&>(dialog).done(chosen ? QDialog::Accepted : QDialog::Rejected);
+    });
+    if (result != QDialog::Accepted) return {};
+    QString folder =
+        answer ? ui::toQString(answer->paths.front()) : dialog.selectedFiles().value(0);
+    if (folder.isEmpty()) return {};
+    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    return ui::toU16(folder);
   });
-  if (result != QDialog::Accepted) return {};
-  QString folder = answer ? ui::toQString(answer->paths.front()) : dialog.selectedFiles().value(0);
-  if (folder.isEmpty()) return {};
-  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
-  return ui::toU16(folder);
 }
 
 void answerNextRequester(RequesterAnswer answer) {

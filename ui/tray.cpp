@@ -1,5 +1,7 @@
 #include "ui/tray.h"
 
+#include "core/no_throw.h"
+
 #include <QAbstractEventDispatcher>
 #include <QGuiApplication>
 #include <QIcon>
@@ -127,45 +129,51 @@ void setTrayEventSink(TrayEventSink sink) { TrayLibrary::instance().setSink(std:
 
 std::intptr_t addSysTrayIcon(ObjectNumber number, std::intptr_t ownerWindowHandle,
                              std::intptr_t imageHandle) {
-  auto& library = ui::TrayLibrary::instance();
-  const auto allocation = library.table().allocate(number);
-  if (!allocation.record) return 0;
-  if (ownerWindowHandle == 0) {
-    library.table().release(allocation.id);
-    return 0;
-  }
-  ui::TrayRecord& record = *allocation.record;
-  record.token = library.nextToken();
-  record.ownerWindowHandle = ownerWindowHandle;
-  record.icon = std::make_unique<QSystemTrayIcon>(ui::iconFromImage(imageHandle));
-  const ObjectNumber id = allocation.id;
-  QObject::connect(record.icon.get(), &QSystemTrayIcon::activated,
-                   [id, ownerWindowHandle](QSystemTrayIcon::ActivationReason reason) {
-                     const int type = ui::eventTypeFor(reason);
-                     if (type >= 0)
-                       ui::TrayLibrary::instance().deliver(id, ownerWindowHandle, type);
-                   });
-  // Shown even while no notification area exists, so the icon appears when one starts later;
-  // the offscreen platform never gets one.
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) record.icon->show();
-  return number == ObjectAny ? id : record.token;
+  return noThrow(0, [&]() -> std::intptr_t {
+    auto& library = ui::TrayLibrary::instance();
+    const auto allocation = library.table().allocate(number);
+    if (!allocation.record) return 0;
+    if (ownerWindowHandle == 0) {
+      library.table().release(allocation.id);
+      return 0;
+    }
+    ui::TrayRecord& record = *allocation.record;
+    record.token = library.nextToken();
+    record.ownerWindowHandle = ownerWindowHandle;
+    record.icon = std::make_unique<QSystemTrayIcon>(ui::iconFromImage(imageHandle));
+    const ObjectNumber id = allocation.id;
+    QObject::connect(record.icon.get(), &QSystemTrayIcon::activated,
+                     [id, ownerWindowHandle](QSystemTrayIcon::ActivationReason reason) {
+                       const int type = ui::eventTypeFor(reason);
+                       if (type >= 0)
+                         ui::TrayLibrary::instance().deliver(id, ownerWindowHandle, type);
+                     });
+    // Shown even while no notification area exists, so the icon appears when one starts later;
+    // the offscreen platform never gets one.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) record.icon->show();
+    return number == ObjectAny ? id : record.token;
+  });
 }
 
 int sysTrayIconToolTip(ObjectNumber number, std::u16string_view text) {
-  ui::TrayRecord* record = ui::TrayLibrary::instance().table().lookup(number);
-  if (!record || text.empty()) return 0;
-  record->icon->setToolTip(ui::cutText(text, TrayToolTipMaxChars));
-  return 1;
+  return noThrow(0, [&]() -> int {
+    ui::TrayRecord* record = ui::TrayLibrary::instance().table().lookup(number);
+    if (!record || text.empty()) return 0;
+    record->icon->setToolTip(ui::cutText(text, TrayToolTipMaxChars));
+    return 1;
+  });
 }
 
 void removeSysTrayIcon(ObjectNumber number) {
-  auto& table = ui::TrayLibrary::instance().table();
-  if (number == ObjectAll) {
-    table.freeAll();
-  } else if (ui::TrayRecord* record = table.lookup(number)) {
-    if (record->icon) record->icon->hide();
-    table.release(number);
-  }
+  noThrow([&] {
+    auto& table = ui::TrayLibrary::instance().table();
+    if (number == ObjectAll) {
+      table.freeAll();
+    } else if (ui::TrayRecord* record = table.lookup(number)) {
+      if (record->icon) record->icon->hide();
+      table.release(number);
+    }
+  });
 }
 
 bool isSysTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }

@@ -1,5 +1,7 @@
 #include "ui/ui_runtime.h"
 
+#include "core/no_throw.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 
@@ -57,30 +59,34 @@ PlatformChoice choosePlatform(const DisplayEnvironment& environment) {
 }  // namespace ui
 
 bool startUserInterface() {
-  if (QCoreApplication::instance() == nullptr) {
-    const ui::PlatformChoice choice =
-        ui::choosePlatform({isSet("QT_QPA_PLATFORM"), isSet("DISPLAY"), isSet("WAYLAND_DISPLAY")});
-    // Qt ends the process when it finds no display; the program reports it instead.
-    if (choice == ui::PlatformChoice::NoDisplay) return false;
-    if (choice == ui::PlatformChoice::X11) setenv("QT_QPA_PLATFORM", "xcb", 1);
-    OwnedApplication& o = owned();
-    o.app = std::make_unique<QApplication>(o.argc, o.argv);
-    // The program lives in the tray: hiding or closing its last window does not end it.
-    QApplication::setQuitOnLastWindowClosed(false);
-  }
-  if (!ui::onMainThread()) return false;
-  static bool postRoutineAdded = false;
-  if (!postRoutineAdded) {
-    qAddPostRoutine(freeBeforeQtEnds);
-    postRoutineAdded = true;
-  }
-  ui::startEventDelivery();
-  return true;
+  return noThrow(false, [&]() -> bool {
+    if (QCoreApplication::instance() == nullptr) {
+      const ui::PlatformChoice choice = ui::choosePlatform(
+          {isSet("QT_QPA_PLATFORM"), isSet("DISPLAY"), isSet("WAYLAND_DISPLAY")});
+      // Qt ends the process when it finds no display; the program reports it instead.
+      if (choice == ui::PlatformChoice::NoDisplay) return false;
+      if (choice == ui::PlatformChoice::X11) setenv("QT_QPA_PLATFORM", "xcb", 1);
+      OwnedApplication& o = owned();
+      o.app = std::make_unique<QApplication>(o.argc, o.argv);
+      // The program lives in the tray: hiding or closing its last window does not end it.
+      QApplication::setQuitOnLastWindowClosed(false);
+    }
+    if (!ui::onMainThread()) return false;
+    static bool postRoutineAdded = false;
+    if (!postRoutineAdded) {
+      qAddPostRoutine(freeBeforeQtEnds);
+      postRoutineAdded = true;
+    }
+    ui::startEventDelivery();
+    return true;
+  });
 }
 
 void endUserInterface() {
-  if (!ui::onMainThread()) return;
-  freeBeforeQtEnds();
+  noThrow([&] {
+    if (!ui::onMainThread()) return;
+    freeBeforeQtEnds();
+  });
 }
 
 void registerUiWindowsLifecycle() {

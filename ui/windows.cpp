@@ -1,5 +1,7 @@
 #include "ui/windows.h"
 
+#include "core/no_throw.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
@@ -184,52 +186,56 @@ using ui::WindowRecord;
 
 std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int innerHeight,
                          std::u16string_view title, std::uint32_t flags, NativeHandle parent) {
-  if (!ui::onMainThread()) return 0;
-  ui::WindowState& s = ui::state();
-  if (innerWidth < 0) innerWidth = 0;
-  if (innerHeight < 0) innerHeight = 0;
-  if ((flags &
-       ~(WindowScreenCentered | WindowWindowCentered | WindowNoGadgets | WindowInvisible)) == 0) {
-    flags |= WindowTitleBar;
-  }
-  const ObjectNumber owner = parent != 0 ? ui::windowNumberOfHandle(parent) : -1;
-  // Allocating may close the window that held the number: that also drops its owned windows,
-  // so the owner is looked up again afterwards.
-  auto [record, id] = s.table.allocate(window);
-  if (!record) return 0;
-  WindowRecord* ownerRecord = owner != -1 ? s.table.lookup(owner) : nullptr;
+  return noThrow(0, [&]() -> std::intptr_t {
+    if (!ui::onMainThread()) return 0;
+    ui::WindowState& s = ui::state();
+    if (innerWidth < 0) innerWidth = 0;
+    if (innerHeight < 0) innerHeight = 0;
+    if ((flags &
+         ~(WindowScreenCentered | WindowWindowCentered | WindowNoGadgets | WindowInvisible)) == 0) {
+      flags |= WindowTitleBar;
+    }
+    const ObjectNumber owner = parent != 0 ? ui::windowNumberOfHandle(parent) : -1;
+    // Allocating may close the window that held the number: that also drops its owned windows,
+    // so the owner is looked up again afterwards.
+    auto [record, id] = s.table.allocate(window);
+    if (!record) return 0;
+    WindowRecord* ownerRecord = owner != -1 ? s.table.lookup(owner) : nullptr;
 
-  record->widget = std::make_unique<ui::WindowWidget>(
-      id, ownerRecord ? ownerRecord->widget.get() : nullptr, ui::qtFlags(flags));
-  record->handle = s.nextHandle++;
-  record->flags = flags;
-  record->owner = ownerRecord ? owner : -1;
-  s.byHandle[record->handle] = id;
+    record->widget = std::make_unique<ui::WindowWidget>(
+        id, ownerRecord ? ownerRecord->widget.get() : nullptr, ui::qtFlags(flags));
+    record->handle = s.nextHandle++;
+    record->flags = flags;
+    record->owner = ownerRecord ? owner : -1;
+    s.byHandle[record->handle] = id;
 
-  ui::WindowWidget& w = *record->widget;
-  w.setWindowTitle(ui::toQString(title));
-  w.resize(innerWidth, innerHeight);
-  if (!(flags & WindowSizeGadget)) w.setFixedSize(innerWidth, innerHeight);
-  if (flags & (WindowScreenCentered | WindowWindowCentered)) {
-    ui::centre(*record, flags);
-  } else if (x != IgnoreValue && y != IgnoreValue) {
-    w.move(x, y);
-  }
-  if (flags & WindowMaximize) w.setWindowState(Qt::WindowMaximized);
-  if (flags & WindowMinimize) w.setWindowState(Qt::WindowMinimized);
-  if (!(flags & WindowInvisible)) ui::showInState(*record, !(flags & WindowNoActivate));
-  if (!(flags & WindowNoGadgets)) ui::setCurrentGadgetListWindow(id);
-  w.enableEvents();
-  return window == ObjectAny ? id : record->handle;
+    ui::WindowWidget& w = *record->widget;
+    w.setWindowTitle(ui::toQString(title));
+    w.resize(innerWidth, innerHeight);
+    if (!(flags & WindowSizeGadget)) w.setFixedSize(innerWidth, innerHeight);
+    if (flags & (WindowScreenCentered | WindowWindowCentered)) {
+      ui::centre(*record, flags);
+    } else if (x != IgnoreValue && y != IgnoreValue) {
+      w.move(x, y);
+    }
+    if (flags & WindowMaximize) w.setWindowState(Qt::WindowMaximized);
+    if (flags & WindowMinimize) w.setWindowState(Qt::WindowMinimized);
+    if (!(flags & WindowInvisible)) ui::showInState(*record, !(flags & WindowNoActivate));
+    if (!(flags & WindowNoGadgets)) ui::setCurrentGadgetListWindow(id);
+    w.enableEvents();
+    return window == ObjectAny ? id : record->handle;
+  });
 }
 
 void closeWindow(ObjectNumber window) {
-  if (!ui::onMainThread()) return;
-  if (window == ObjectAll) {
-    ui::freeAllWindows();
-    return;
-  }
-  if (find(window)) ui::closeWindowNow(window);
+  noThrow([&] {
+    if (!ui::onMainThread()) return;
+    if (window == ObjectAll) {
+      ui::freeAllWindows();
+      return;
+    }
+    if (find(window)) ui::closeWindowNow(window);
+  });
 }
 
 bool isWindow(ObjectNumber window) { return find(window) != nullptr; }
@@ -240,7 +246,9 @@ NativeHandle windowHandle(ObjectNumber window) {
 }
 
 void setWindowTitle(ObjectNumber window, std::u16string_view title) {
-  if (WindowRecord* record = find(window)) record->widget->setWindowTitle(ui::toQString(title));
+  noThrow([&] {
+    if (WindowRecord* record = find(window)) record->widget->setWindowTitle(ui::toQString(title));
+  });
 }
 
 void setWindowColor(ObjectNumber window, std::int32_t colour) {
@@ -274,32 +282,36 @@ int windowHeight(ObjectNumber window, WindowMeasure measure) {
 }
 
 void hideWindow(ObjectNumber window, int hide, std::uint32_t flags) {
-  WindowRecord* record = find(window);
-  if (!record) return;
-  if (hide != 0) {
-    record->widget->hide();
-    ui::activateOwner(*record);
-    return;
-  }
-  if (flags & (WindowScreenCentered | WindowWindowCentered)) ui::centre(*record, flags);
-  ui::showInState(*record, !(flags & WindowNoActivate));
+  noThrow([&] {
+    WindowRecord* record = find(window);
+    if (!record) return;
+    if (hide != 0) {
+      record->widget->hide();
+      ui::activateOwner(*record);
+      return;
+    }
+    if (flags & (WindowScreenCentered | WindowWindowCentered)) ui::centre(*record, flags);
+    ui::showInState(*record, !(flags & WindowNoActivate));
+  });
 }
 
 void resizeWindow(ObjectNumber window, int x, int y, int innerWidth, int innerHeight) {
-  WindowRecord* record = find(window);
-  if (!record) return;
-  ui::WindowWidget& w = *record->widget;
-  if (w.windowState() & Qt::WindowMaximized) w.showNormal();
-  const QRect frame = w.frameGeometry();
-  const int width = innerWidth == IgnoreValue ? w.width() : std::max(innerWidth, 0);
-  const int height = innerHeight == IgnoreValue ? w.height() : std::max(innerHeight, 0);
-  if (width != w.width() || height != w.height()) {
-    if (!(record->flags & WindowSizeGadget)) w.setFixedSize(width, height);
-    w.resize(width, height);
-  }
-  const int left = x == IgnoreValue ? frame.x() : x;
-  const int top = y == IgnoreValue ? frame.y() : y;
-  if (left != frame.x() || top != frame.y()) w.move(left, top);
+  noThrow([&] {
+    WindowRecord* record = find(window);
+    if (!record) return;
+    ui::WindowWidget& w = *record->widget;
+    if (w.windowState() & Qt::WindowMaximized) w.showNormal();
+    const QRect frame = w.frameGeometry();
+    const int width = innerWidth == IgnoreValue ? w.width() : std::max(innerWidth, 0);
+    const int height = innerHeight == IgnoreValue ? w.height() : std::max(innerHeight, 0);
+    if (width != w.width() || height != w.height()) {
+      if (!(record->flags & WindowSizeGadget)) w.setFixedSize(width, height);
+      w.resize(width, height);
+    }
+    const int left = x == IgnoreValue ? frame.x() : x;
+    const int top = y == IgnoreValue ? frame.y() : y;
+    if (left != frame.x() || top != frame.y()) w.move(left, top);
+  });
 }
 
 int windowMouseX(ObjectNumber window) {
@@ -321,22 +333,29 @@ void setWindowAlpha(NativeHandle handle, int alpha) {
   WindowRecord* record = find(ui::windowNumberOfHandle(handle));
   if (!record) return;
   record->widget->setWindowOpacity(std::clamp(alpha, 0, 255) / 255.0);
+  // Fades set the alpha step by step without waiting in the dispatcher, which is where the
+  // display connection is flushed otherwise: send each step to the display now.
+  if (record->widget->isVisible()) QGuiApplication::sync();
 }
 
 void addWindowTimer(ObjectNumber window, int timerId, int intervalMs) {
-  WindowRecord* record = find(window);
-  if (!record) return;
-  auto timer = std::make_unique<QTimer>();
-  timer->setInterval(std::max(intervalMs, 1));
-  // Windows are looked up by number, so a timer that outlives its window's record finds nothing.
-  QObject::connect(timer.get(), &QTimer::timeout,
-                   [window, timerId] { ui::queueEvent(EventTimer, timerId, window, 0, 0); });
-  timer->start();
-  record->timers[timerId] = std::move(timer);
+  noThrow([&] {
+    WindowRecord* record = find(window);
+    if (!record) return;
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(std::max(intervalMs, 1));
+    // Windows are looked up by number, so a timer that outlives its window's record finds nothing.
+    QObject::connect(timer.get(), &QTimer::timeout,
+                     [window, timerId] { ui::queueEvent(EventTimer, timerId, window, 0, 0); });
+    timer->start();
+    record->timers[timerId] = std::move(timer);
+  });
 }
 
 void removeWindowTimer(ObjectNumber window, int timerId) {
-  if (WindowRecord* record = find(window)) record->timers.erase(timerId);
+  noThrow([&] {
+    if (WindowRecord* record = find(window)) record->timers.erase(timerId);
+  });
 }
 
 }  // namespace lunadio

@@ -5,7 +5,9 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstring>
 
 #include "audio/decoders/byte_source.h"
 #include "audio/decoders/sound_decoder.h"
@@ -36,21 +38,15 @@ constexpr ov_callbacks kCallbacks = {readCallback, seekCallback, nullptr, tellCa
 
 class VorbisHandle final : public DecoderHandle {
  public:
-  explicit VorbisHandle(ByteSource source) : source_(source) {}
-  ~VorbisHandle() override {
-    if (opened_) ov_clear(&file_);
-  }
+  explicit VorbisHandle(ByteSource source) : source_(source), start_(source.tell()) {}
+  ~VorbisHandle() override { close(); }
 
   bool open() {
-    if (ov_open_callbacks(&source_, &file_, nullptr, 0, kCallbacks) < 0) return false;
-    opened_ = true;
+    if (!openLibrary()) return false;
     const vorbis_info* info = ov_info(&file_, 0);
     if (!info || info->channels <= 0 || info->rate <= 0 || info->rate > INT_MAX) return false;
-    const ogg_int64_t total = ov_pcm_total(&file_, -1);
-    // A length beyond 32 bits is kept as the largest one rather than wrapped to a short one.
-    const auto frames =
-        total < 0 ? 0u : static_cast<std::uint32_t>(std::min<ogg_int64_t>(total, UINT32_MAX));
-    setFormat(info->channels, frames, static_cast<int>(info->rate));
+    setFormat(info->channels, 0, static_cast<int>(info->rate));  // the links are compared to it
+    setFormat(info->channels, playedFrames(), static_cast<int>(info->rate));
     return true;
   }
 
@@ -61,11 +57,13 @@ class VorbisHandle final : public DecoderHandle {
     bool restarted = false;
     bool producedSinceRestart = false;
     while (done < byteCount) {
-      const int chunk = std::min(kReadChunkBytes, byteCount - done);
       long got = 0;
-      if (!pastLastLink_) {
+      if (!pastLastLink_ && opened_) {
+        // Decoded into scratch first: a chunk of a link with another layout must not reach the
+        // caller's memory at all.
+        const int chunk = std::min(kReadChunkBytes, byteCount - done);
         int link = 0;
-        got = ov_read(&file_, reinterpret_cast<char*>(destination + done), chunk, 0, 2, 1, &link);
+        got = ov_read(&file_, scratch_.data(), chunk, 0, 2, 1, &link);
         if (got > 0 && !matchesFirstLink(link)) {
           // A link with another layout would come out as garbled PCM: the source ends here.
           pastLastLink_ = true;
@@ -73,6 +71,7 @@ class VorbisHandle final : public DecoderHandle {
         }
       }
       if (got > 0) {
+        std::memcpy(destination + done, scratch_.data(), static_cast<std::size_t>(got));
         done += static_cast<std::int32_t>(got);
         producedSinceRestart = true;
       } else if (got == OV_HOLE) {
@@ -91,20 +90,52 @@ class VorbisHandle final : public DecoderHandle {
   void rewind() override { restartFromFirstFrame(); }
 
  private:
+  bool openLibrary() {
+    if (ov_open_callbacks(&source_, &file_, nullptr, 0, kCallbacks) < 0) return false;
+    opened_ = true;
+    return true;
+  }
+
+  void close() {
+    if (opened_) ov_clear(&file_);
+    opened_ = false;
+  }
+
   bool matchesFirstLink(int link) const {
     const vorbis_info* info = ov_info(const_cast<OggVorbis_File*>(&file_), link);
     return info && info->channels == channels() && info->rate == sampleRate();
   }
 
+  // The frames of the leading links that share the first link's layout: what plays. A length
+  // beyond 32 bits is kept as the largest one rather than wrapped to a short one.
+  std::uint32_t playedFrames() {
+    ogg_int64_t total = 0;
+    const long links = ov_streams(&file_);
+    for (long link = 0; link < links && link <= INT_MAX; ++link) {
+      if (!matchesFirstLink(static_cast<int>(link))) break;
+      const ogg_int64_t frames = ov_pcm_total(&file_, static_cast<int>(link));
+      if (frames < 0) return 0;
+      total += frames;
+      if (total >= UINT32_MAX) return UINT32_MAX;
+    }
+    return static_cast<std::uint32_t>(total);
+  }
+
+  // A fresh open from the first byte: the only way back that repeats the first pass sample for
+  // sample (a raw seek to 0 skips the start-of-stream trimming the first open did).
   bool restartFromFirstFrame() {
     pastLastLink_ = false;
-    return ov_raw_seek(&file_, 0) == 0;
+    close();
+    if (!source_.seek(start_, SEEK_SET)) return false;
+    return openLibrary();
   }
 
   ByteSource source_;
+  const std::int64_t start_;  // where the stream began in the source
   OggVorbis_File file_{};
   bool opened_ = false;
   bool pastLastLink_ = false;  // set at the first link whose layout differs; cleared by rewind
+  std::array<char, kReadChunkBytes> scratch_{};
 };
 
 class VorbisDecoder final : public SoundDecoder {

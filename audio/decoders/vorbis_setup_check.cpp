@@ -89,33 +89,57 @@ std::uint64_t latticeValues(std::uint32_t entries, int dimensions) {
   return r;
 }
 
+// Sums 2^(32 - length) over the used entries: a full tree sums to exactly 2^32.
+class KraftSum {
+ public:
+  void add(std::uint32_t length, std::uint64_t count = 1) {
+    if (count == 0) return;
+    used_ += count;
+    if (used_ == count) firstLength_ = length;
+    if (sum_ <= kFull) sum_ += count << (32 - length);  // length is 1..32
+  }
+  HuffmanFill fill() const {
+    if (used_ == 1 && firstLength_ == 1) return HuffmanFill::SingleEntry;
+    if (sum_ > kFull) return HuffmanFill::Overfull;
+    return sum_ == kFull ? HuffmanFill::Full : HuffmanFill::Underfull;
+  }
+
+ private:
+  static constexpr std::uint64_t kFull = std::uint64_t{1} << 32;
+  std::uint64_t sum_ = 0;  // at most 2^24 entries of 2^31: no overflow before the check
+  std::uint64_t used_ = 0;
+  std::uint32_t firstLength_ = 0;
+};
+
 bool readCodebook(BitReader& bits, VorbisSetupInfo::Codebook& book) {
   if (bits.read(24) != 0x564342) return false;
   book.dimensionsBitOffset = bits.position();
   book.dimensions = static_cast<int>(bits.read(16));
   const std::uint32_t entries = bits.read(24);
   book.entries = static_cast<int>(entries);
+  book.lengthsBitOffset = bits.position();
+  KraftSum kraft;
   const bool ordered = bits.read(1) != 0;
   if (!ordered) {
     const bool sparse = bits.read(1) != 0;
-    if (sparse) {
-      if (entries > static_cast<std::uint64_t>(bits.remaining())) return false;
-      for (std::uint32_t e = 0; e < entries && !bits.failed(); ++e) {
-        if (bits.read(1)) bits.read(5);
-      }
-    } else {
-      bits.skip(std::uint64_t{entries} * 5);
+    // Every entry takes at least one bit: a count beyond what is left fails before the loop.
+    if (entries > static_cast<std::uint64_t>(bits.remaining())) return false;
+    for (std::uint32_t e = 0; e < entries && !bits.failed(); ++e) {
+      if (!sparse || bits.read(1)) kraft.add(bits.read(5) + 1);
     }
   } else {
     std::uint32_t length = bits.read(5) + 1;
     std::uint32_t current = 0;
     while (current < entries && !bits.failed()) {
       if (length > 32) return false;
-      current += bits.read(bitLength(entries - current));
+      const std::uint32_t number = bits.read(bitLength(entries - current));
+      current += number;
       if (current > entries) return false;
+      kraft.add(length, number);
       ++length;
     }
   }
+  book.fill = kraft.fill();
   book.lookupTypeBitOffset = bits.position();
   const std::uint32_t lookupType = bits.read(4);
   if (lookupType == 1 || lookupType == 2) {
@@ -244,6 +268,9 @@ std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8
 }
 
 bool isVorbisSetupDecodable(const VorbisSetupInfo& setup) {
+  for (const auto& book : setup.codebooks) {
+    if (book.fill != HuffmanFill::Full && book.fill != HuffmanFill::SingleEntry) return false;
+  }
   const auto zeroDimensions = [&](int book) {
     return setup.codebooks[static_cast<std::size_t>(book)].dimensions == 0;
   };

@@ -3,8 +3,11 @@
 // before any audio packet reaches the library. libvorbis 1.3.7 divides by a codebook's dimension
 // count while decoding residues and never checks it for zero, so a crafted file whose residue
 // uses a zero-dimension book (as classification book or as any partition book) would kill the
-// process; such a stream is refused instead. Only libogg's page, packet and bit-reader functions
-// are used here.
+// process. It also accepts codebooks whose Huffman tree is not exactly full (a single used entry
+// of length 2, say), which it later decodes as a book of no dimensions. Both are refused here, as
+// a strict decoder refuses them: every book's codeword lengths must fill the tree exactly, the one
+// degenerate case being a single used entry of length 1. Only libogg's page, packet and bit-reader
+// functions are used here.
 
 #include <cstdint>
 #include <optional>
@@ -15,10 +18,20 @@
 
 namespace lunadio {
 
+// How a codebook's codeword lengths fill its Huffman tree.
+enum class HuffmanFill {
+  Full,         // every leaf taken: a prefix code
+  SingleEntry,  // one used entry of length 1, the one degenerate book that decodes
+  Underfull,    // codes missing (a single entry longer than 1 bit, or no used entry at all)
+  Overfull,     // more codes than the lengths allow
+};
+
 struct VorbisSetupInfo {
   struct Codebook {
     int dimensions = 0;
     int entries = 0;
+    HuffmanFill fill = HuffmanFill::Full;
+    std::int64_t lengthsBitOffset = 0;  // the "ordered" flag that starts the codeword lengths
     // Where the 16-bit dimension field starts, in bits from the start of the packet (tests patch
     // it to build hostile files).
     std::int64_t dimensionsBitOffset = 0;
@@ -43,7 +56,8 @@ struct VorbisSetupInfo {
 std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8_t> packet,
                                                       int channels);
 
-// False when a residue uses a book of zero dimensions.
+// False when a book's Huffman tree is not exactly full (HuffmanFill::SingleEntry passes) or a
+// residue uses a book of zero dimensions.
 bool isVorbisSetupDecodable(const VorbisSetupInfo& setup);
 
 enum class OggVorbisScan {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/volume_curve.h"
 #include "platform/soundout/resampler.h"
 
 namespace lunadio::soundout {
@@ -26,9 +27,7 @@ inline void cpuRelax() {
 }
 
 float attenuationToGain(std::int32_t hundredthsDb) {
-  if (hundredthsDb <= kVolumeMin) return 0.0f;
-  if (hundredthsDb >= 0) return 1.0f;
-  return static_cast<float>(std::pow(10.0, hundredthsDb / 2000.0));
+  return static_cast<float>(hundredthsDbToGain(hundredthsDb));
 }
 
 std::int64_t steadyNowNs() {
@@ -365,8 +364,9 @@ void Mixer::setFrequency(const Guard&, Voice& voice, std::uint32_t hz) {
 
 void Mixer::setGains(const Guard&, Voice& voice) {
   const float level = attenuationToGain(voice.volume);
-  voice.targetLeft = level * (voice.pan > 0 ? attenuationToGain(-voice.pan) : 1.0f);
-  voice.targetRight = level * (voice.pan < 0 ? attenuationToGain(voice.pan) : 1.0f);
+  const ChannelGains pan = balanceGains(voice.pan);
+  voice.targetLeft = level * static_cast<float>(pan.left);
+  voice.targetRight = level * static_cast<float>(pan.right);
   if (!voice.playing) {
     voice.gainLeft = voice.targetLeft;
     voice.gainRight = voice.targetRight;

@@ -1,6 +1,7 @@
 #include "platform/soundout/sample_memory.h"
 
 #include <bit>
+#include <cstdlib>
 #include <new>
 
 namespace lunadio::soundout {
@@ -11,13 +12,14 @@ static_assert(std::endian::native == std::endian::little,
 std::shared_ptr<SampleMemory> SampleMemory::allocate(std::size_t bytes) {
   try {
     auto memory = std::make_shared<SampleMemory>(Key{});
-    memory->raw_.assign(bytes, 0);
-    memory->data_ = memory->raw_.data();
+    // calloc: a large block comes as fresh zero pages, so a long sound costs no time before it is
+    // written and no memory where it never is.
+    memory->zeroed_.reset(static_cast<std::uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
+    if (!memory->zeroed_) return nullptr;
+    memory->data_ = memory->zeroed_.get();
     memory->bytes_ = bytes;
     return memory;
   } catch (const std::bad_alloc&) {
-    return nullptr;
-  } catch (const std::length_error&) {
     return nullptr;
   }
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace lunadio::soundout {
 
 class SampleMemory {
  public:
-  // Zero-filled memory of `bytes` bytes; null when it cannot be had.
+  // Zero-filled memory of `bytes` bytes (data() is never null, even for 0); null when it cannot be
+  // had.
   static std::shared_ptr<SampleMemory> allocate(std::size_t bytes);
   // Takes the samples over without copying them (null only when memory for the holder runs out).
   static std::shared_ptr<SampleMemory> adopt(std::vector<std::int16_t> pcm);
@@ -35,6 +37,10 @@ class SampleMemory {
   explicit SampleMemory(Key) {}
 
  private:
+  struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t[], Free> zeroed_;
   std::vector<std::int16_t> pcm16_;
   std::vector<std::uint8_t> raw_;
   std::uint8_t* data_ = nullptr;

@@ -10,11 +10,6 @@
 namespace lunadio::soundout {
 namespace {
 
-// Nothing has played for this long: pause the device (after the fade-out tails of the last
-// buffers have played), and later close it.
-constexpr std::chrono::milliseconds kPauseAfter{100};
-constexpr std::chrono::milliseconds kIdleClose{3000};
-
 // About 20 ms per callback: short enough for a quick start, long enough to ride out a busy
 // machine without gaps.
 Uint16 blockFramesFor(int rateHz) {
@@ -65,6 +60,7 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
   rateHz_ = static_cast<std::uint32_t>(obtained.freq);
   blockFrames_ = obtained.samples;
   paused_ = true;  // SDL opens devices paused
+  ++deviceOpens_;
   return true;
 }
 
@@ -74,6 +70,7 @@ Result SdlOutput::open(OutputSpec& spec) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
     subsystemStarted_ = true;
     stopping_ = false;
+    deviceOpens_ = 0;
     if (!openDeviceLocked(lock, true)) {
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
       subsystemStarted_ = false;
@@ -115,12 +112,13 @@ void SdlOutput::closeIdleDevices() {
     }
     const std::uint64_t seen = changes_;
     const auto changed = [&] { return stopping_ || changes_ != seen; };
-    if (changed_.wait_for(lock, kPauseAfter, changed)) continue;
+    // Nothing plays: pause once the fade-out tails of the last buffers have played, then close.
+    if (changed_.wait_for(lock, idleTimes_.pauseAfter, changed)) continue;
     if (!paused_) {
       SDL_PauseAudioDevice(deviceId_, 1);
       paused_ = true;
     }
-    if (changed_.wait_for(lock, kIdleClose - kPauseAfter, changed)) continue;
+    if (changed_.wait_for(lock, idleTimes_.closeAfter - idleTimes_.pauseAfter, changed)) continue;
     SDL_CloseAudioDevice(deviceId_);  // returns once the callback thread has ended
     deviceId_ = 0;
   }
@@ -146,8 +144,20 @@ void SdlOutput::close() {
   }
 }
 
+SdlDeviceState SdlOutput::deviceState() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (deviceId_ == 0) return SdlDeviceState::Closed;
+  return paused_ ? SdlDeviceState::Paused : SdlDeviceState::Running;
+}
+
+std::uint64_t SdlOutput::deviceOpens() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return deviceOpens_;
+}
+
 void SdlOutput::callback(void* self, std::uint8_t* stream, int bytes) {
   auto* output = static_cast<SdlOutput*>(self);
+  output->callbackBlocks_.fetch_add(1, std::memory_order_relaxed);
   const std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(float));
   Mixer* mixer = output->mixer_.load(std::memory_order_acquire);
   if (!mixer) {

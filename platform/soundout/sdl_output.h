@@ -14,6 +14,7 @@
 // device calls and the state below it; the callback never takes it.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -24,15 +25,33 @@
 
 namespace lunadio::soundout {
 
+// When an idle device is paused and closed, counted from the moment nothing plays any more.
+struct SdlIdleTimes {
+  std::chrono::milliseconds pauseAfter{100};
+  std::chrono::milliseconds closeAfter{3000};
+};
+
+enum class SdlDeviceState { Closed, Paused, Running };
+
 class SdlOutput final : public Backend {
  public:
   SdlOutput() = default;
+  // Tests: other idle times than the defaults.
+  explicit SdlOutput(SdlIdleTimes idleTimes) : idleTimes_(idleTimes) {}
   ~SdlOutput() override;
 
   Result open(OutputSpec& spec) override;
   void start(std::shared_ptr<Mixer> mixer) override;
   void setActive(bool active) override;
   void close() override;
+
+  // -- Test seams (any thread)
+  SdlDeviceState deviceState();
+  // How many times SDL's device was opened since open(): 1 until an idle close, then one more
+  // for each reopen.
+  std::uint64_t deviceOpens();
+  // How many blocks SDL's callback has asked for.
+  std::uint64_t callbackBlocks() const { return callbackBlocks_.load(std::memory_order_relaxed); }
 
  private:
   static void callback(void* self, std::uint8_t* stream, int bytes);
@@ -49,7 +68,10 @@ class SdlOutput final : public Backend {
   std::uint64_t changes_ = 0;      // -- guarded by mutex_; counts setActive calls
   std::uint32_t rateHz_ = 0;       // -- guarded by mutex_; fixed once first opened
   std::uint16_t blockFrames_ = 0;  // -- guarded by mutex_; fixed once first opened
-  std::thread idleCloser_;         // -- owner thread only
+  std::uint64_t deviceOpens_ = 0;  // -- guarded by mutex_
+  const SdlIdleTimes idleTimes_{};
+  std::thread idleCloser_;                        // -- owner thread only
+  std::atomic<std::uint64_t> callbackBlocks_{0};  // -- written by the callback only
   // Read by the callback; set before the device is first unpaused, cleared after it is closed.
   std::atomic<Mixer*> mixer_{nullptr};
   std::shared_ptr<Mixer> mixerOwner_;  // -- owner thread only

@@ -1,8 +1,11 @@
-// Sound loading: the RIFF walk and its bounds, decoded loads (report lines, the 64,000,000-byte
-// cut, silence after a short decode), failed loads that keep the old sound, and shared decodes.
+// Sound loading: the RIFF walk and its bounds, decoded loads (report lines, the cut at the largest
+// buffer, silence after a short decode), failed loads that keep the old sound, and shared decodes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -134,20 +137,73 @@ TEST_F(LoaderTest, DecodedSoundIsReportedAndHoldsItsPcm) {
   EXPECT_EQ(soundBytes(result), pcmBytes(test::toInt16(source)));
 }
 
-TEST_F(LoaderTest, DecodedSoundIsCutAtTheLimitAndEndsInSilence) {
-  // The header claims 20,000,000 frames; 3,000 are there.
+TEST_F(LoaderTest, LongSoundsKeepTheirLengthAndEndInSilence) {
+  // The headers claim 10 minutes and 3 h 30 min; 3,000 frames are there. The first keeps its
+  // length whole; the second is cut at the largest buffer, in whole frames.
+  struct Case {
+    std::int64_t declaredFrames;
+    std::int64_t expectedFrames;
+    const char* printedSize;
+  };
   const auto source = test::makeSignal(3000, 2);
-  const Bytes flac = test::encodeFlac(source, {.declaredFrames = 20'000'000});
-  const auto [result, printed] = loadFromMemory(0, flac);
-  ASSERT_NE(result, 0);
-  EXPECT_NE(printed.find("WavSize 64000000\n"), std::string::npos);
-  EXPECT_EQ(getSoundLength(0), 16'000'000);
-  const Bytes played = soundBytes(0);
   const Bytes expected = pcmBytes(test::toInt16(source));
-  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), played.begin()));
-  EXPECT_TRUE(std::all_of(played.begin() + static_cast<std::ptrdiff_t>(expected.size()),
-                          played.end(), [](std::uint8_t b) { return b == 0; }));
+  for (const Case c : {Case{26'460'000, 26'460'000, "WavSize 105840000\n"},
+                       Case{555'660'000, 536'870'911, "WavSize 2147483644\n"}}) {
+    SCOPED_TRACE(c.declaredFrames);
+    const Bytes flac = test::encodeFlac(source, {.declaredFrames = c.declaredFrames});
+    const auto [result, printed] = loadFromMemory(0, flac);
+    ASSERT_NE(result, 0);
+    EXPECT_NE(printed.find(c.printedSize), std::string::npos) << printed;
+    EXPECT_EQ(getSoundLength(0), c.expectedFrames);
+    EXPECT_EQ(getSoundLength(0, UnitMilliseconds), c.expectedFrames * 1000 / 44100);
+    // Read in place: the sound is stopped and shares its memory with nothing.
+    soundout::SoundBuffer& buffer = *soundTable()->lookup(0)->buffer;
+    soundout::LockedRegion region;
+    ASSERT_EQ(buffer.lock(0, static_cast<std::uint32_t>(c.expectedFrames * 4), region),
+              soundout::kOk);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), region.part1));
+    EXPECT_TRUE(std::all_of(region.part1 + expected.size(), region.part1 + 1'000'000,
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(region.part1[region.bytes1 - 1], 0);
+    buffer.unlock(region);
+    // The end of a long sound can be reached.
+    setSoundPosition(0, c.expectedFrames - 10);
+    EXPECT_EQ(getSoundPosition(0), c.expectedFrames - 10);
+    freeSound(0);
+  }
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// With too little memory for a long sound the load gives 0, the failure of play, and the process
+// goes on. (The sanitizers reserve their own memory and cannot run under an address-space limit.)
+TEST_F(LoaderTest, LoadThatCannotHaveItsMemoryGivesZero) {
+  const auto source = test::makeSignal(3000, 2);
+  const Bytes flac = test::encodeFlac(source, {.declaredFrames = 500'000'000});
+  const Bytes wav = test::makeWav(test::toInt16(source), 2, 44100);
+  ASSERT_NE(loadFromMemory(0, wav).first, 0);
+  EXPECT_EXIT(
+      {
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        // Room for what runs now and a little more, not for 2 GB of PCM.
+        limit.rlim_cur = 1024ull << 20;
+        std::FILE* status = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (status && std::fscanf(status, "%lu", &pages) == 1) {
+          limit.rlim_cur =
+              pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + (512ull << 20);
+        }
+        if (status) std::fclose(status);
+        setrlimit(RLIMIT_AS, &limit);
+        ::testing::internal::CaptureStdout();
+        const ObjectNumber result = loadSoundFromMemory(0, flac.data(), flac.size());
+        ::testing::internal::GetCapturedStdout();
+        // The old sound is still there and plays.
+        std::_Exit(result == 0 && getSoundLength(0) == 3000 && playSound(0, 0) == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(LoaderTest, SourceWithoutAStatedLengthIsDecodedToItsEnd) {
   const auto source = test::makeSignal(5000, 2);
@@ -169,8 +225,15 @@ TEST_F(LoaderTest, FailedLoadsLeaveTheOldSoundPlayable) {
     Bytes image;
     bool reported;
   };
+  // Data chunks shorter than one frame (the size field says so, or the image ends there).
+  const Bytes emptyData = RiffBuilder().format(2, 44100, 16).data({}).build();
+  const Bytes threeBytes = RiffBuilder().format(2, 44100, 16).chunk("data", {1, 2, 3}).build();
+  const Bytes cutShort =
+      RiffBuilder().format(2, 44100, 16).chunkWithSize("data", {1, 2}, 4000).build();
   for (const Case& c : {Case{"text", text, false}, Case{"mp3 in a wave", mp3InWave, true},
-                        Case{"no data chunk", noData, false}}) {
+                        Case{"no data chunk", noData, false}, Case{"empty data", emptyData, true},
+                        Case{"data of three bytes", threeBytes, true},
+                        Case{"data cut within the first frame", cutShort, true}}) {
     SCOPED_TRACE(c.name);
     const auto [result, printed] = loadFromMemory(0, c.image);
     EXPECT_EQ(result, 0);

@@ -20,8 +20,8 @@ TEST_F(Lifecycle, RunsStagesInFixedOrderWhateverTheRegistrationOrder) {
     log.push_back("tray");
     return true;
   });
-  addStartRoutine(StartStage::Strings, "strings", [&] {
-    log.push_back("strings");
+  addStartRoutine(StartStage::Fonts, "fonts", [&] {
+    log.push_back("fonts");
     return true;
   });
   addStartRoutine(StartStage::Application, "app", [&] {
@@ -32,11 +32,11 @@ TEST_F(Lifecycle, RunsStagesInFixedOrderWhateverTheRegistrationOrder) {
   addEndRoutine(EndStage::Sound, "sound", [&] { log.push_back("~sound"); });
 
   EXPECT_TRUE(runStartSequence(StartStage::Tray));
-  EXPECT_EQ(log, (std::vector<std::string>{"strings", "tray"})) << "stops before the guard";
+  EXPECT_EQ(log, (std::vector<std::string>{"fonts", "tray"})) << "stops before the guard";
   EXPECT_TRUE(runStartSequence());
   runEndSequence();
   runEndSequence();
-  EXPECT_EQ(log, (std::vector<std::string>{"strings", "tray", "app", "~sound", "~fonts"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"fonts", "tray", "app", "~sound", "~fonts"}));
 }
 
 TEST_F(Lifecycle, AFailingStartStopsTheSequence) {

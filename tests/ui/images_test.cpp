@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
+#include <string>
 
 #include "tests/ui/test_pictures.h"
 #include "ui/images.h"
@@ -254,6 +256,13 @@ struct CubicCase {
   int sourceWidth, sourceHeight, width, height;
 };
 
+std::string sizesOf(const CubicCase& c) {
+  return std::to_string(c.sourceWidth) + "x" + std::to_string(c.sourceHeight) + "_to_" +
+         std::to_string(c.width) + "x" + std::to_string(c.height);
+}
+// Names the case by its sizes instead of its raw bytes.
+void PrintTo(const CubicCase& c, std::ostream* out) { *out << sizesOf(c); }
+
 class CubicResize : public Images, public ::testing::WithParamInterface<CubicCase> {};
 
 TEST_P(CubicResize, MatchesTheFilterComputedDirectly) {
@@ -288,7 +297,8 @@ TEST_P(CubicResize, MatchesTheFilterComputedDirectly) {
 INSTANTIATE_TEST_SUITE_P(Sizes, CubicResize,
                          ::testing::Values(CubicCase{48, 48, 30, 30}, CubicCase{56, 50, 20, 20},
                                            CubicCase{10, 40, 8, 20}, CubicCase{20, 19, 41, 7},
-                                           CubicCase{3, 2, 9, 5}));
+                                           CubicCase{3, 2, 9, 5}),
+                         [](const auto& info) { return sizesOf(info.param); });
 
 TEST_F(Images, ResizeKeepsWhatIsIgnoredAndRefusesImpossibleSizes) {
   const Bytes png = pngOf(patternImage(12, 10, 5));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "tests/ui/test_pictures.h"
@@ -121,6 +122,11 @@ struct TwinCase {
   PixelFn expected;
   int depthBits;
 };
+
+// Without it GoogleTest prints the case as its raw bytes, function pointers included.
+void PrintTo(const TwinCase& c, std::ostream* out) {
+  *out << c.name << " (" << c.depthBits << "-bit)";
+}
 
 std::vector<TwinCase> twinCases() {
   std::vector<TwinCase> cases;

@@ -232,7 +232,7 @@ TEST_F(WindowsTest, RestoreComesBeforeTheSizeEvent) {
 TEST_F(WindowsTest, EndSequenceClosesWindowsAndTheirGadgets) {
   clearLifecycle();
   registerUiWindowsLifecycle();
-  ASSERT_TRUE(runStartSequence(StartStage::Gadgets));
+  ASSERT_TRUE(runStartSequence(StartStage::Tray));
   ASSERT_NE(openWindow(0, 0, 0, 100, 100, u"", WindowBorderless), 0);
   ASSERT_NE(createCanvasGadget(8, 0, 0, 10, 10), 0);
   runEndSequence();

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "bench/platform/soundout/signal_analysis.h"
+#include "core/volume_curve.h"
 #include "platform/soundout/memory_output.h"
 #include "platform/soundout/resampler.h"
 #include "platform/soundout/sound_output.h"
@@ -99,11 +100,9 @@ double fadeWorstRatio(std::uint32_t outputHz, bool withVolume) {
     const auto hz = static_cast<std::uint32_t>(std::nearbyint(44100.0 * i / 100.0));
     double gain = 1.0;
     if (withVolume) {
-      const int entry = i == 0     ? 0
-                        : i == 100 ? 10000
-                                   : static_cast<int>(std::trunc(std::log10(1000.0 * i) * 2000.0));
-      buffer->setVolume(entry - 10000);
-      gain = entry == 0 ? 0.0 : std::pow(10.0, (entry - 10000) / 2000.0);
+      const HundredthsDb attenuation = volumePercentToHundredthsDb(i);
+      buffer->setVolume(attenuation);
+      gain = hundredthsDbToGain(attenuation);
     }
     buffer->setFrequency(hz);
     const double effectiveHz = hz == 0 ? 44100.0 : hz;

@@ -2,6 +2,7 @@
 // links differ, holes, and header lengths that disagree with the audio.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "audio/decoders/sound_decoder.h"
@@ -93,13 +94,75 @@ TEST_F(VorbisDecoderTest, ChainedLinksThatDifferStopTheSource) {
     auto handle = openVorbis(chain);
     ASSERT_TRUE(handle);
     EXPECT_EQ(handle->channels(), 2);
-    const auto decoded = readSamples(*handle, 3 * kFrames * 4 * 2);
     const std::size_t expected = c.expectedFrames == kFrames ? kFrames : 3 * kFrames;
+    EXPECT_EQ(handle->frameCount(), expected) << "the length is what plays";
+    // Nothing of a foreign link reaches the caller's memory, not even past the count returned.
+    const std::size_t room = 3 * kFrames * 4 * 2;
+    std::vector<std::uint8_t> raw(room, 0x5A);
+    const auto got = handle->read(raw.data(), static_cast<std::int32_t>(room), AtEnd::Stop);
+    EXPECT_EQ(static_cast<std::size_t>(got), expected * 4);
+    EXPECT_TRUE(
+        std::all_of(raw.begin() + got, raw.end(), [](std::uint8_t b) { return b == 0x5A; }));
+    handle->rewind();
+    const auto decoded = readSamples(*handle, room);
     EXPECT_EQ(decoded.size() / 2, expected);
     EXPECT_TRUE(readSamples(*handle, 4000).empty());
     // Looping comes back round to the first link.
     EXPECT_EQ(readSamples(*handle, 4000, AtEnd::Loop).size(), 2000u);
   }
+}
+
+TEST_F(VorbisDecoderTest, RewindRepeatsTheFirstPassExactly) {
+  struct Case {
+    int channels;
+    int rate;
+    float quality;
+    std::size_t frames;
+  };
+  for (const Case c :
+       {Case{2, 44100, 0.3f, kFrames}, Case{1, 22050, -0.1f, 5000}, Case{2, 48000, 1.0f, 100000},
+        Case{6, 44100, 0.5f, 3000}, Case{2, 44100, 0.3f, 700}, Case{1, 8000, 0.0f, 100}}) {
+    SCOPED_TRACE(c.channels * 1000 + c.frames);
+    const Bytes image =
+        test::encodeVorbis(test::toInt16(test::makeSignal(c.frames, c.channels)),
+                           {.channels = c.channels, .sampleRate = c.rate, .quality = c.quality});
+    auto handle = openVorbis(image);
+    ASSERT_TRUE(handle);
+    const std::size_t frameBytes = static_cast<std::size_t>(c.channels) * 2;
+    const auto first = readSamples(*handle, c.frames * frameBytes);
+    ASSERT_EQ(first.size(), c.frames * static_cast<std::size_t>(c.channels));
+    handle->rewind();
+    EXPECT_EQ(readSamples(*handle, c.frames * frameBytes), first) << "rewound at the end";
+    readSamples(*handle, c.frames * frameBytes / 3);
+    handle->rewind();
+    EXPECT_EQ(readSamples(*handle, c.frames * frameBytes), first) << "rewound mid-stream";
+    // A looping read comes round to the same first frames.
+    const auto looped = readSamples(*handle, 2 * c.frames * frameBytes, AtEnd::Loop);
+    ASSERT_EQ(looped.size(), 2 * first.size());
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), looped.begin() + first.size()));
+  }
+}
+
+// A stream whose first audio page ends before the samples it holds (an encoder's priming trimmed,
+// or a stream cut out of a longer one): the library drops the samples before the stated start.
+TEST_F(VorbisDecoderTest, RewindRepeatsATrimmedStartExactly) {
+  auto pages = test::encodeVorbisPages(signal_, {});
+  const auto granuleOf = [](const Bytes& page) {
+    std::int64_t g = 0;
+    for (int i = 7; i >= 0; --i) g = g << 8 | page[6 + static_cast<std::size_t>(i)];
+    return g;
+  };
+  std::size_t firstAudio = 0;
+  while (firstAudio < pages.size() && granuleOf(pages[firstAudio]) <= 0) ++firstAudio;
+  ASSERT_LT(firstAudio + 1, pages.size());
+  test::setPageGranule(pages[firstAudio], granuleOf(pages[firstAudio]) - 1000);
+  const Bytes trimmed = test::joinPages(pages);
+  auto handle = openVorbis(trimmed);
+  ASSERT_TRUE(handle);
+  const auto first = readSamples(*handle, kFrames * 4);
+  ASSERT_FALSE(first.empty());
+  handle->rewind();
+  EXPECT_EQ(readSamples(*handle, kFrames * 4), first);
 }
 
 TEST_F(VorbisDecoderTest, HolesAndWrongLengthsAreDecodedAsTheyAre) {

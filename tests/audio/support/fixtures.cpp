@@ -288,6 +288,26 @@ Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint
   return out;
 }
 
+Bytes spliceBitString(const Bytes& packet, std::int64_t from, const std::vector<std::uint8_t>& bits,
+                      std::int64_t to) {
+  Bytes out = spliceBits(packet, from, 0, 0, to);
+  // Opens a gap of bits.size() at `from` by splicing the tail back after it, then fills the gap.
+  const std::int64_t total = static_cast<std::int64_t>(out.size()) * 8;
+  Bytes widened((static_cast<std::size_t>(total) + bits.size() + 7) / 8, 0);
+  const auto bitAt = [&](std::int64_t bit) {
+    return (out[static_cast<std::size_t>(bit / 8)] >> (bit % 8)) & 1;
+  };
+  std::int64_t at = 0;
+  const auto put = [&](int bit) {
+    if (bit) widened[static_cast<std::size_t>(at / 8)] |= static_cast<std::uint8_t>(1u << (at % 8));
+    ++at;
+  };
+  for (std::int64_t b = 0; b < from; ++b) put(bitAt(b));
+  for (const std::uint8_t bit : bits) put(bit);
+  for (std::int64_t b = from; b < total; ++b) put(bitAt(b));
+  return widened;
+}
+
 TempFile::TempFile(const Bytes& contents, const std::string& suffix) {
   static std::atomic<int> counter{0};
   const char* folder = std::getenv("TMPDIR");

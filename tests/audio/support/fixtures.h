@@ -77,6 +77,10 @@ void writeBits(Bytes& packet, std::int64_t bitOffset, int bitCount, std::uint32_
 Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint32_t value,
                  std::int64_t to);
 
+// The same with any number of bits: `bits` holds one bit per element (0 or 1), first bit first.
+Bytes spliceBitString(const Bytes& packet, std::int64_t from, const std::vector<std::uint8_t>& bits,
+                      std::int64_t to);
+
 // A file in the test's temporary folder, removed with the object.
 class TempFile {
  public:

@@ -92,6 +92,33 @@ TEST(SoundBuffer, SizesAndTheSharedMemoryAreChecked) {
   EXPECT_EQ(out.device->duplicateBuffer(*buffer, copy), kErrInvalidCall);
 }
 
+// The largest buffer: 2^31 - 1 bytes, positions up to its last frame. The memory comes as zero
+// pages that are never touched here.
+TEST(SoundBuffer, TheLargestBufferHoldsOverThreeHoursOfStereo) {
+  MemoryDevice out(44100);
+  const WaveFormat format = pcm16Format(2, 44100);
+  BufferDesc desc;
+  desc.flags = kSoundBufferFlags;
+  desc.format = &format;
+  desc.bufferBytes = kMaxBufferBytes;
+  std::unique_ptr<SoundBuffer> buffer;
+  ASSERT_EQ(out.device->createBuffer(desc, buffer), kOk);
+  BufferCaps caps;
+  buffer->getCaps(caps);
+  EXPECT_EQ(caps.bufferBytes, 0x7FFFFFFFu);
+  const std::uint32_t lastFrameBytes = (kMaxBufferBytes / 4 - 1) * 4;
+  EXPECT_GT(lastFrameBytes / 4 / 44100, 3 * 3600 + 22 * 60);
+  ASSERT_EQ(buffer->setCurrentPosition(lastFrameBytes), kOk);
+  std::uint32_t play = 0, write = 0;
+  ASSERT_EQ(buffer->getCurrentPosition(&play, &write), kOk);
+  EXPECT_EQ(play, lastFrameBytes);
+  EXPECT_LT(write, play) << "the write cursor wraps round to the start";
+  EXPECT_EQ(buffer->setCurrentPosition(kMaxBufferBytes + 1), kErrInvalidParam);
+  buffer.reset();
+  desc.bufferBytes = kMaxBufferBytes + 1;
+  EXPECT_EQ(out.device->createBuffer(desc, buffer), kErrInvalidParam);
+}
+
 TEST(SoundBuffer, ControlsRefuseValuesOutOfRangeAndKeepTheOldOnes) {
   MemoryDevice out;
   auto buffer = out.pcm16(std::vector<std::int16_t>(400), 2, 44100);

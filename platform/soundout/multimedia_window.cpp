@@ -1,6 +1,6 @@
-#include "media/multimedia_window.h"
+#include "platform/soundout/multimedia_window.h"
 
-namespace lunadio {
+namespace lunadio::soundout {
 namespace {
 // -- main thread only
 bool windowCreated = false;
@@ -14,4 +14,4 @@ int ensureMultimediaWindow() {
 
 std::uintptr_t multimediaWindowHandle() { return windowCreated ? kMultimediaWindowToken : 0; }
 
-}  // namespace lunadio
+}  // namespace lunadio::soundout

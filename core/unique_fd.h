@@ -1,5 +1,5 @@
 #pragma once
-// Owner of a POSIX file descriptor (storage internal).
+// Owner of a POSIX file descriptor: closed when the owner goes. Any thread; one owner at a time.
 
 #include <unistd.h>
 

@@ -1,0 +1,107 @@
+#include "app/startup.h"
+
+#include <span>
+
+#include "app/panel.h"
+#include "app/playback.h"
+#include "app/player_state.h"
+#include "assets/embedded_assets.h"
+#include "audio/sound_device.h"
+#include "core/lifecycle.h"
+#include "media/media.h"
+#include "ui/fonts.h"
+#include "ui/images.h"
+#include "ui/requesters.h"
+#include "ui/tray.h"
+#include "ui/windows.h"
+
+namespace lunadio {
+namespace {
+
+struct Picture {
+  int number;
+  std::span<const std::uint8_t> (*bytes)();
+  int width;  // IgnoreValue: kept at its own size
+  int height;
+};
+
+// In the order they are made, with the size each gadget shows them at.
+constexpr Picture kPictures[] = {
+    {OpenFileImage, openFileImageData, 20, 15},
+    {CloseImage, closeImageData, IgnoreValue, IgnoreValue},
+    {HideImage, hideImageData, 20, 20},
+    {LibraryImage, libraryImageData, 20, 20},
+    {PauseImage, pauseImageData, 30, 30},
+    {PlayImage, playImageData, 30, 30},
+};
+
+void createTrayImage() {
+  const std::span<const std::uint8_t> icon = trayIconData();
+  if (catchImage(TrayIconImage, icon.data(), icon.size())) return;
+  // A build without the pictures has nothing to decode: the tray shows its placeholder icon.
+  if (icon.empty()) return;
+  messageRequester(u"Erreur", u"L'icone ne peut etre chargée ! Ne réduisez pas Lunadio.",
+                   MessageOk);
+}
+
+void createPictures() {
+  for (const Picture& picture : kPictures) {
+    const std::span<const std::uint8_t> bytes = picture.bytes();
+    // Pictures that do not decode are not reported: their gadgets show nothing.
+    if (!catchImage(picture.number, bytes.data(), bytes.size())) continue;
+    resizeImage(picture.number, picture.width, picture.height, 0);
+  }
+}
+
+void resetState() {
+  PlayerState& st = playerState();
+  st = PlayerState{};
+  loadFont(TitleFont, u"Segoe UI Semilight", 11, FontHighQuality);
+  st.windowMode = 1;
+}
+
+void openPanel() {
+  PlayerState& st = playerState();
+  // Made invisible and centred: the panel appears only through its first fade.
+  openWindow(PanelWindow, 11, 10, PanelWidth, PanelHeight, u"Lunadio",
+             WindowBorderless | WindowScreenCentered | WindowInvisible);
+  setWindowColor(PanelWindow, st.themeColour);
+  setWindowTitle(PanelWindow, u"Lunadio");
+  addSysTrayIcon(TrayIconNumber, windowHandle(PanelWindow), imageHandle(TrayIconImage));
+  sysTrayIconToolTip(TrayIconNumber, u"Lunadio. Lire de la musique.");
+  buildMainGadgets();
+  st.savedGeometry = {windowX(PanelWindow), windowY(PanelWindow), windowWidth(PanelWindow),
+                      windowHeight(PanelWindow)};
+  hideWindow(PanelWindow, 1);
+  st.windowMode = ModeHidden;
+  addWindowTimer(PanelWindow, CompactTimer, 2000);
+  addWindowTimer(PanelWindow, FrameTimer, 200);
+  drawWindowFrame(PanelWindow);
+}
+
+}  // namespace
+
+StartResult startPlayer(const std::u16string& startTrack) {
+  createTrayImage();
+  // The picture decoder, then Ogg Vorbis before FLAC (the order they are probed in).
+  runStartSequence(StartStage::Application);
+  if (!initSound() || !initMedia()) {
+    messageRequester(u"Erreur",
+                     u"Chef, on peut pas initialiser le systéme de son!! Vérifiez vos pilotes "
+                     u"audio et votre systéme de sonorisation.",
+                     MessageOk);
+    return StartResult::NoSoundSystem;
+  }
+  createPictures();
+  resetState();
+  openPanel();
+  if (!startTrack.empty()) {
+    playerState().currentPath = startTrack;
+    openTrack();
+  }
+  return StartResult::Running;
+}
+
+void shutdownLibraries() { runEndSequence(); }
+
+}  // namespace lunadio

@@ -1,0 +1,19 @@
+#pragma once
+// The player's start-up after the libraries, the instance guard and the parameters: the tray
+// image, the decoders, the sound and media engines, the pictures, the state record, the hidden
+// panel with its tray icon and timers, and the command-line track. Main thread only.
+
+#include <string>
+
+namespace lunadio {
+
+enum class StartResult { Running, NoSoundSystem };
+
+// `startTrack` is the one command-line parameter, or empty. NoSoundSystem: the message was
+// shown and nothing else was made; the caller takes the exit path.
+StartResult startPlayer(const std::u16string& startTrack);
+
+// The exit path's first half: every library's end routine in the fixed order.
+void shutdownLibraries();
+
+}  // namespace lunadio

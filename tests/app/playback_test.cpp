@@ -1,0 +1,248 @@
+// Opening tracks: the engine choice, the messages, bad files, the two engines taking turns, and
+// media tracks longer than a 32-bit position can hold.
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/dispatch.h"
+#include "app/panel.h"
+#include "app/playback.h"
+#include "audio/sound.h"
+#include "media/media.h"
+#include "tests/app/player_test_support.h"
+#include "ui/events.h"
+#include "ui/gadgets.h"
+#include "ui/images.h"
+#include "ui/requesters.h"
+#include "ui/windows.h"
+
+namespace lunadio::testing {
+namespace {
+
+struct Shown {
+  QString title;
+  QString text;
+};
+
+// Answers the next message box with OK and records it.
+void recordNextMessage(Shown& shown) {
+  RequesterAnswer answer = RequesterAnswer::pressButton(RequesterOk);
+  answer.whileShown = [&shown] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    shown.title = box->windowTitle();
+    shown.text = box->text();
+  };
+  answerNextRequester(answer);
+}
+
+const QString kUnknownType = QString::fromUtf8(
+    "Lunadio ne reconnait pas le type de fichier du dernier fichier que vous avez essayé d'ouvrir. "
+    "Essayez de le convertir dans un autre format, comme le MP3 ou le Wave.");
+
+TEST(EngineChoice, ExtensionsAreFoundWithoutCaseInsideTheKnownNames) {
+  const struct {
+    const char16_t* extension;
+    EngineKind engine;
+  } cases[] = {
+      {u"mp3", EngineKind::Media},  {u"MP3", EngineKind::Media}, {u"Mp3", EngineKind::Media},
+      {u"mp", EngineKind::Media},   {u"wav", EngineKind::Sound}, {u"WAV", EngineKind::Sound},
+      {u"FLAC", EngineKind::Sound}, {u"Ogg", EngineKind::Sound}, {u"av", EngineKind::Sound},
+      {u"", EngineKind::None},      {u"m4a", EngineKind::None},  {u"aac", EngineKind::None},
+      {u"flacc", EngineKind::None},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(chooseEngine(c.extension), c.engine) << toUtf8(c.extension);
+  }
+}
+
+class PlaybackTest : public PlayerTest {
+ protected:
+  std::filesystem::path wav(const std::string& name, double seconds = 2.0) {
+    const auto path = folder_ / name;
+    writeFile(path, sineWav(seconds, 44100));
+    return path;
+  }
+  void open(const std::filesystem::path& path) {
+    playerState().currentPath = path.u16string();
+    openTrack();
+  }
+  bool soundReachesTheDevice() {
+    memoryOutput().render(2400);
+    return rms(memoryOutput().render(4800)) > 0.05;
+  }
+};
+
+TEST_F(PlaybackTest, UpperCaseExtensionsPlay) {
+  startWith();
+  const auto flac = folder_ / "Live.FLAC";
+  writeFile(flac, sineFlac(1.0, 48000));
+  open(flac);
+  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound);
+  EXPECT_EQ(playerState().trackLength, 48000);
+  EXPECT_FLOAT_EQ(playerState().currentTrack.baseFrequencyHz, 48000.0f);
+  EXPECT_TRUE(soundReachesTheDevice());
+  open(wav("TRACK01.WAV"));
+  EXPECT_EQ(playerState().currentTrack.title, u"TRACK01");
+  EXPECT_EQ(getGadgetText(TitleGadget), u"TRACK01");
+}
+
+TEST_F(PlaybackTest, UnknownTypesAreRefusedAndThePreviousTrackPlaysOn) {
+  startWith();
+  open(wav("avant.wav"));
+  for (const char* name : {"chanson.m4a", "sans extension"}) {
+    const auto path = folder_ / name;
+    writeFile(path, sineWav(0.5, 44100));
+    Shown shown;
+    recordNextMessage(shown);
+    open(path);
+    EXPECT_EQ(shown.title, "Erreur de chargement - Lunadio") << name;
+    EXPECT_EQ(shown.text, kUnknownType) << name;
+    EXPECT_EQ(playerState().currentTrack.title, u"avant") << name;
+    EXPECT_EQ(getGadgetText(TitleGadget), u"avant") << name;
+    EXPECT_TRUE(soundReachesTheDevice()) << name;
+  }
+}
+
+TEST_F(PlaybackTest, FilesThatCannotPlayGiveTheMessageAndTheTrackPlaysOn) {
+  startWith();
+  open(wav("avant.wav"));
+  const auto empty = folder_ / "vide.wav";
+  writeFile(empty, {});
+  const auto truncated = folder_ / "coupé.flac";
+  auto flac = sineFlac(1.0, 44100);
+  flac.resize(40);
+  writeFile(truncated, flac);
+  const auto directory = folder_ / "dossier.flac";
+  std::filesystem::create_directory(directory);
+  const auto fifo = folder_ / "tube.wav";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto emptyMp3 = folder_ / "vide.mp3";
+  writeFile(emptyMp3, {});
+  const auto notUtf8 = folder_ / std::string("nom\xff\xfe.ogg");
+  writeFile(notUtf8, {1, 2, 3, 4});
+  const auto missing = folder_ / "absent.wav";
+  for (const auto& path : {empty, truncated, directory, fifo, emptyMp3, notUtf8, missing}) {
+    Shown shown;
+    recordNextMessage(shown);
+    playerState().currentPath = fromUtf8(path.string());
+    openTrack();
+    EXPECT_EQ(shown.title, "Lunadio") << path;
+    EXPECT_TRUE(shown.text.contains(QString::fromUtf8("\nAdresse du fichier: ") +
+                                    QString::fromStdU16String(fromUtf8(path.string())) +
+                                    QString::fromUtf8("\nNom : ")))
+        << path;
+    EXPECT_TRUE(shown.text.startsWith(QString::fromUtf8("Lunadio ne peut pas lire ce morceau.")));
+    EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound) << path;
+    EXPECT_EQ(playerState().currentTrack.title, u"avant") << path;
+    EXPECT_TRUE(soundReachesTheDevice()) << path;
+  }
+}
+
+TEST_F(PlaybackTest, ANewTrackPlaysWhileThePlayImageStaysAfterAPause) {
+  startWith();
+  open(wav("un.wav"));
+  showPanel();
+  postGadget(PlayPauseGadget, EventTypeLeftClick);
+  ASSERT_EQ(playerState().playing, 0);
+  open(wav("deux.wav"));
+  EXPECT_EQ(playerState().playing, 0);
+  EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PlayImage));
+  EXPECT_TRUE(soundReachesTheDevice());
+}
+
+TEST_F(PlaybackTest, TheEnginesTakeTurnsAndALongMp3KeepsItsLengthAndPosition) {
+  // Four minutes: past 2^31 units of 100 ns (3 min 34.7 s).
+  const auto mp3 = makeMp3(folder_, "Longue.Mp3", 240.0);
+  if (mp3.empty()) GTEST_SKIP() << "no lame encoder";
+  startWith();
+  open(wav("son.wav"));
+  open(mp3);
+  const PlayerState& st = playerState();
+  ASSERT_EQ(st.currentTrack.engine, EngineKind::Media);
+  EXPECT_FALSE(isSound(TrackNumber));
+  EXPECT_TRUE(isMedia(TrackNumber));
+  EXPECT_FALSE(isMedia(TrialNumber));
+  // The stream's duration (this one tells it once playing), not the largest position seen.
+  for (int i = 0; i < 400 && st.trackLength < kMediaUnitsPerSecond * 60; ++i) runMainLoopPass(5);
+  EXPECT_NEAR(static_cast<double>(st.trackLength), 240.0 * kMediaUnitsPerSecond,
+              1.0 * kMediaUnitsPerSecond);
+  EXPECT_GT(st.trackLength, TrackTime{1} << 31);
+  EXPECT_EQ(getGadgetText(TitleGadget), u"Longue");
+  // Hidden and far from its end, the loop sleeps up to a second between passes.
+  runLoopTail();
+  EXPECT_EQ(loopWaitMs(), 1000);
+  showPanel();
+  // A click at 268 of 280 goes to 3 min 49.7 s.
+  postCanvas(ProgressGadget, EventTypeLeftButtonDown, 268, 5);
+  for (int i = 0; i < 40 && trackPosition() < (TrackTime{1} << 31); ++i) runMainLoopPass(5);
+  EXPECT_GT(trackPosition(), TrackTime{1} << 31);
+  EXPECT_GE(progressFillPixels(trackPosition(), st.trackLength, 280), 267);
+  const QImage bar = canvasPixels(ProgressGadget);
+  EXPECT_EQ(bar.pixel(260, 4), qRgb(255, 0, 0));
+  // And back to the audio engine: the media player goes.
+  open(wav("retour.wav"));
+  EXPECT_EQ(st.currentTrack.engine, EngineKind::Sound);
+  EXPECT_FALSE(isMedia(TrackNumber));
+  EXPECT_EQ(st.trackLength, 88200);
+}
+
+TEST_F(PlaybackTest, TheOpenRequesterStartsInTheMusicFolder) {
+  const auto home = folder_ / "home";
+  std::filesystem::create_directories(home / ".config");
+  std::filesystem::create_directories(home / "Musique");
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", home.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  const auto dirs = home / ".config" / "user-dirs.dirs";
+  const struct {
+    const char* contents;  // nullptr: no file
+    std::filesystem::path expected;
+  } cases[] = {
+      {"XDG_DESKTOP_DIR=\"$HOME/Bureau\"\nXDG_MUSIC_DIR=\"$HOME/Musique\"\n", home / "Musique"},
+      {"XDG_MUSIC_DIR=\"$HOME/Absent\"\n", home},
+      {"# XDG_MUSIC_DIR=\"$HOME/Musique\"\n", home},
+      {nullptr, home},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(dirs);
+    if (c.contents) {
+      std::ofstream(dirs) << c.contents;
+    }
+    EXPECT_EQ(musicFolder(), c.expected.u16string()) << (c.contents ? c.contents : "no file");
+  }
+  std::ofstream(dirs) << "XDG_MUSIC_DIR=\"" << (home / "Musique").string() << "/\"\n";
+  EXPECT_EQ(musicFolder(), (home / "Musique").u16string());
+
+  startWith();
+  showPanel();
+  QString startFolder;
+  auto chosen = wav("choisie.wav");
+  RequesterAnswer answer = RequesterAnswer::choosePaths({chosen.u16string()});
+  answer.whileShown = [&] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      startFolder = dialog->directory().absolutePath();
+    }
+    EXPECT_EQ(playerState().windowMode, ModeModal);
+  };
+  answerNextRequester(answer);
+  postGadget(OpenFileGadget, EventTypeLeftClick);
+  EXPECT_EQ(startFolder, QString::fromStdString((home / "Musique").string()));
+  EXPECT_EQ(playerState().currentTrack.title, u"choisie");
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  // A cancel opens nothing and gives the panel back.
+  answerNextRequester(RequesterAnswer::cancel());
+  postGadget(OpenFileGadget, EventTypeLeftClick);
+  EXPECT_EQ(playerState().currentTrack.title, u"choisie");
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  setenv("HOME", savedHome.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace lunadio::testing

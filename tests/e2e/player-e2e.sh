@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The real binary as a person uses it, on Xvfb with a tray host and a PulseAudio null sink:
+# started with a track it plays at once; a tray click shows the themed panel at the screen's
+# centre; a second start ends at once with 0; the close image fades the window and the sound
+# out; the tray brings them back; the quit confirmation's Yes ends the program with 0.
+# Usage: player-e2e.sh LUNADIO_BINARY. Exit 77 (skipped) only when a tool is missing.
+set -uo pipefail
+binary=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/desktop-env.sh"
+
+missing=$(desktop_missing)
+if [[ -n $missing ]]; then
+  echo "skipped: missing $missing (scripts/install-deps.sh installs them)"
+  exit 77
+fi
+
+run=$(mktemp -d /tmp/lunadio-e2e-XXXXXX)
+player_pid=
+failures=0
+cleanup() {
+  [[ -n $player_pid ]] && kill "$player_pid" 2>/dev/null
+  desktop_down
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
+below() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v < t) }'; }
+
+desktop_up "$run" || { echo "FAILED: the desktop did not start"; exit 1; }
+export HOME=$run/home SDL_AUDIODRIVER=pulseaudio
+unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM
+
+sox -n -r 44100 -c 2 -b 16 "$run/track.flac" synth 60 sine 440 vol 0.5
+
+"$binary" "$run/track.flac" >"$run/player.log" 2>&1 &
+player_pid=$!
+
+peak=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  peak=$(sink_peak 0.5)
+  above "$peak" 0.2 && break
+done
+check "the track plays at once (sink peak $peak)" above "$peak" 0.2
+check "the panel stays hidden" \
+  bash -c '! xdotool search --onlyvisible --name "^Lunadio$" >/dev/null'
+
+read -r tray_x tray_y < <(tray_panel_centre)
+click_at "$tray_x" "$tray_y"
+# Onto the panel while it fades in, or it shrinks into its strip after two seconds.
+xdotool mousemove 640 400
+sleep 1.5
+panel=$(xdotool search --onlyvisible --name '^Lunadio$' | head -1)
+geometry=
+if [[ -n $panel ]]; then
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
+fi
+# 300x155 centred on 1280x800.
+check "a tray click shows the 300x155 panel at the centre ($geometry)" \
+  test "$geometry" = "300x155+490+322"
+colour=$(screen_pixel $((490 + 150)) $((322 + 45)))
+check "the panel is painted in RGB(40, 80, 200) ($colour)" test "$colour" = "40,80,200"
+
+start=$(date +%s%N)
+timeout 10 "$binary" >"$run/second.log" 2>&1
+second=$?
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+check "a second start exits with 0 at once ($second, $elapsed_ms ms)" \
+  test "$second" -eq 0 -a "$elapsed_ms" -lt 3000
+
+# The close image (gadget at 270,10, 20x20).
+xdotool mousemove $((490 + 280)) $((322 + 20))
+sleep 0.3
+xdotool click 1
+opacities=()
+for _ in 1 2 3 4 5 6 7 8; do
+  sleep 0.05
+  opacities+=("$(xprop -id "$panel" _NET_WM_WINDOW_OPACITY 2>/dev/null | awk '{print $3}')")
+done
+falling=no
+for ((i = 1; i < ${#opacities[@]}; i++)); do
+  [[ -n ${opacities[i]} && -n ${opacities[i - 1]} ]] || continue
+  ((opacities[i] < opacities[i - 1])) && falling=yes
+done
+check "the window fades out (opacity ${opacities[*]})" test $falling = yes
+sleep 0.7
+peak=$(sink_peak 0.5)
+check "the sound is silent a second after the close (sink peak $peak)" below "$peak" 0.01
+check "the panel is hidden" bash -c '! xdotool search --onlyvisible --name "^Lunadio$" >/dev/null'
+
+click_at "$tray_x" "$tray_y"
+xdotool mousemove 640 400
+sleep 1.5
+colour=$(screen_pixel $((490 + 150)) $((322 + 45)))
+check "the tray brings the panel back ($colour)" test "$colour" = "40,80,200"
+peak=$(sink_peak 0.5)
+check "and the sound (sink peak $peak)" above "$peak" 0.2
+
+# Right click on the close image: the confirmation, answered Yes.
+click_at $((490 + 280)) $((322 + 20)) 3
+box=
+for _ in $(seq 1 20); do
+  for id in $(xdotool search --onlyvisible --name '^Lunadio$'); do
+    [[ $id != "$panel" ]] && box=$id
+  done
+  [[ -n $box ]] && break
+  sleep 0.1
+done
+check "the quit confirmation opens" test -n "$box"
+if [[ -n $box ]]; then
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  sleep 0.2
+  xdotool key alt+y
+fi
+code=
+for _ in $(seq 1 50); do
+  if ! kill -0 "$player_pid" 2>/dev/null; then
+    wait "$player_pid"
+    code=$?
+    player_pid=
+    break
+  fi
+  sleep 0.1
+done
+check "Yes ends the player with 0 (exit code ${code:-still running})" test "${code:-1}" = 0
+
+if ((failures > 0)); then
+  echo "--- player output"
+  tail -20 "$run/player.log"
+  exit 1
+fi
+echo "all end-to-end checks passed"
