@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -199,14 +200,19 @@ ChannelState& state() {
 
 void holdRequest(InstanceRequest request) {
   std::deque<InstanceRequest>& requests = state().requests;
-  // A repeat of the request still waiting adds nothing; a flood keeps its newest request.
-  if (!requests.empty() && requests.back() == request) return;
-  if (requests.size() >= InstanceRequestQueueMax) {
-    requests.back() = std::move(request);
+  const std::size_t heldBefore = requests.size();
+  // Only the newest track is worth opening: each would replace the one before at once. A show
+  // request already waiting covers a new one. So at most one of each kind waits.
+  if (request.kind == InstanceRequestKind::OpenTrack) {
+    std::erase_if(requests, [](const InstanceRequest& held) {
+      return held.kind == InstanceRequestKind::OpenTrack;
+    });
+  } else if (std::find(requests.begin(), requests.end(), request) != requests.end()) {
     return;
   }
   requests.push_back(std::move(request));
-  postEvent(EventInstanceRequest, 0, 0, 0, 0);
+  // One event per held request: a replaced request's event serves its successor.
+  if (requests.size() > heldBefore) postEvent(EventInstanceRequest, 0, 0, 0, 0);
 }
 
 class FileDescriptor {

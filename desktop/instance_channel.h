@@ -8,9 +8,11 @@
 //
 // Server (the first instance, main thread only, driven by the Qt event loop that
 // waitWindowEvent() runs): each request arrives as one EventInstanceRequest event in ui's queue
-// and waits in a bounded queue that takeInstanceRequest() empties. A client that sends nothing is
-// dropped after a second, a request longer than InstanceRequestMaxBytes or malformed is refused,
-// and a flood is coalesced, so neither the loop nor the memory can be held by a client.
+// and waits in a queue of at most two (one of each kind) that takeInstanceRequest() empties. A
+// client that sends nothing is dropped after a second, a request longer than
+// InstanceRequestMaxBytes or malformed is refused, and a flood is coalesced (the newest track
+// replaces a waiting one, a show request already waiting covers a new one), so neither the loop nor
+// the memory can be held by a client.
 //
 // Client (the second instance): forwardToRunningInstance() connects, sends and returns within
 // the time given, whether or not the server answers.
@@ -37,8 +39,6 @@ struct InstanceRequest {
 
 // The longest request on the wire; a longer one is refused whole, never cut.
 inline constexpr std::size_t InstanceRequestMaxBytes = 8192;
-// Requests held for the application at most; past that the newest replaces the last held one.
-inline constexpr std::size_t InstanceRequestQueueMax = 16;
 
 // The socket's path for this program name (path part ignored), making its directory when
 // needed; empty when no directory of our own can be had.

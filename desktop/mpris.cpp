@@ -36,6 +36,7 @@ struct MediaControlsState {
   MediaState published;
   unsigned trackNumber = 0;  // grows with every new path
   std::deque<MediaControlCall> calls;
+  std::function<std::int64_t()> readPosition;
 };
 
 MediaControlsState& state() {
@@ -137,7 +138,13 @@ void MprisRoot::Raise() { queueMethod(MediaControlMethod::Raise); }
 QString MprisPlayer::playbackStatus() const { return statusText(state().published.status); }
 QVariantMap MprisPlayer::metadata() const { return metadataOf(state()); }
 double MprisPlayer::volume() const { return state().published.volume; }
-qlonglong MprisPlayer::position() const { return state().published.positionUs; }
+qlonglong MprisPlayer::position() const {
+  const MediaControlsState& s = state();
+  if (s.readPosition && s.published.trackLoaded) {
+    return noThrow(qlonglong{s.published.positionUs}, [&] { return qlonglong{s.readPosition()}; });
+  }
+  return s.published.positionUs;
+}
 bool MprisPlayer::trackLoaded() const { return state().published.trackLoaded; }
 
 void MprisPlayer::setVolume(double volume) {
@@ -255,6 +262,10 @@ void publishMediaState(const MediaState& next) {
     }
     announceChanged(changed);
   });
+}
+
+void setMediaPositionReader(std::function<std::int64_t()> readPositionUs) {
+  state().readPosition = std::move(readPositionUs);
 }
 
 void announceSeek(std::int64_t positionUs) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -62,6 +63,9 @@ std::string mediaControlsBusName();
 // PropertiesChanged (the position only through Seeked, as MPRIS has it). A new path is a new
 // track and gets a new track identifier.
 void publishMediaState(const MediaState& state);
+// Where the Position property reads the current position from when a client asks; without one it
+// is the last published position. Called on the main thread, inside the event loop's dispatch.
+void setMediaPositionReader(std::function<std::int64_t()> readPositionUs);
 // Announces a jump of the position (after a seek from anywhere, the panel's progress bar too).
 void announceSeek(std::int64_t positionUs);
 

@@ -13,12 +13,10 @@ fail() {
   exit 1
 }
 
-# Runs the installed player headless in its own runtime directory and current directory.
-run_player() {
-  local binary="$1"
-  shift
-  (cd "$work" && env XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy \
-    LUNADIO_MEDIA_SINK="fakesink sync=true" DBUS_SESSION_BUS_ADDRESS= "$binary" "$@")
+# The installed player runs headless in its own runtime and current directories.
+player_env() {
+  echo XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy \
+    LUNADIO_MEDIA_SINK=fakesink DBUS_SESSION_BUS_ADDRESS=
 }
 
 case "$check" in
@@ -48,13 +46,16 @@ case "$check" in
       [ -e "$prefix/share/icons/hicolor/scalable/apps/lunadio.svg" ] || fail "no scalable icon"
     fi
 
-    # The first start comes up and stays (ended here by timeout) or ends cleanly.
+    # The first start comes up and stays (ended here) or ends cleanly.
+    cd "$work"
     status=0
-    run_player "$prefix/bin/lunadio" >/dev/null 2>&1 & first=$!
+    # shellcheck disable=SC2046
+    env $(player_env) "$prefix/bin/lunadio" >/dev/null 2>&1 &
+    first=$!
     sleep 3
     if kill -0 "$first" 2>/dev/null; then
-      kill "$first"
-      wait "$first" || true
+      kill -KILL "$first"
+      wait "$first" 2>/dev/null || true
     else
       wait "$first" || status=$?
       [ "$status" -eq 0 ] || fail "the installed player exited with $status"
@@ -65,7 +66,9 @@ case "$check" in
     flock -n 9 || fail "cannot take the guard's lock"
     status=0
     start=$(date +%s%N)
-    run_player timeout 10 "$prefix/bin/lunadio" "$work/absent.ogg" >/dev/null 2>&1 9>&- || status=$?
+    # shellcheck disable=SC2046
+    env $(player_env) timeout 10 "$prefix/bin/lunadio" "$work/absent.ogg" >/dev/null 2>&1 9>&- ||
+      status=$?
     elapsed_ms=$((($(date +%s%N) - start) / 1000000))
     exec 9>&-
     [ "$status" -eq 0 ] || fail "a second start exited with $status"
