@@ -18,8 +18,6 @@ namespace {
 // that the main thread applies few calls, small enough that rows appear while the walk goes on.
 constexpr std::size_t kBatchRows = 1024;
 constexpr std::int64_t kHandOverIntervalNs = 20'000'000;
-// How often the waiting main thread looks whether the scan thread has ended.
-constexpr int kJoinPollMs = 1;
 
 std::int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -184,14 +182,9 @@ int ScanJob::start(std::shared_ptr<ScanJob> self) {
 }
 
 bool ScanJob::waitUntilEnded(int timeoutMs) {
-  // TODO(threads): switch to the bounded join of core/threads.h once it lands.
   if (thread_ == 0) return true;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (isThread(thread_)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    delay(kJoinPollMs);
-  }
-  return true;
+  requestThreadStop(thread_);
+  return waitThread(thread_, timeoutMs);
 }
 
 void ScanJob::run() {

@@ -12,7 +12,6 @@
 #include "app/player_state.h"
 #include "app/settings.h"
 #include "core/strings.h"
-#include "core/threads.h"
 #include "storage/directory.h"
 #include "ui/events.h"
 #include "ui/fonts.h"
@@ -54,6 +53,7 @@ constexpr int EventScanFence = 65538;
 // only a file system that hangs in one call can make it late.
 constexpr int kScanStopTimeoutMs = 5000;
 constexpr int kFenceTimeoutMs = 2000;
+constexpr int kFullBarMs = 500;
 
 constexpr std::u16string_view kNothingToPlay =
     u"Vous n'avez sélectionné aucune musique à lire. Veuillez utiliser le bouton 'Parcourir' pour "
@@ -176,25 +176,46 @@ struct HeldEvent {
   std::intptr_t data;
 };
 
-// Lets everything the ended scan threads posted reach the queue and drops it. Other events met on
-// the way are returned, to be queued again once the window has closed.
-std::vector<HeldEvent> dropScanEvents() {
-  const std::intptr_t token = library().lastGeneration;
-  std::vector<HeldEvent> others;
-  if (!postEvent(EventScanFence, 0, 0, 0, token)) return others;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kFenceTimeoutMs);
+enum class Meeting { Keep, Drop, Stop };
+
+// Runs the event loop for at most `ms` without acting on anything. `meet` says for each event
+// whether it is kept (to be queued again later, in order), dropped, or ends the wait.
+template <class Meet>
+std::vector<HeldEvent> holdEvents(int ms, Meet&& meet) {
+  std::vector<HeldEvent> held;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     const int code = waitWindowEvent(static_cast<int>(left.count()));
     if (code == 0) continue;
-    if (code == EventScanFence && eventData() == token) break;
-    if (code == EventScanStarted || code == EventScanFinished || code == EventScanFence) continue;
-    others.push_back({code, eventWindow(), eventObject(), eventType(), eventData()});
+    const Meeting meeting = meet(code);
+    if (meeting == Meeting::Stop) break;
+    if (meeting == Meeting::Keep) {
+      held.push_back({code, eventWindow(), eventObject(), eventType(), eventData()});
+    }
   }
-  return others;
+  return held;
+}
+
+void queueAgain(const std::vector<HeldEvent>& held, ObjectNumber closedWindow) {
+  for (const HeldEvent& e : held) {
+    if (e.window != closedWindow) postEvent(e.code, e.window, e.object, e.type, e.data);
+  }
+}
+
+// Lets everything the ended scan threads posted reach the queue and drops it; the other events
+// met on the way are returned.
+std::vector<HeldEvent> dropScanEvents() {
+  const std::intptr_t token = library().lastGeneration;
+  if (!postEvent(EventScanFence, 0, 0, 0, token)) return {};
+  return holdEvents(kFenceTimeoutMs, [token](int code) {
+    if (code == EventScanFence && eventData() == token) return Meeting::Stop;
+    const bool fromScan =
+        code == EventScanStarted || code == EventScanFinished || code == EventScanFence;
+    return fromScan ? Meeting::Drop : Meeting::Keep;
+  });
 }
 
 // Ends the window: the scan first, so no row, text or event of it outlives the window's gadgets.
@@ -203,9 +224,7 @@ void closeLibraryWindow(ObjectNumber window, bool scanned) {
   std::vector<HeldEvent> held;
   if (scanned) held = dropScanEvents();
   closeWindow(window);
-  for (const HeldEvent& e : held) {
-    if (e.window != window) postEvent(e.code, e.window, e.object, e.type, e.data);
-  }
+  queueAgain(held, window);
 }
 
 void onScanStarted() {
@@ -230,7 +249,9 @@ void onScanFinished() {
   notify(LibraryScanStep::Finished);
   while (windowEvent() != 0) {
   }
-  delay(500);
+  // The full bar stays for half a second. The window still repaints meanwhile; what the user does
+  // in that time is handled afterwards.
+  queueAgain(holdEvents(kFullBarMs, [](int) { return Meeting::Keep; }), -1);
   disableGadget(BrowseButton, 0);
   disableGadget(FiltersButton, 0);
   hideGadget(PathField, 0);

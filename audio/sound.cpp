@@ -1,16 +1,26 @@
 #include "audio/sound.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
+#include "audio/internal/progressive_decode.h"
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound_device.h"
+#include "core/no_throw.h"
 
 namespace lunadio {
 namespace {
 
 using soundout::PlayMode;
 using soundout::SoundBuffer;
+
+// How long setSoundPosition waits for a decode still running to reach the new position, and how
+// many frames past it it waits for.
+constexpr std::chrono::milliseconds kSeekWaitBound{2000};
+constexpr std::uint32_t kSeekLeadFrames = 4096;
 
 // Instance handles: never 0, -1 or 1 (the other results of playSound), never reused.
 // -- main thread only
@@ -86,16 +96,18 @@ std::uint32_t frequencyOf(const SoundBuffer& buffer) {
 }  // namespace
 
 std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
-                                               std::unique_ptr<soundout::SoundBuffer> buffer) {
+                                               std::unique_ptr<soundout::SoundBuffer> buffer,
+                                               std::shared_ptr<ProgressiveDecode> decode) {
   ObjectTable<SoundRecord>* table = soundTable();
   if (!table || !buffer) return std::nullopt;
   const auto allocation = table->allocate(number);
   if (!allocation.record) return std::nullopt;
   SoundRecord& record = *allocation.record;
-  buffer->getPan(record.pan);
-  buffer->getFrequency(record.frequency);
-  buffer->getVolume(record.volume);
+  buffer->getPan(record.panHundredthsDb);
+  buffer->getFrequency(record.frequencyHz);
+  buffer->getVolume(record.volumeHundredthsDb);
   record.buffer = std::move(buffer);
+  record.decode = std::move(decode);
   return allocation.id;
 }
 
@@ -109,12 +121,12 @@ void releaseSoundSlot(ObjectNumber id) {
   if (ObjectTable<SoundRecord>* table = soundTable()) table->release(id);
 }
 
-int isSound(ObjectNumber number) {
+static int isSoundBody(ObjectNumber number) {
   ObjectTable<SoundRecord>* table = soundTable();
   return table && table->isObject(number) ? 1 : 0;
 }
 
-void freeSound(ObjectNumber number) {
+static void freeSoundBody(ObjectNumber number) {
   ObjectTable<SoundRecord>* table = soundTable();
   if (!table) return;
   if (number == ObjectAll) {
@@ -129,10 +141,11 @@ void freeSound(ObjectNumber number) {
   }
   record->instances.clear();  // releases every instance's buffer, newest first
   record->buffer.reset();     // a playing buffer stops when released
+  record->decode.reset();     // the last sound on the memory stops and joins its decoder
   table->release(number);
 }
 
-SoundInstanceHandle playSound(ObjectNumber number, int flags, int volume) {
+static SoundInstanceHandle playSoundBody(ObjectNumber number, int flags, int volume) {
   SoundRecord* record = findSound(number);
   if (!record) return 0;
   if (record->stream) {
@@ -160,18 +173,18 @@ SoundInstanceHandle playSound(ObjectNumber number, int flags, int volume) {
   instance.loop = loop;
   instance.state = SoundPlaying;
   instance.handle = nextInstanceHandle++;
-  instance.buffer->setFrequency(record->frequency);
-  instance.buffer->setPan(record->pan);
+  instance.buffer->setFrequency(record->frequencyHz);
+  instance.buffer->setPan(record->panHundredthsDb);
   if (volume != -1) {
     setSoundVolume(number, volume, instance.handle);
   } else {
-    instance.buffer->setVolume(record->volume);
+    instance.buffer->setVolume(record->volumeHundredthsDb);
   }
   instance.buffer->play(modeFor(loop));
   return instance.handle;
 }
 
-void stopSound(ObjectNumber number, SoundInstanceHandle instance) {
+static void stopSoundBody(ObjectNumber number, SoundInstanceHandle instance) {
   if (forAllSounds(number, [](ObjectNumber id) { stopSound(id, AllInstances); })) return;
   SoundRecord* record = findSound(number);
   if (!record) return;
@@ -183,7 +196,7 @@ void stopSound(ObjectNumber number, SoundInstanceHandle instance) {
   if (found && (instance == 0 || instance == AllInstances)) record->state.store(SoundStopped);
 }
 
-void pauseSound(ObjectNumber number, SoundInstanceHandle instance) {
+static void pauseSoundBody(ObjectNumber number, SoundInstanceHandle instance) {
   if (forAllSounds(number, [](ObjectNumber id) { pauseSound(id, AllInstances); })) return;
   SoundRecord* record = findSound(number);
   if (!record) return;
@@ -194,7 +207,7 @@ void pauseSound(ObjectNumber number, SoundInstanceHandle instance) {
   if (found && (instance == 0 || instance == AllInstances)) record->state.store(SoundPaused);
 }
 
-void resumeSound(ObjectNumber number, SoundInstanceHandle instance) {
+static void resumeSoundBody(ObjectNumber number, SoundInstanceHandle instance) {
   if (forAllSounds(number, [](ObjectNumber id) { resumeSound(id, AllInstances); })) return;
   SoundRecord* record = findSound(number);
   if (!record) return;
@@ -208,7 +221,7 @@ void resumeSound(ObjectNumber number, SoundInstanceHandle instance) {
   if (found && (instance == 0 || instance == AllInstances)) record->state.store(SoundPlaying);
 }
 
-void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instance) {
+static void setSoundVolumeBody(ObjectNumber number, int volume, SoundInstanceHandle instance) {
   if (forAllSounds(number,
                    [volume](ObjectNumber id) { setSoundVolume(id, volume, AllInstances); })) {
     return;
@@ -222,7 +235,8 @@ void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instanc
   });
 }
 
-void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle instance) {
+static void setSoundFrequencyBody(ObjectNumber number, int frequencyHz,
+                                  SoundInstanceHandle instance) {
   SoundRecord* record = findSound(number);
   if (!record) return;
   // A negative frequency reaches the service as a huge one, which it refuses.
@@ -231,14 +245,14 @@ void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle
                 [hz](SoundBuffer& buffer, SoundInstance*) { buffer.setFrequency(hz); });
 }
 
-int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance) {
+static int getSoundFrequencyBody(ObjectNumber number, SoundInstanceHandle instance) {
   SoundRecord* record = findSound(number);
   if (!record || record->stream) return 0;
   SoundBuffer* buffer = singleTarget(*record, instance);
   return buffer ? static_cast<int>(frequencyOf(*buffer)) : 0;
 }
 
-std::int64_t getSoundLength(ObjectNumber number, int unit) {
+static std::int64_t getSoundLengthBody(ObjectNumber number, SoundUnit unit) {
   SoundRecord* record = findSound(number);
   if (!record || record->stream) return -1;
   soundout::BufferCaps caps;
@@ -254,7 +268,8 @@ std::int64_t getSoundLength(ObjectNumber number, int unit) {
   return static_cast<std::int64_t>(frames);
 }
 
-std::int64_t getSoundPosition(ObjectNumber number, int unit, SoundInstanceHandle instance) {
+static std::int64_t getSoundPositionBody(ObjectNumber number, SoundUnit unit,
+                                         SoundInstanceHandle instance) {
   SoundRecord* record = findSound(number);
   if (!record || record->stream) return -1;
   SoundBuffer* buffer = singleTarget(*record, instance);
@@ -270,8 +285,8 @@ std::int64_t getSoundPosition(ObjectNumber number, int unit, SoundInstanceHandle
   return static_cast<std::int64_t>(std::trunc(static_cast<double>(frames) / (hz / 1000.0)));
 }
 
-void setSoundPosition(ObjectNumber number, std::int64_t position, int unit,
-                      SoundInstanceHandle instance) {
+static void setSoundPositionBody(ObjectNumber number, std::int64_t position, SoundUnit unit,
+                                 SoundInstanceHandle instance) {
   SoundRecord* record = findSound(number);
   if (!record || record->stream) return;
   SoundBuffer* buffer = singleTarget(*record, instance);
@@ -287,7 +302,64 @@ void setSoundPosition(ObjectNumber number, std::int64_t position, int unit,
   }
   // An offset outside the 32-bit range (a negative position, say) is one the service refuses.
   if (!(offset >= 0.0 && offset <= std::numeric_limits<std::uint32_t>::max())) return;
+  // A position the decoder has not reached yet: give it a moment to get there, so that the sound
+  // plays from the new place at once (past the bound it holds there, silent, until it does).
+  if (record->decode && !record->decode->isFinished()) {
+    const double wanted = std::min(offset + bytesPerFrame * kSeekLeadFrames,
+                                   double{std::numeric_limits<std::uint32_t>::max()});
+    record->decode->waitUntilDecoded(static_cast<std::uint32_t>(wanted), kSeekWaitBound);
+  }
   buffer->setCurrentPosition(static_cast<std::uint32_t>(offset));
+}
+
+// -- The public entries: nothing thrown below (a failed allocation, say) leaves the engine.
+int isSound(ObjectNumber number) {
+  return noThrow(0, [&] { return isSoundBody(number); });
+}
+
+void freeSound(ObjectNumber number) {
+  noThrow([&] { freeSoundBody(number); });
+}
+
+SoundInstanceHandle playSound(ObjectNumber number, int flags, int volume) {
+  return noThrow(SoundInstanceHandle{0}, [&] { return playSoundBody(number, flags, volume); });
+}
+
+void stopSound(ObjectNumber number, SoundInstanceHandle instance) {
+  noThrow([&] { stopSoundBody(number, instance); });
+}
+
+void pauseSound(ObjectNumber number, SoundInstanceHandle instance) {
+  noThrow([&] { pauseSoundBody(number, instance); });
+}
+
+void resumeSound(ObjectNumber number, SoundInstanceHandle instance) {
+  noThrow([&] { resumeSoundBody(number, instance); });
+}
+
+void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instance) {
+  noThrow([&] { setSoundVolumeBody(number, volume, instance); });
+}
+
+void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle instance) {
+  noThrow([&] { setSoundFrequencyBody(number, frequencyHz, instance); });
+}
+
+int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance) {
+  return noThrow(0, [&] { return getSoundFrequencyBody(number, instance); });
+}
+
+std::int64_t getSoundLength(ObjectNumber number, SoundUnit unit) {
+  return noThrow(std::int64_t{-1}, [&] { return getSoundLengthBody(number, unit); });
+}
+
+std::int64_t getSoundPosition(ObjectNumber number, SoundUnit unit, SoundInstanceHandle instance) {
+  return noThrow(std::int64_t{-1}, [&] { return getSoundPositionBody(number, unit, instance); });
+}
+
+void setSoundPosition(ObjectNumber number, std::int64_t position, SoundUnit unit,
+                      SoundInstanceHandle instance) {
+  noThrow([&] { setSoundPositionBody(number, position, unit, instance); });
 }
 
 }  // namespace lunadio

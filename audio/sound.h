@@ -1,44 +1,27 @@
 #pragma once
-// Sounds: numbered objects of the sound table, each owning one output buffer that holds the whole
-// sound (a loaded sound) or a ring fed by a decoder (a streamed sound), plus the extra playing
-// copies of a sound (its instances). Every control is a thin synchronous layer over the buffer
-// operations.
+// Sounds: the controls the player calls. A sound is a numbered object of the sound table that
+// owns one output buffer holding the whole sound (a loaded sound) or a ring fed by a decoder (a
+// streamed sound), plus the extra playing copies of a sound (its instances). Every control is a
+// thin synchronous layer over the buffer operations; none throws (a failure gives the value each
+// one documents).
 //
-// Who uses what:
-// - The player: isSound, freeSound, playSound, stopSound, pauseSound, resumeSound, setSoundVolume,
-//   setSoundFrequency, getSoundFrequency, getSoundPosition, setSoundPosition, getSoundLength (the
-//   short forms).
-// - The sound loader: createStaticBuffer (sound_device.h) from the wave format and the PCM (give it
-//   the decoded PCM as SampleMemory::adopt(std::move(samples)) so no copy is made, and the same
-//   memory again to share one decode between two sounds), then installStaticSound(number, buffer),
-//   which frees any old sound under the number only now, so a load that failed before leaves the
-//   old sound untouched.
-// - Streamed sounds: allocateSound(number) (the old sound is freed at once), createStreamBuffer
-//   (sound_device.h), then fill the record (buffer, stream, streamBufferBytes) or
-//   releaseSoundSlot(id) on failure. The record's state, streamThreadAlive and streamFlags are the
-//   bytes shared with the refill thread; stopSound/pauseSound/resumeSound/setSoundVolume/
-//   setSoundFrequency act on the ring, and playSound and freeSound hand over to the SoundStream.
+// How sounds are made and kept (the loader, streamed sounds, the sound table) lives in
+// audio/internal/, private to the engine.
 //
-// Threads: main thread only, no lock; a streamed sound shares its record with its refill thread
-// through the SharedByte fields.
+// Threads: main thread only.
 
-#include <atomic>
 #include <cstdint>
-#include <list>
-#include <memory>
-#include <optional>
 
 #include "core/object_table.h"
-#include "platform/soundout/sound_output.h"
 
 namespace lunadio {
 
-enum SoundState : std::uint8_t { SoundStopped = 0, SoundPlaying = 1, SoundPaused = 2 };
-
+// playSound flags.
 inline constexpr int PlayLooped = 1;
 inline constexpr int PlayNewInstance = 2;
-inline constexpr int UnitFrames = 0;
-inline constexpr int UnitMilliseconds = 1;
+
+// What a position or a length is counted in.
+enum SoundUnit : int { UnitFrames = 0, UnitMilliseconds = 1 };
 
 // An instance argument: 0 = the sound's own buffer, AllInstances = its buffer then every instance,
 // anything else the handle playSound(PlayNewInstance) gave. Handles come from a counter, are never
@@ -46,102 +29,24 @@ inline constexpr int UnitMilliseconds = 1;
 using SoundInstanceHandle = std::int64_t;
 inline constexpr SoundInstanceHandle AllInstances = -1;
 
-// A value that a streamed sound's two threads share (acquire/release). It copies only so that a
-// record can be reset, which happens once no other thread uses it.
-template <class T>
-class SharedValue {
- public:
-  SharedValue(T value = T{}) : value_(value) {}
-  SharedValue(const SharedValue& other) : value_(other.load()) {}
-  SharedValue& operator=(const SharedValue& other) {
-    store(other.load());
-    return *this;
-  }
-  T load() const { return value_.load(std::memory_order_acquire); }
-  void store(T value) { value_.store(value, std::memory_order_release); }
-
- private:
-  std::atomic<T> value_;
-};
-using SharedByte = SharedValue<std::uint8_t>;
-
-struct SoundRecord;
-
-// The decoder side of a streamed sound, made by the loader. Main thread only.
-class SoundStream {
- public:
-  virtual ~SoundStream() = default;
-  // playSound on the streamed sound: stop, wait for the refill thread, rewind, refill, play the
-  // ring looped. The result of playSound for a streamed sound is 0.
-  virtual void play(ObjectNumber number, int flags, int volume) = 0;
-  // freeSound: state stopped, wait until the refill thread has ended, close the decoder. Called
-  // before the ring is released.
-  virtual void end() = 0;
-};
-
-// -- main thread only
-struct SoundInstance {
-  std::unique_ptr<soundout::SoundBuffer> buffer;  // a duplicate of the sound's buffer
-  SoundState state = SoundStopped;
-  std::uint8_t loop = 0;
-  SoundInstanceHandle handle = 0;
-};
-
-struct SoundRecord {
-  // -- main thread only (a streamed sound's refill thread also uses the buffer, whose operations
-  //    are thread-safe, between the start and the end of its stream)
-  std::unique_ptr<soundout::SoundBuffer> buffer;  // non-null: the sound is live
-  std::list<SoundInstance> instances;             // newest first
-  // Read from the buffer right after loading; the defaults of every new instance. 0 when streamed.
-  std::int32_t pan = 0;
-  std::uint32_t frequency = 0;
-  std::int32_t volume = 0;
-  std::unique_ptr<SoundStream> stream;  // non-null: a streamed sound
-  std::int32_t streamBufferBytes = 0;   // 65536 when streamed
-  std::uint8_t loop = 0;                // PlayLooped bit of the last whole-sound playSound
-  // -- shared with a streamed sound's refill thread (atomic bytes)
-  SharedByte state = SoundStopped;  // the last control applied to the sound as a whole
-  SharedByte streamThreadAlive = 0;
-  SharedValue<std::uint32_t> streamFlags = 0;  // play flags of the last playSound when streamed
-
-  bool isLive() const { return buffer != nullptr; }
-  bool isStreamed() const { return stream != nullptr; }
-};
-
-// The sound table (growth step 64), or null before a successful initSound.
-ObjectTable<SoundRecord>* soundTable();
-
-// -- For the loader and streamed sounds -----------------------------------------------------------
-// Frees any sound under `number` and installs `buffer` there as a live, stopped sound whose pan,
-// frequency and volume are read back from the buffer. Returns the number (or the new dynamic id for
-// ObjectAny); nullopt when there is no sound table or the number cannot be allocated (the buffer is
-// then dropped and nothing changes).
-std::optional<ObjectNumber> installStaticSound(ObjectNumber number,
-                                               std::unique_ptr<soundout::SoundBuffer> buffer);
-// ObjectTable::allocate on the sound table (an old sound under the number is freed now). Null
-// record when there is no table.
-ObjectTable<SoundRecord>::Allocation allocateSound(ObjectNumber number);
-// Gives back a slot that allocateSound returned and that never became live.
-void releaseSoundSlot(ObjectNumber id);
-
-// -- Controls ------------------------------------------------------------------------------------
 int isSound(ObjectNumber number);
 void freeSound(ObjectNumber number);
 // 1 when the platform started the whole sound, else 0; with PlayNewInstance the new instance's
-// handle or 0; a streamed sound gives 0. volume -1 leaves the volume as it is.
+// handle or 0; a streamed sound gives 0. volume (percent, 0..100) -1 leaves the volume as it is.
 SoundInstanceHandle playSound(ObjectNumber number, int flags, int volume = -1);
 void stopSound(ObjectNumber number, SoundInstanceHandle instance = 0);
 void pauseSound(ObjectNumber number, SoundInstanceHandle instance = 0);
 void resumeSound(ObjectNumber number, SoundInstanceHandle instance = 0);
+// volume in percent, 0..100 (clamped), on the engine's one volume curve.
 void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instance = 0);
 void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle instance = 0);
 // Hz; 0 for no such sound or instance, or a streamed sound.
 int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance = 0);
-// Frames or milliseconds; -1 for no such sound or instance, or a streamed sound.
-std::int64_t getSoundPosition(ObjectNumber number, int unit = UnitFrames,
+// -1 for no such sound or instance, or a streamed sound.
+std::int64_t getSoundPosition(ObjectNumber number, SoundUnit unit = UnitFrames,
                               SoundInstanceHandle instance = 0);
-void setSoundPosition(ObjectNumber number, std::int64_t position, int unit = UnitFrames,
+void setSoundPosition(ObjectNumber number, std::int64_t position, SoundUnit unit = UnitFrames,
                       SoundInstanceHandle instance = 0);
-std::int64_t getSoundLength(ObjectNumber number, int unit = UnitFrames);
+std::int64_t getSoundLength(ObjectNumber number, SoundUnit unit = UnitFrames);
 
 }  // namespace lunadio

@@ -1,7 +1,10 @@
 #include "audio/sound_device.h"
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "core/lifecycle.h"
+#include "core/no_throw.h"
 #include "core/volume_curve.h"
 #include "platform/soundout/multimedia_window.h"
 
@@ -33,7 +36,9 @@ soundout::Result openService(std::unique_ptr<soundout::SoundDevice>& device) {
 
 }  // namespace
 
-std::intptr_t initSound() {
+namespace {
+
+std::intptr_t initSoundBody() {
   DeviceState& state = deviceState();
   if (state.table) return reinterpret_cast<std::intptr_t>(state.table.get());
   buildAttenuationTable(state.attenuation);
@@ -56,6 +61,12 @@ std::intptr_t initSound() {
   state.table = std::make_unique<ObjectTable<SoundRecord>>(
       64, [](ObjectNumber number) { freeSound(number); });
   return reinterpret_cast<std::intptr_t>(state.table.get());
+}
+
+}  // namespace
+
+std::intptr_t initSound() {
+  return noThrow(std::intptr_t{0}, [] { return initSoundBody(); });
 }
 
 void endSound() {
@@ -95,7 +106,10 @@ std::unique_ptr<soundout::SoundBuffer> createStreamBuffer(int channels, int rate
 }
 
 void registerSoundLifecycle() {
-  addEndRoutine(EndStage::Sound, "free all sounds and close the sound service", [] { endSound(); });
+  noThrow([] {
+    addEndRoutine(EndStage::Sound, "free all sounds and close the sound service",
+                  [] { endSound(); });
+  });
 }
 
 void setSoundServiceOpener(SoundServiceOpener opener) { deviceState().opener = std::move(opener); }

@@ -1,8 +1,7 @@
 #pragma once
-// The one sound device of the process: the output service opened on the hidden multimedia window,
-// the volume-to-attenuation table every volume change uses, the sound table, and the two kinds of
-// buffer the engine makes (static sound buffers for loaded sounds, stream buffers for streamed
-// ones).
+// The one sound device of the process: the output service opened on the hidden multimedia window
+// and the volume-to-attenuation table every volume change uses. The buffers the engine makes on it
+// are in audio/internal/sound_buffers.h.
 //
 // Main thread only (initSound, endSound and buffer creation). Buffers themselves may then be used
 // from a stream's refill thread as well (see platform/soundout/sound_output.h).
@@ -27,22 +26,6 @@ void endSound();
 // entry[v] = trunc(log10(1000 v) x 2000) for 1..99, entry[0] = 0, entry[100] = 10000. Built by
 // initSound (also by a call that then fails); all zero before.
 const std::array<std::int32_t, 101>& attenuationTable();
-
-// The device, or null before a successful initSound (and after endSound).
-soundout::SoundDevice* soundDevice();
-
-// A static sound buffer (flags 0x180E2) of `bytes` bytes in `format`. With `memory` the buffer
-// plays from it without a copy (it must hold at least `bytes`); share one decode between two sounds
-// by passing the same memory twice. Null when there is no device or the service refuses (a format
-// it cannot play, say).
-std::unique_ptr<soundout::SoundBuffer> createStaticBuffer(
-    const soundout::WaveFormat& format, std::uint32_t bytes,
-    std::shared_ptr<soundout::SampleMemory> memory = nullptr);
-
-// A stream buffer: 16-bit PCM of `channels` x `rateHz`, `bytes` long (65536 for streamed sounds),
-// flags 0x180E2. Null when there is no device or the service refuses.
-std::unique_ptr<soundout::SoundBuffer> createStreamBuffer(int channels, int rateHz,
-                                                          std::uint32_t bytes);
 
 // Adds the end routine that frees all sounds and closes the service (EndStage::Sound).
 void registerSoundLifecycle();

@@ -12,10 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "audio/internal/progressive_decode.h"
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
+#include "audio/internal/stream_sound.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
-#include "audio/stream_sound.h"
 #include "core/lifecycle.h"
+#include "core/no_throw.h"
 #include "core/strings.h"
 #include "core/unique_fd.h"
 #include "platform/soundout/sample_memory.h"
@@ -41,7 +45,11 @@ struct LoadedPcm {
   WaveFormat format;
   std::uint32_t bytes = 0;
   std::shared_ptr<SampleMemory> memory;
+  std::shared_ptr<ProgressiveDecode> decode;  // while the memory is still being filled
 };
+
+// -- main thread only
+DecodeMode decodeMode = DecodeMode::Progressive;
 
 void reportFormat(const WaveFormat& format, std::uint32_t bytes) {
   std::printf("WAV Header Info: NbChannels %d, BitsPerSamples: %d, NbBlockAlign %d\n",
@@ -55,7 +63,7 @@ void reportFormat(const WaveFormat& format, std::uint32_t bytes) {
 ObjectNumber installPcm(ObjectNumber number, const LoadedPcm& pcm) {
   auto buffer = createStaticBuffer(pcm.format, pcm.bytes, pcm.memory);
   if (!buffer) return 0;
-  const auto installed = installStaticSound(number, std::move(buffer));
+  const auto installed = installStaticSound(number, std::move(buffer), pcm.decode);
   if (!installed) return 0;
   return number == ObjectAny ? *installed : 1;
 }
@@ -117,6 +125,38 @@ std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
   return pcm;
 }
 
+// A file's decode: the first second on this thread, the rest on a worker while the sound already
+// plays, when the source states its length (so that every result about the sound is the same as
+// for a whole decode); a source that does not is decoded whole.
+std::optional<LoadedPcm> decodeFile(std::unique_ptr<DecoderHandle>& decoder) {
+  if (decodeMode == DecodeMode::Whole || decoder->frameCount() == 0) return decodeWhole(*decoder);
+  const auto channels = static_cast<std::uint32_t>(decoder->channels());
+  const std::uint32_t frameBytes = channels * 2;
+  const std::uint32_t limitBytes = kMaxDecodedBytes - kMaxDecodedBytes % frameBytes;
+  LoadedPcm pcm;
+  pcm.format = soundout::pcm16Format(static_cast<std::uint16_t>(channels),
+                                     static_cast<std::uint32_t>(decoder->sampleRate()));
+  pcm.bytes = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::uint64_t{decoder->frameCount()} * frameBytes, limitBytes));
+  pcm.memory = SampleMemory::allocateUnfilled(pcm.bytes);
+  if (!pcm.memory) return std::nullopt;
+  const std::uint32_t firstBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      pcm.bytes,
+      std::uint64_t{pcm.format.avgBytesPerSec} * kFirstDecodeMs / 1000 / frameBytes * frameBytes));
+  const std::int32_t got =
+      decoder->read(pcm.memory->data(), static_cast<std::int32_t>(firstBytes), AtEnd::Stop);
+  if (static_cast<std::uint32_t>(std::max(got, 0)) < firstBytes || firstBytes == pcm.bytes) {
+    pcm.memory->setReadyBytes(pcm.bytes);  // over already: the rest is silence
+  } else {
+    pcm.memory->setReadyBytes(firstBytes);
+    pcm.decode = ProgressiveDecode::start(decoder, pcm.memory, firstBytes, pcm.bytes);
+    // No worker to be had: the decode ends here, as a whole one.
+    if (!pcm.decode) decodeRemaining(*decoder, *pcm.memory, firstBytes, pcm.bytes);
+  }
+  reportFormat(pcm.format, pcm.bytes);
+  return pcm;
+}
+
 // What a load of an image gives: the sound's number (0 on failure) and, for a sound held whole,
 // its PCM for sharing.
 struct ImageLoad {
@@ -169,6 +209,7 @@ struct SharedDecode {
   WaveFormat format;
   std::uint32_t bytes = 0;
   std::weak_ptr<SampleMemory> memory;
+  std::weak_ptr<ProgressiveDecode> decode;  // the decode still filling the memory, if any
 };
 
 constexpr std::size_t kSharedDecodes = 4;
@@ -183,7 +224,7 @@ std::optional<LoadedPcm> findSharedDecode(const FileIdentity& file) {
     if (!entry.file.sameAs(file)) continue;
     auto memory = entry.memory.lock();
     if (!memory) return std::nullopt;
-    return LoadedPcm{entry.format, entry.bytes, std::move(memory)};
+    return LoadedPcm{entry.format, entry.bytes, std::move(memory), entry.decode.lock()};
   }
   return std::nullopt;
 }
@@ -193,8 +234,15 @@ void rememberDecode(const FileIdentity& file, const LoadedPcm& pcm) {
   std::erase_if(decodes, [&](const SharedDecode& entry) {
     return entry.file.path == file.path || entry.memory.expired();
   });
-  decodes.push_front({file, pcm.format, pcm.bytes, pcm.memory});
+  decodes.push_front({file, pcm.format, pcm.bytes, pcm.memory, pcm.decode});
   if (decodes.size() > kSharedDecodes) decodes.pop_back();
+}
+
+// -- main thread only
+SoundFileReader fileReader = nullptr;
+
+long readFile(int fd, void* destination, std::size_t bytes) {
+  return fileReader ? fileReader(fd, destination, bytes) : ::read(fd, destination, bytes);
 }
 
 }  // namespace
@@ -242,10 +290,14 @@ std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image) {
 ObjectNumber loadSoundFromMemory(ObjectNumber number, const void* image, std::size_t bytes,
                                  int flags) {
   if (!image) return 0;
-  return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags).result;
+  return noThrow(ObjectNumber{0}, [&] {
+    return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags).result;
+  });
 }
 
-ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
+namespace {
+
+ObjectNumber loadFile(ObjectNumber number, std::u16string_view fileName, int flags) {
   const std::string path = toUtf8(fileName);
   const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return 0;
@@ -261,21 +313,50 @@ ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int fl
     reportFormat(shared->format, shared->bytes);
     return installPcm(number, *shared);
   }
+  // A RIFF image is copied as it is; anything else is decoded from the file itself, so that a
+  // long file is read as its decode goes on instead of before the load returns.
   const auto size = static_cast<std::size_t>(info.st_size);
-  auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1));
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::read(file.get(), contents.get() + got, size - got);
-    if (n <= 0) break;  // a short read loads what was read
-    got += static_cast<std::size_t>(n);
+  auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 4));
+  const auto readInto = [&](std::size_t from, std::size_t to) {
+    std::size_t got = from;
+    while (got < to) {
+      const long n = readFile(file.get(), contents.get() + got, to - got);
+      if (n <= 0) break;  // a short read loads what was read
+      got += static_cast<std::size_t>(n);
+    }
+    return got;
+  };
+  const std::size_t head = readInto(0, std::min<std::size_t>(size, 4));
+  if (!isRiffImage({contents.get(), head})) {
+    contents.reset();
+    auto decoder = openDecoderForFile(fileName, 0);
+    if (!decoder) return 0;
+    const auto pcm = decodeFile(decoder);
+    if (!pcm) return 0;
+    const ObjectNumber result = installPcm(number, *pcm);
+    if (result != 0) rememberDecode(identity, *pcm);
+    return result;
   }
+  const std::size_t got = readInto(head, size);
   ImageLoad load = loadImage(number, {contents.get(), got}, 0);
   if (load.result != 0 && load.pcm) rememberDecode(identity, *load.pcm);
   return load.result;
 }
 
+}  // namespace
+
+ObjectNumber loadSound(ObjectNumber number, std::u16string_view fileName, int flags) {
+  return noThrow(ObjectNumber{0}, [&] { return loadFile(number, fileName, flags); });
+}
+
+void setSoundFileReaderForTests(SoundFileReader reader) { fileReader = reader; }
+
+void setDecodeModeForTests(DecodeMode mode) { decodeMode = mode; }
+
 void registerDecodersLifecycle() {
-  addEndRoutine(EndStage::Sound, "forget the shared decodes", [] { sharedDecodes().clear(); });
+  noThrow([] {
+    addEndRoutine(EndStage::Sound, "forget the shared decodes", [] { sharedDecodes().clear(); });
+  });
 }
 
 }  // namespace lunadio

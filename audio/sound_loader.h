@@ -1,7 +1,11 @@
 #pragma once
 // Sound loading: a file or an image in memory becomes a live sound whose whole PCM sits in one
 // static buffer. A RIFF image plays its own format; anything else is offered to the decoder
-// plug-ins and decoded whole into 16-bit PCM (at most kMaxDecodedBytes). Every load that gets as
+// plug-ins and decoded into 16-bit PCM (at most kMaxDecodedBytes). A file whose header states its
+// length returns once its first second is decoded, and a worker decodes the rest into the same
+// memory while the sound can already play (every result about the sound is what a whole decode
+// gives; the sound holds, silent, if it ever catches up with the decoder); an image in memory, or
+// a file that states no length, is decoded whole before the load returns. Every load that gets as
 // far as a format prints the two "WAV Header Info" lines, refused formats included. A sound under
 // the number is replaced only once the new one is ready, so a failed load leaves it playable.
 //
@@ -49,5 +53,17 @@ std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image);
 
 // Adds the end routine that forgets the shared decodes (EndStage::Sound).
 void registerDecodersLifecycle();
+
+// How long the decode a file load waits for before it returns; the rest goes on on a worker.
+inline constexpr std::uint32_t kFirstDecodeMs = 1000;
+
+// -- Test seams. Progressive: as the program loads; Whole: every file decoded before the load
+// returns (benchmarks compare the two).
+enum class DecodeMode { Progressive, Whole };
+void setDecodeModeForTests(DecodeMode mode);
+// How loadSound reads a file's bytes (::read when null), so tests can make reads
+// fail part-way.
+using SoundFileReader = long (*)(int fd, void* destination, std::size_t bytes);
+void setSoundFileReaderForTests(SoundFileReader reader);
 
 }  // namespace lunadio

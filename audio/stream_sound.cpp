@@ -1,11 +1,14 @@
-#include "audio/stream_sound.h"
+#include "audio/internal/stream_sound.h"
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
+#include "core/no_throw.h"
 
 namespace lunadio {
 namespace {
@@ -25,7 +28,15 @@ class StreamedSound final : public SoundStream {
     record_.state.store(SoundPlaying);
     record_.streamFlags.store(static_cast<std::uint32_t>(flags));
     fillHalf(0);
-    refill_ = std::thread([this] { refillLoop(); });
+    // A thread the system refuses leaves the sound stopped: playSound gives 0 for it anyway.
+    const bool started = noThrow(false, [this] {
+      refill_ = std::thread([this] { noThrow([this] { refillLoop(); }); });
+      return true;
+    });
+    if (!started) {
+      record_.state.store(SoundStopped);
+      return;
+    }
     if (volume != -1) setSoundVolume(number, volume);
     record_.buffer->setCurrentPosition(0);
     record_.buffer->play(soundout::PlayMode::Looping);
@@ -103,9 +114,17 @@ class StreamedSound final : public SoundStream {
   std::thread refill_;  // -- main thread only
 };
 
+ObjectNumber makeStreamedSound(ObjectNumber number, std::unique_ptr<DecoderHandle> decoder);
+
 }  // namespace
 
 ObjectNumber loadStreamedSound(ObjectNumber number, std::unique_ptr<DecoderHandle> decoder) {
+  return noThrow(ObjectNumber{0}, [&] { return makeStreamedSound(number, std::move(decoder)); });
+}
+
+namespace {
+
+ObjectNumber makeStreamedSound(ObjectNumber number, std::unique_ptr<DecoderHandle> decoder) {
   if (!decoder) return 0;
   const auto allocation = allocateSound(number);
   if (!allocation.record) return 0;
@@ -115,10 +134,19 @@ ObjectNumber loadStreamedSound(ObjectNumber number, std::unique_ptr<DecoderHandl
     return 0;
   }
   SoundRecord& record = *allocation.record;
+  auto stream = noThrow(std::unique_ptr<SoundStream>{}, [&]() -> std::unique_ptr<SoundStream> {
+    return std::make_unique<StreamedSound>(record, std::move(decoder));
+  });
+  if (!stream) {
+    releaseSoundSlot(allocation.id);
+    return 0;
+  }
   record.streamBufferBytes = static_cast<std::int32_t>(kStreamRingBytes);
-  record.stream = std::make_unique<StreamedSound>(record, std::move(decoder));
+  record.stream = std::move(stream);
   record.buffer = std::move(ring);
   return number == ObjectAny ? allocation.id : 1;
 }
+
+}  // namespace
 
 }  // namespace lunadio

@@ -4,16 +4,19 @@
 // allocate or start a thread runs its body through noThrow(), which turns whatever was thrown
 // (std::bad_alloc for a sound too large for memory, std::system_error for a thread the system
 // refuses) into the operation's documented failure value.
+#include <type_traits>
 #include <utility>
 
 namespace lunadio {
 
-template <class Result, class Body>
-Result noThrow(Result failure, Body&& body) noexcept {
+// The result has the body's type, whatever the failure value's literal type is: noThrow(0, ...)
+// around a body returning a 64-bit handle must not narrow the handle to int.
+template <class Failure, class Body, class Result = std::invoke_result_t<Body&&>>
+Result noThrow(Failure failure, Body&& body) noexcept {
   try {
     return std::forward<Body>(body)();
   } catch (...) {
-    return failure;
+    return static_cast<Result>(std::move(failure));
   }
 }
 

@@ -24,6 +24,9 @@ struct MessageUnref {
 struct QueryUnref {
   void operator()(GstQuery* query) const { gst_query_unref(query); }
 };
+struct EventUnref {
+  void operator()(GstEvent* event) const { gst_event_unref(event); }
+};
 struct CapsUnref {
   void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
 };
@@ -41,6 +44,7 @@ using BusPtr = ObjectPtr<GstBus>;
 using PadPtr = ObjectPtr<GstPad>;
 using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
 using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
+using EventPtr = std::unique_ptr<GstEvent, EventUnref>;
 using QueryPtr = std::unique_ptr<GstQuery, QueryUnref>;
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 using CharPtr = std::unique_ptr<gchar, GFree>;

@@ -13,6 +13,7 @@
 // load, e.g. "fakesink sync=true"), else autoaudiosink.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "core/object_table.h"
@@ -71,6 +72,28 @@ MediaTime mediaStatus(ObjectNumber number);
 // The track's duration as the stream tells it (an MP3's header or its bitrate and size), 0 when it
 // is not known or for no such player.
 MediaTime mediaLength(ObjectNumber number);
+// Looping: 1 makes the player play its file again from the start each time it reaches its end,
+// with no gap (the next pass is queued while the current one still plays; an MP3's encoder delay
+// and padding are dropped where its header gives them), 0 plays it once (the default, also after
+// a load). While a looping player plays, mediaStatus goes on giving positions, back at small
+// values after each seam, and never 0 or the end. Turning looping off once the current pass has
+// been read to its end (shortly before it is heard to end) counts from the next pass; turning it
+// on while the track plays once makes that pass's end a restart with a short gap, and the seams
+// after it seamless. No such player: does nothing (setMediaLoop) or 0 (mediaLoop).
+void setMediaLoop(ObjectNumber number, int loop);
+int mediaLoop(ObjectNumber number);
+
+// Called when a player's track has played to its end, with the player's number (its dynamic
+// identifier for an ObjectAny player), so that the application can wake its loop instead of
+// polling mediaStatus for the end. It runs on one of GStreamer's streaming threads, never the
+// main thread: it must be cheap and thread-safe (post an event and return) and must not call the
+// media engine. It is a wake-up, not the verdict: mediaStatus on the main thread still tells the
+// end (rarely the call comes for an end that a seek made just before it cancels). A looping
+// player never ends, so it never calls it. Main thread; an empty function removes it. Once
+// setMediaEndCallback returns, the previous callback is not running and is never called again.
+using MediaEndCallback = std::function<void(ObjectNumber number)>;
+void setMediaEndCallback(MediaEndCallback callback);
+
 // Moves to `position` (clamped at 0). A playing player plays on from there; a paused or stopped
 // player stays paused or stopped there, and resumeMedia of a paused player plays from there.
 void seekMedia(ObjectNumber number, MediaTime position);

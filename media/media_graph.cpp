@@ -3,12 +3,47 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <mutex>
+#include <utility>
 
+#include "core/handoff.h"
 #include "core/no_throw.h"
 
 namespace lunadio {
+
+// Written on the main thread before the pipeline first leaves NULL (published with
+// publishHandoff), then read by the streaming threads; only the atomics change later.
+struct StreamingShared {
+  ObjectNumber owner = 0;
+  GstElement* pipeline = nullptr;  // not a reference: the pipeline outlives every streaming call
+  std::atomic<bool> loop{false};
+  // Counts the flushing seeks: a next pass queued before one of them is not sent after it, so it
+  // cannot undo a seek or a stop made meanwhile.
+  std::atomic<std::uint64_t> flushes{0};
+  // The end of stream does not wait on the bus: the bus filter records it here before it calls
+  // the end callback, so the main thread, woken by that callback, finds it at once (a message
+  // passed on would reach the bus's queue only after the callback has returned).
+  std::atomic<guint32> endSeqnum{0};  // written before endCount
+  std::atomic<std::uint64_t> endCount{0};
+  // The output gap watch of tests: written by the streaming thread that feeds the output.
+  std::atomic<gint64> lastEndNs{-1};
+  std::atomic<gint64> largestGapNs{0};
+  // Fixed after open(): the block's owner, for the calls queued on GStreamer's thread pool.
+  std::weak_ptr<StreamingShared> self;
+};
+
 namespace {
+
+std::mutex endCallbackMutex;
+// -- guarded by endCallbackMutex; called under it, so that a replacement waits for a call underway
+MediaEndCallback endCallback;
+
+void announceEnd(ObjectNumber owner) {
+  std::lock_guard<std::mutex> lock(endCallbackMutex);
+  if (endCallback) endCallback(owner);
+}
 
 // playbin flags: audio (0x2) and software volume (0x10). No video or subtitle branch is built, so
 // no window is ever made; the volume stays inside this process instead of changing the sound
@@ -20,14 +55,104 @@ constexpr MediaTime kNanosecondsPerUnit = 100;
 // polls every 5 ms; a position query walks into the output element and costs far more than the
 // rest of a poll.
 constexpr std::chrono::milliseconds kPositionQueryInterval{20};
+// A looping graph's reading that falls this far below the last one is the next pass (a stalled
+// pipeline only lags by a few milliseconds).
+constexpr MediaTime kLoopWrapSlack = kMediaUnitsPerSecond / 10;
+
+// Seek flags of a looping graph's passes: each pass is a segment that ends in SEGMENT_DONE instead
+// of an end of stream, and the next pass is a non-flushing seek back to 0 queued behind it, so
+// the sink plays on without a gap.
+constexpr auto kLoopSeekFlags =
+    static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE);
+
+// The end of a pass: the stream's duration, which leaves out an MP3's padding where its header
+// gives it; the end of the stream when the duration is not known.
+std::pair<GstSeekType, gint64> passEnd(GstElement* pipeline) {
+  gint64 end = -1;
+  if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &end) && end > 0) {
+    return {GST_SEEK_TYPE_SET, end};
+  }
+  return {GST_SEEK_TYPE_NONE, -1};
+}
+
+// What a call queued on GStreamer's thread pool carries: the graph's block and its flush count
+// when the call was queued.
+struct QueuedPass {
+  std::shared_ptr<StreamingShared> shared;
+  std::uint64_t flushes = 0;
+};
+
+// False when a flushing seek came after the call was queued.
+bool stillCurrent(gpointer data) {
+  const auto* queued = static_cast<const QueuedPass*>(data);
+  receiveHandoff(data);  // GLib's thread pool carried it here
+  receiveHandoff(queued->shared.get());
+  const bool current = queued->shared->flushes.load(std::memory_order_acquire) == queued->flushes;
+  publishHandoff(queued->shared.get());
+  return current;
+}
+
+void seekNextPass(GstElement* pipeline, gpointer data) {
+  if (!stillCurrent(data)) return;
+  const auto [stopType, stop] = passEnd(pipeline);
+  gst_element_send_event(pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, kLoopSeekFlags,
+                                                      GST_SEEK_TYPE_SET, 0, stopType, stop));
+}
+
+void endLastPass(GstElement* pipeline, gpointer data) {
+  if (!stillCurrent(data)) return;
+  // A non-flushing seek to the end, without the segment flag: the empty segment there ends the
+  // stream behind what the pass has sent, so the pass plays to its end and then ends as usual.
+  gint64 end = -1;
+  if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &end) || end <= 0) {
+    end = std::numeric_limits<gint64>::max() / 2;
+  }
+  gst_element_send_event(pipeline, gst_event_new_seek(1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_ACCURATE,
+                                                      GST_SEEK_TYPE_SET, static_cast<guint64>(end),
+                                                      GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE));
+}
+
+// A pass has been read to its end (the sound of its end is still on the way to the sink). Seeks
+// and events may not be sent from the streaming thread that posted the message: GStreamer's own
+// thread pool sends them. Runs on the streaming thread; `self` is the block's own owner.
+void continuePass(const std::shared_ptr<StreamingShared>& self) {
+  if (!self) return;
+  const bool loop = self->loop.load(std::memory_order_relaxed);
+  auto queued =
+      std::make_unique<QueuedPass>(QueuedPass{self, self->flushes.load(std::memory_order_acquire)});
+  // The pool owns the call's data from here and frees it through the notify.
+  publishHandoff(queued.get());
+  gst_element_call_async(self->pipeline, loop ? &seekNextPass : &endLastPass, queued.release(),
+                         [](gpointer data) {
+                           receiveHandoff(data);
+                           const std::unique_ptr<QueuedPass> owned(static_cast<QueuedPass*>(data));
+                         });
+}
 
 // Runs on whichever thread posts a message. Keeps only what the engine reads, so a bus that
-// nobody pops while a track plays on does not grow. It holds no state of its own.
-GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer) noexcept {
-  return noThrow(GST_BUS_PASS, [message] {
+// nobody pops while a track plays on does not grow, and announces the end of a track at once.
+// It reads only the graph's StreamingShared block.
+GstBusSyncReply keepUsefulMessages(GstBus*, GstMessage* message, gpointer data) noexcept {
+  return noThrow(GST_BUS_PASS, [message, data] {
     switch (GST_MESSAGE_TYPE(message)) {
+      case GST_MESSAGE_EOS: {
+        auto* shared = static_cast<StreamingShared*>(data);
+        receiveHandoff(shared);
+        shared->endSeqnum.store(gst_message_get_seqnum(message), std::memory_order_relaxed);
+        shared->endCount.fetch_add(1, std::memory_order_release);
+        const ObjectNumber owner = shared->owner;
+        publishHandoff(shared);  // not touched below; the graph's destructor may follow
+        announceEnd(owner);
+        return GST_BUS_DROP;
+      }
+      case GST_MESSAGE_SEGMENT_DONE: {
+        auto* shared = static_cast<StreamingShared*>(data);
+        receiveHandoff(shared);
+        continuePass(shared->self.lock());
+        publishHandoff(shared);
+        return GST_BUS_DROP;
+      }
       case GST_MESSAGE_ERROR:
-      case GST_MESSAGE_EOS:
       case GST_MESSAGE_ASYNC_DONE:
       case GST_MESSAGE_CLOCK_LOST:
         publishHandoff(message);  // the main thread pops and frees it
@@ -46,8 +171,14 @@ GstClockTime toNanoseconds(MediaTime position) {
 
 }  // namespace
 
+void setGraphEndCallback(MediaEndCallback callback) {
+  std::lock_guard<std::mutex> lock(endCallbackMutex);
+  endCallback = std::move(callback);
+}
+
 std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
-                                             std::chrono::milliseconds prerollLimit) {
+                                             std::chrono::milliseconds prerollLimit,
+                                             ObjectNumber owner) {
   if (pathBytes.empty() || pathBytes.find('\0') != std::string::npos) return nullptr;
   // Only regular files: opening a FIFO would block the main thread inside the state change until
   // a writer came, and devices or folders never hold a track.
@@ -59,16 +190,21 @@ std::unique_ptr<MediaGraph> MediaGraph::open(const std::string& pathBytes,
   if (!uri) return nullptr;
 
   std::unique_ptr<MediaGraph> graph(new MediaGraph());
+  graph->shared_ = std::make_shared<StreamingShared>();
+  graph->shared_->self = graph->shared_;
+  graph->shared_->owner = owner;
   GstElement* playbin = gst_element_factory_make("playbin", nullptr);
   if (!playbin) return nullptr;
   graph->pipeline_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+  graph->shared_->pipeline = graph->pipeline_.get();
+  publishHandoff(graph->shared_.get());
   graph->sink_ = gst::makeAudioSink();
   if (!graph->sink_.element) return nullptr;
   g_object_set(playbin, "flags", kAudioOnlyFlags, "uri", uri.get(), "audio-sink",
                graph->sink_.element.get(), nullptr);
 
   graph->bus_.reset(gst_element_get_bus(playbin));
-  gst_bus_set_sync_handler(graph->bus_.get(), &keepUsefulMessages, nullptr, nullptr);
+  gst_bus_set_sync_handler(graph->bus_.get(), &keepUsefulMessages, graph->shared_.get(), nullptr);
   gst::PadPtr sinkPad(gst_element_get_static_pad(graph->sink_.element.get(), "sink"));
   graph->balance_ = std::make_unique<BalanceFilter>(sinkPad.get());
 
@@ -86,6 +222,10 @@ MediaGraph::~MediaGraph() {
   if (pipeline_) gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
   balance_.reset();
   if (bus_) gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
+  // Nothing runs on a streaming thread any more: the shared block can go (after the members
+  // above, whatever the declaration order).
+  if (shared_) receiveHandoff(shared_.get());
+  shared_.reset();
 }
 
 bool MediaGraph::preroll(std::chrono::milliseconds limit) {
@@ -110,15 +250,19 @@ bool MediaGraph::preroll(std::chrono::milliseconds limit) {
 
 void MediaGraph::readBus(std::optional<guint32> flushSeqnum) {
   if (failed_) return;
+  // The end of stream, as the bus filter recorded it. When several came since the last read, the
+  // latest one's number stands for them all.
+  if (const std::uint64_t ends = shared_->endCount.load(std::memory_order_acquire);
+      ends != endsSeen_) {
+    endsSeen_ = ends;
+    const guint32 seqnum = shared_->endSeqnum.load(std::memory_order_relaxed);
+    if ((!flushSeqnum || seqnum == *flushSeqnum) && state_ == GraphState::Running) ended_ = true;
+  }
   while (gst::MessagePtr message{gst_bus_pop(bus_.get())}) {
     switch (GST_MESSAGE_TYPE(message.get())) {
       case GST_MESSAGE_ERROR:
         fail();
         return;
-      case GST_MESSAGE_EOS:
-        if (flushSeqnum && gst_message_get_seqnum(message.get()) != *flushSeqnum) break;
-        if (state_ == GraphState::Running) ended_ = true;
-        break;
       case GST_MESSAGE_ASYNC_DONE:
         seekPending_ = false;
         break;
@@ -186,9 +330,16 @@ void MediaGraph::flushTo(MediaTime position) {
   // only what the flush itself leaves is read with the flush's.
   readBus();
   if (failed_) return;
-  GstEvent* seek = gst_event_new_seek(
-      1.0, GST_FORMAT_TIME, static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-      GST_SEEK_TYPE_SET, toNanoseconds(position), GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+  shared_->flushes.fetch_add(1, std::memory_order_release);
+  // A looping graph's passes are segments (see kLoopSeekFlags); a pass that started as a plain
+  // stream ends with an end of stream, and the player starts the next one with such a seek.
+  segmentPasses_ = loops();
+  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE |
+                                               (segmentPasses_ ? GST_SEEK_FLAG_SEGMENT : 0));
+  const auto [stopType, stop] =
+      segmentPasses_ ? passEnd(pipeline_.get()) : std::pair{GST_SEEK_TYPE_NONE, gint64{-1}};
+  GstEvent* seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                                      toNanoseconds(position), stopType, stop);
   const guint32 seqnum = gst_event_get_seqnum(seek);
   ended_ = false;
   lastPosition_ = position;
@@ -235,9 +386,14 @@ GraphStatus MediaGraph::status() {
     } else if (const MediaTime position = queryPosition(); position >= 0) {
       anchorPosition_ = position;
       anchorTime_ = now;
-      // Extrapolation may have run a few milliseconds ahead of a pipeline that stalled; hold the
-      // reading rather than step back.
-      lastPosition_ = std::max(lastPosition_, position);
+      if (segmentPasses_ && position + kLoopWrapSlack < lastPosition_) {
+        // The next pass of a loop has begun: positions start again from its beginning.
+        lastPosition_ = position;
+      } else {
+        // Extrapolation may have run a few milliseconds ahead of a pipeline that stalled; hold
+        // the reading rather than step back.
+        lastPosition_ = std::max(lastPosition_, position);
+      }
     }
   }
   if (lastPosition_ < 1) lastPosition_ = 1;
@@ -269,6 +425,65 @@ void MediaGraph::setVolume(HundredthsDb attenuation) {
   if (failed_) return;
   g_object_set(pipeline_.get(), "volume", hundredthsDbToGain(attenuation), nullptr);
 }
+
+namespace {
+
+// A buffer about to reach the output: how far its start in running time lies past the end of the
+// one before. Buffers outside their segment are dropped by the output and count for nothing.
+GstPadProbeReturn watchOutputGap(GstPad* pad, GstPadProbeInfo* info, gpointer data) noexcept {
+  return noThrow(GST_PAD_PROBE_OK, [&] {
+    auto* shared = static_cast<StreamingShared*>(data);
+    receiveHandoff(shared);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    gst::EventPtr sticky(gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0));
+    if (!buffer || !sticky || !GST_BUFFER_PTS_IS_VALID(buffer) ||
+        !GST_BUFFER_DURATION_IS_VALID(buffer)) {
+      return GST_PAD_PROBE_OK;
+    }
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(sticky.get(), &segment);
+    guint64 start = 0;
+    guint64 stop = 0;
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (!gst_segment_clip(segment, GST_FORMAT_TIME, pts, pts + GST_BUFFER_DURATION(buffer), &start,
+                          &stop)) {
+      return GST_PAD_PROBE_OK;
+    }
+    const auto startNs =
+        static_cast<gint64>(gst_segment_to_running_time(segment, GST_FORMAT_TIME, start));
+    const auto endNs =
+        static_cast<gint64>(gst_segment_to_running_time(segment, GST_FORMAT_TIME, stop));
+    const gint64 previousEnd = shared->lastEndNs.exchange(endNs, std::memory_order_relaxed);
+    if (previousEnd >= 0 && startNs - previousEnd > shared->largestGapNs.load()) {
+      shared->largestGapNs.store(startNs - previousEnd, std::memory_order_relaxed);
+    }
+    publishHandoff(shared);
+    return GST_PAD_PROBE_OK;
+  });
+}
+
+}  // namespace
+
+MediaTime MediaGraph::largestOutputGap() {
+  if (gapProbeId_ == 0 && sink_.element) {
+    gst::PadPtr pad(gst_element_get_static_pad(sink_.element.get(), "sink"));
+    if (pad) {
+      gapProbeId_ = gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &watchOutputGap,
+                                      shared_.get(), nullptr);
+    }
+    return 0;
+  }
+  return shared_->largestGapNs.load(std::memory_order_relaxed) / kNanosecondsPerUnit;
+}
+
+void MediaGraph::setLoop(bool loop) {
+  shared_->loop.store(loop, std::memory_order_relaxed);
+  // A graph prerolled by its load plays its first pass as a plain stream: the next play seeks to
+  // the start first, so that the pass is a segment and loops.
+  if (loop && !segmentPasses_ && state_ == GraphState::Stopped) atStart_ = false;
+}
+
+bool MediaGraph::loops() const { return shared_->loop.load(std::memory_order_relaxed); }
 
 void MediaGraph::setBalance(HundredthsDb balance) {
   if (balance_) balance_->set(balance);

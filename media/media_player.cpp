@@ -30,6 +30,8 @@ struct MediaPlayer {
   // What setMediaVolume last asked for, for a rebuilt pipeline.
   HundredthsDb volume = 0;
   HundredthsDb balance = 0;
+  bool loop = false;
+  ObjectNumber number = 0;  // the number or dynamic identifier the player is known by
   std::chrono::steady_clock::time_point lastRebuild{};
 
   bool isLive() const { return graph != nullptr; }
@@ -44,8 +46,8 @@ MediaPlayer* findPlayer(ObjectNumber number) {
   return mediaTable ? mediaTable->lookup(number) : nullptr;
 }
 
-std::unique_ptr<MediaGraph> openGraph(std::u16string_view path) {
-  auto graph = MediaGraph::open(toUtf8(path), kPrerollLimit);
+std::unique_ptr<MediaGraph> openGraph(std::u16string_view path, ObjectNumber number) {
+  auto graph = MediaGraph::open(toUtf8(path), kPrerollLimit, number);
   if (graph && graph->output() != MediaOutput::Custom) {
     lastLoadSilent = graph->output() == MediaOutput::Silent;
   }
@@ -58,10 +60,11 @@ void rebuildFailedGraph(MediaPlayer& player) {
   const auto now = std::chrono::steady_clock::now();
   if (now - player.lastRebuild < kRebuildInterval) return;
   player.lastRebuild = now;
-  auto graph = openGraph(player.fileName);
+  auto graph = openGraph(player.fileName, player.number);
   if (!graph) return;
   graph->setVolume(player.volume);
   graph->setBalance(player.balance);
+  graph->setLoop(player.loop);
   player.graph = std::move(graph);
 }
 
@@ -115,7 +118,7 @@ std::int64_t loadPlayer(ObjectNumber number, std::u16string_view path) {
     mediaTable->release(allocation.id);
     return 0;
   }
-  auto graph = openGraph(path);
+  auto graph = openGraph(path, allocation.id);
   // allocate() may have freed an old player under this number; the record is the same one.
   MediaPlayer* player = allocation.record;
   if (!graph) {
@@ -125,6 +128,8 @@ std::int64_t loadPlayer(ObjectNumber number, std::u16string_view path) {
   player->graph = std::move(graph);
   player->state = MediaStopped;
   player->fileName = std::u16string(path);
+  player->number = allocation.id;
+  player->loop = false;
   return number == ObjectAny ? static_cast<std::int64_t>(allocation.id) : 1;
 }
 
@@ -190,6 +195,13 @@ MediaTime mediaStatus(ObjectNumber number) {
     case GraphStatus::Kind::Running:
       return status.position;
     case GraphStatus::Kind::Ended:
+      if (player->loop) {
+        // The loop was asked for too late to queue this seam (see setMediaLoop): start again
+        // here, with a short gap, rather than read as the end.
+        player->graph->stop();
+        player->graph->run();
+        if (!player->graph->failed()) return 1;
+      }
       stopMedia(number);
       return 0;
     case GraphStatus::Kind::Failed:
@@ -202,6 +214,22 @@ MediaTime mediaStatus(ObjectNumber number) {
 MediaTime mediaLength(ObjectNumber number) {
   MediaPlayer* player = findPlayer(number);
   return player ? player->graph->queryDuration() : 0;
+}
+
+void setMediaLoop(ObjectNumber number, int loop) {
+  MediaPlayer* player = findPlayer(number);
+  if (!player) return;
+  player->loop = loop != 0;
+  player->graph->setLoop(player->loop);
+}
+
+int mediaLoop(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player && player->loop ? 1 : 0;
+}
+
+void setMediaEndCallback(MediaEndCallback callback) {
+  noThrow([&callback] { setGraphEndCallback(std::move(callback)); });
 }
 
 void seekMedia(ObjectNumber number, MediaTime position) {
@@ -250,6 +278,11 @@ std::optional<MediaState> mediaPlayerState(ObjectNumber number) {
 MediaTime mediaPipelinePosition(ObjectNumber number) {
   MediaPlayer* player = findPlayer(number);
   return player ? player->graph->queryPosition() : -1;
+}
+
+MediaTime mediaLargestOutputGap(ObjectNumber number) {
+  MediaPlayer* player = findPlayer(number);
+  return player ? player->graph->largestOutputGap() : -1;
 }
 
 std::u16string mediaFileName(ObjectNumber number) {

@@ -392,7 +392,14 @@ int gadgetHeight(ObjectNumber gadget) {
 void gadgetToolTip(ObjectNumber gadget, std::u16string_view text) {
   noThrow([&] {
     ui::change(gadget, ItemEffect::None, Supersede::Never,
-               [tip = toQString(text)](GadgetRecord& r) { r.kind->surface()->setToolTip(tip); });
+               [tip = toQString(text)](GadgetRecord& r) {
+                 QWidget* surface = r.kind->surface();
+                 surface->setToolTip(tip);
+                 // A tray program's windows are seldom the active one; their tips show all the
+                 // same.
+                 surface->setAttribute(Qt::WA_AlwaysShowToolTips);
+                 surface->window()->setAttribute(Qt::WA_AlwaysShowToolTips);
+               });
   });
 }
 

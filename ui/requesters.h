@@ -40,7 +40,8 @@ enum RequesterResult : int {
 };
 
 // The code of the button pressed. Closing the box without a button gives Cancel where the box has
-// one, else OK for a lone OK button, else No (never the answer that acts).
+// one, else OK for a lone OK button, else No (never the answer that acts). 0 when the box cannot
+// be shown (no memory for it).
 int messageRequester(std::u16string_view title, std::u16string_view text, int flags = 0);
 
 // fileRequester mode and flag.

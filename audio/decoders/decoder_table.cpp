@@ -2,6 +2,7 @@
 #include <string>
 
 #include "audio/decoders/sound_decoder.h"
+#include "core/no_throw.h"
 #include "core/strings.h"
 
 namespace lunadio {
@@ -52,13 +53,25 @@ void clearSoundDecoders() {
   table().count = 0;
 }
 
+namespace {
+
+// A plug-in that throws (out of memory, say) is one that refused the source.
+std::unique_ptr<DecoderHandle> openGuarded(const SoundDecoder& decoder, const DecoderSource& source,
+                                           int flags) {
+  return noThrow(std::unique_ptr<DecoderHandle>{}, [&] { return decoder.open(source, flags); });
+}
+
+std::unique_ptr<DecoderHandle> openFile(std::u16string_view path, int flags);
+
+}  // namespace
+
 std::unique_ptr<DecoderHandle> openDecoderForMemory(std::span<const std::uint8_t> image,
                                                     int flags) {
   if (image.data() == nullptr) return nullptr;
   const DecoderTable& t = table();
   for (int i = 0; i < t.count; ++i) {
     const SoundDecoder& decoder = *t.decoders[static_cast<std::size_t>(i)];
-    auto handle = decoder.open(DecoderSource{nullptr, image}, flags);
+    auto handle = openGuarded(decoder, DecoderSource{nullptr, image}, flags);
     if (handle) {
       DecoderProber::adopt(*handle, decoder, nullptr);
       return handle;
@@ -68,6 +81,12 @@ std::unique_ptr<DecoderHandle> openDecoderForMemory(std::span<const std::uint8_t
 }
 
 std::unique_ptr<DecoderHandle> openDecoderForFile(std::u16string_view path, int flags) {
+  return noThrow(std::unique_ptr<DecoderHandle>{}, [&] { return openFile(path, flags); });
+}
+
+namespace {
+
+std::unique_ptr<DecoderHandle> openFile(std::u16string_view path, int flags) {
   const DecoderTable& t = table();
   if (t.count == 0) return nullptr;
   const std::string native = toUtf8(path);
@@ -78,7 +97,7 @@ std::unique_ptr<DecoderHandle> openDecoderForFile(std::u16string_view path, int 
     // Each plug-in sees the stream from its first byte, whatever the previous one read.
     if (std::fseek(file.get(), 0, SEEK_SET) != 0) return nullptr;
     std::clearerr(file.get());
-    auto handle = decoder.open(DecoderSource{file.get(), {}}, flags);
+    auto handle = openGuarded(decoder, DecoderSource{file.get(), {}}, flags);
     if (handle) {
       DecoderProber::adopt(*handle, decoder, std::move(file));
       return handle;
@@ -86,5 +105,7 @@ std::unique_ptr<DecoderHandle> openDecoderForFile(std::u16string_view path, int 
   }
   return nullptr;
 }
+
+}  // namespace
 
 }  // namespace lunadio

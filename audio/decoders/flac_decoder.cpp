@@ -1,7 +1,10 @@
 // The FLAC plug-in, on libFLAC's stream decoder. The library pushes whole frames into a write
 // callback; `read` pulls, so the frames of a library frame that do not fit a request wait in a
-// carry-over block for the next one. Every stream comes out as 16-bit stereo whatever its depth
-// and channel count: mono is written to both sides and more than two channels are mixed down.
+// carry-over block for the next one. That block is sized once, from STREAMINFO's largest block
+// (FLAC's largest, 65,535 frames, when a stream has no STREAMINFO), so nothing allocates inside
+// the library's callbacks; no callback lets an exception through either. Every stream comes out as
+// 16-bit stereo whatever its depth and channel count: mono is written to both sides and more than
+// two channels are mixed down.
 
 #include <FLAC/stream_decoder.h>
 
@@ -13,12 +16,15 @@
 
 #include "audio/decoders/byte_source.h"
 #include "audio/decoders/sound_decoder.h"
+#include "core/no_throw.h"
 
 namespace lunadio {
 namespace {
 
 constexpr int kOutputChannels = 2;
 constexpr std::int32_t kOutputFrameBytes = kOutputChannels * 2;
+// FLAC's largest block: the block size field holds at most 65,535.
+constexpr unsigned kLargestFlacBlockFrames = 65535;
 // Calls that decode nothing and consume nothing before a read gives up on the stream.
 constexpr int kMaxIdleCalls = 64;
 
@@ -138,12 +144,14 @@ class FlacHandle final : public DecoderHandle {
   bool open() {
     decoder_.reset(FLAC__stream_decoder_new());
     if (!decoder_) return false;
-    if (FLAC__stream_decoder_init_stream(
-            decoder_.get(), readCallback, seekCallback, tellCallback, lengthCallback, eofCallback,
-            writeCallback, nullptr, errorCallback, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+    if (FLAC__stream_decoder_init_stream(decoder_.get(), readCallback, seekCallback, tellCallback,
+                                         lengthCallback, eofCallback, writeCallback,
+                                         metadataCallback, errorCallback,
+                                         this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
       return false;
     }
     FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get());
+    carry_.resize(std::size_t{largestBlockFrames_} * kOutputChannels);
     // The first frame only makes the library report the layout; its samples are dropped.
     mode_ = Mode::Discard;
     FLAC__stream_decoder_process_single(decoder_.get());
@@ -214,7 +222,7 @@ class FlacHandle final : public DecoderHandle {
   }
 
   void takeFromCarry() {
-    const std::size_t available = carryFrames() - carryConsumedFrames_;
+    const std::size_t available = carryFrames_ - carryConsumedFrames_;
     const std::size_t take =
         std::min<std::size_t>(available, static_cast<std::size_t>(remainingBytes_) / 4);
     if (take == 0) return;
@@ -223,12 +231,11 @@ class FlacHandle final : public DecoderHandle {
     cursor_ += take * kOutputFrameBytes;
     remainingBytes_ -= static_cast<std::int32_t>(take * kOutputFrameBytes);
     carryConsumedFrames_ += take;
-    if (carryConsumedFrames_ == carryFrames()) dropCarry();
+    if (carryConsumedFrames_ == carryFrames_) dropCarry();
   }
 
-  std::size_t carryFrames() const { return carry_.size() / kOutputChannels; }
   void dropCarry() {
-    carry_.clear();  // keeps its capacity: one block's worth, reused by every later overhang
+    carryFrames_ = 0;
     carryConsumedFrames_ = 0;
   }
 
@@ -242,10 +249,14 @@ class FlacHandle final : public DecoderHandle {
       remainingBytes_ -= static_cast<std::int32_t>(fit * kOutputFrameBytes);
     }
     if (fit < frames) {
-      const std::size_t start = carry_.size();
-      carry_.resize(start + std::size_t{frames - fit} * kOutputChannels);
-      convertFrames(frame, buffer, fit, frames - fit,
-                    reinterpret_cast<std::uint8_t*>(carry_.data() + start));
+      // The carry-over is empty here: a read takes it all before it decodes again. A frame
+      // larger than STREAMINFO said keeps what fits.
+      const std::size_t room = carry_.size() / kOutputChannels - carryFrames_;
+      const auto kept = static_cast<unsigned>(std::min<std::size_t>(frames - fit, room));
+      convertFrames(
+          frame, buffer, fit, kept,
+          reinterpret_cast<std::uint8_t*>(carry_.data() + carryFrames_ * kOutputChannels));
+      carryFrames_ += kept;
     }
     framesDelivered_ += frames;
   }
@@ -254,8 +265,21 @@ class FlacHandle final : public DecoderHandle {
                                                       const FLAC__Frame* frame,
                                                       const FLAC__int32* const buffer[],
                                                       void* client) {
-    static_cast<FlacHandle*>(client)->acceptFrame(*frame, buffer);
-    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    return noThrow(FLAC__STREAM_DECODER_WRITE_STATUS_ABORT, [&] {
+      static_cast<FlacHandle*>(client)->acceptFrame(*frame, buffer);
+      return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    });
+  }
+
+  // Reads two fields and allocates nothing: no guard needed.
+  static void metadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata,
+                               void* client) {
+    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO) return;
+    const unsigned largest = metadata->data.stream_info.max_blocksize;
+    // A header that names no usable size keeps FLAC's own largest.
+    if (largest >= 16 && largest <= kLargestFlacBlockFrames) {
+      static_cast<FlacHandle*>(client)->largestBlockFrames_ = largest;
+    }
   }
 
   // Damaged frames come out as silence from the library; nothing to add.
@@ -263,24 +287,31 @@ class FlacHandle final : public DecoderHandle {
 
   static FLAC__StreamDecoderReadStatus readCallback(const FLAC__StreamDecoder*, FLAC__byte buffer[],
                                                     size_t* bytes, void* client) {
-    *bytes = static_cast<FlacHandle*>(client)->source_.read(buffer, *bytes);
-    return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
-                       : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    const std::size_t wanted = *bytes;
+    *bytes = 0;
+    return noThrow(FLAC__STREAM_DECODER_READ_STATUS_ABORT, [&] {
+      *bytes = static_cast<FlacHandle*>(client)->source_.read(buffer, wanted);
+      return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                         : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    });
   }
 
   static FLAC__StreamDecoderSeekStatus seekCallback(const FLAC__StreamDecoder*, FLAC__uint64 offset,
                                                     void* client) {
     if (offset > static_cast<FLAC__uint64>(INT64_MAX))
       return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
-    return static_cast<FlacHandle*>(client)->source_.seek(static_cast<std::int64_t>(offset),
-                                                          SEEK_SET)
-               ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
-               : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    return noThrow(FLAC__STREAM_DECODER_SEEK_STATUS_ERROR, [&] {
+      return static_cast<FlacHandle*>(client)->source_.seek(static_cast<std::int64_t>(offset),
+                                                            SEEK_SET)
+                 ? FLAC__STREAM_DECODER_SEEK_STATUS_OK
+                 : FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+    });
   }
 
   static FLAC__StreamDecoderTellStatus tellCallback(const FLAC__StreamDecoder*,
                                                     FLAC__uint64* offset, void* client) {
-    const std::int64_t position = static_cast<FlacHandle*>(client)->source_.tell();
+    const std::int64_t position =
+        noThrow(std::int64_t{-1}, [&] { return static_cast<FlacHandle*>(client)->source_.tell(); });
     if (position < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
     *offset = static_cast<FLAC__uint64>(position);
     return FLAC__STREAM_DECODER_TELL_STATUS_OK;
@@ -288,14 +319,15 @@ class FlacHandle final : public DecoderHandle {
 
   static FLAC__StreamDecoderLengthStatus lengthCallback(const FLAC__StreamDecoder*,
                                                         FLAC__uint64* length, void* client) {
-    const std::int64_t bytes = static_cast<FlacHandle*>(client)->source_.length();
+    const std::int64_t bytes = noThrow(
+        std::int64_t{-1}, [&] { return static_cast<FlacHandle*>(client)->source_.length(); });
     if (bytes < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_UNSUPPORTED;
     *length = static_cast<FLAC__uint64>(bytes);
     return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
   }
 
   static FLAC__bool eofCallback(const FLAC__StreamDecoder*, void* client) {
-    return static_cast<FlacHandle*>(client)->source_.atEnd();
+    return noThrow(true, [&] { return static_cast<FlacHandle*>(client)->source_.atEnd(); });
   }
 
   ByteSource source_;
@@ -305,8 +337,13 @@ class FlacHandle final : public DecoderHandle {
   Mode mode_ = Mode::Discard;
   std::uint8_t* cursor_ = nullptr;
   std::int32_t remainingBytes_ = 0;
-  std::vector<std::int16_t> carry_;  // interleaved stereo frames decoded beyond the last request
+  // Interleaved stereo frames decoded beyond the last request: room for the largest block, made
+  // once the metadata is read; carryFrames_ of it hold frames, carryConsumedFrames_ of those are
+  // taken.
+  std::vector<std::int16_t> carry_;
+  std::size_t carryFrames_ = 0;
   std::size_t carryConsumedFrames_ = 0;
+  unsigned largestBlockFrames_ = kLargestFlacBlockFrames;
   std::uint64_t framesDelivered_ = 0;
 };
 

@@ -12,6 +12,7 @@
 #include "audio/decoders/byte_source.h"
 #include "audio/decoders/sound_decoder.h"
 #include "audio/decoders/vorbis_setup_check.h"
+#include "core/no_throw.h"
 
 namespace lunadio {
 namespace {
@@ -19,18 +20,22 @@ namespace {
 // ov_read is asked for at most this many bytes per call.
 constexpr std::int32_t kReadChunkBytes = 4096;
 
+// libvorbisfile's I/O callbacks: C calls, so nothing thrown may leave them (ByteSource throws
+// nothing today; the guard keeps it that way).
 std::size_t readCallback(void* destination, std::size_t size, std::size_t count, void* source) {
   if (size == 0) return 0;
-  const std::size_t bytes = static_cast<ByteSource*>(source)->read(destination, size * count);
-  return bytes / size;
+  return noThrow(std::size_t{0}, [&] {
+    return static_cast<ByteSource*>(source)->read(destination, size * count) / size;
+  });
 }
 
 int seekCallback(void* source, ogg_int64_t offset, int whence) {
-  return static_cast<ByteSource*>(source)->seek(offset, whence) ? 0 : -1;
+  return noThrow(-1,
+                 [&] { return static_cast<ByteSource*>(source)->seek(offset, whence) ? 0 : -1; });
 }
 
 long tellCallback(void* source) {
-  return static_cast<long>(static_cast<ByteSource*>(source)->tell());
+  return noThrow(-1L, [&] { return static_cast<long>(static_cast<ByteSource*>(source)->tell()); });
 }
 
 // No close callback: the stream of a file source is closed by the handle that owns it.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 

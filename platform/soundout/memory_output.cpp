@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 
 namespace lunadio::soundout {
 

@@ -1,4 +1,4 @@
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -136,13 +136,18 @@ std::size_t Mixer::produce(Voice& voice, float* stereo, std::size_t frames) noex
 std::size_t Mixer::readAhead(const Voice& voice, std::uint32_t cursor, std::size_t frames,
                              float* stereo) const noexcept {
   const std::uint8_t* base = voice.memory->data();
+  // A decode still filling the memory: the voice holds at its last final frame (the block plays
+  // silence from there) until the decoder gets further.
+  const auto readyFrames = static_cast<std::uint32_t>(
+      std::min<std::size_t>(voice.frames, voice.memory->readyBytes() / voice.layout.blockAlign));
   std::size_t done = 0;
   while (done < frames) {
     if (cursor >= voice.frames) {
       if (!voice.looping) break;
       cursor = 0;
     }
-    const std::size_t take = std::min<std::size_t>(frames - done, voice.frames - cursor);
+    if (cursor >= readyFrames) break;
+    const std::size_t take = std::min<std::size_t>(frames - done, readyFrames - cursor);
     convertToStereo(voice.layout, base + static_cast<std::size_t>(cursor) * voice.layout.blockAlign,
                     take, stereo + 2 * done);
     cursor += static_cast<std::uint32_t>(take);

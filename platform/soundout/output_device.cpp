@@ -1,7 +1,8 @@
 #include <new>
 
+#include "core/no_throw.h"
 #include "platform/soundout/backend.h"
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 #include "platform/soundout/sdl_output.h"
 #include "platform/soundout/sound_output.h"
 
@@ -16,19 +17,18 @@ Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<Sound
     backend->close();
     return kErrNoDevice;
   }
-  try {
+  const Result made = noThrow(kErrOutOfMemory, [&] {
     auto mixer = std::make_shared<Mixer>(spec.rateHz, spec.blockFrames);
-    std::unique_ptr<SoundDevice> made(new SoundDevice());
-    made->mixer_ = mixer;
-    made->backend_ = backend;
+    std::unique_ptr<SoundDevice> opened(new SoundDevice());
+    opened->mixer_ = mixer;
+    opened->backend_ = backend;
     mixer->setActivityHook([raw = backend.get()](bool active) { raw->setActive(active); });
     backend->start(std::move(mixer));
-    device = std::move(made);
+    device = std::move(opened);
     return kOk;
-  } catch (const std::bad_alloc&) {
-    backend->close();
-    return kErrOutOfMemory;
-  }
+  });
+  if (made != kOk) backend->close();
+  return made;
 }
 
 Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device) {
@@ -50,7 +50,7 @@ std::int64_t SoundDevice::markPlayStart() { return mixer_->markPlayStart(); }
 
 Result SoundDevice::createBuffer(const BufferDesc& desc, std::unique_ptr<SoundBuffer>& buffer) {
   buffer.reset();
-  try {
+  const Result made = noThrow(kErrOutOfMemory, [&]() -> Result {
     auto voice = std::make_unique<Voice>();
     voice->flags = desc.flags;
     if (desc.flags & kBufferPrimary) {
@@ -87,10 +87,9 @@ Result SoundDevice::createBuffer(const BufferDesc& desc, std::unique_ptr<SoundBu
     Mixer::Guard guard(mixer_->mutex());
     mixer_->link(guard, linked);
     return kOk;
-  } catch (const std::bad_alloc&) {
-    buffer.reset();
-    return kErrOutOfMemory;
-  }
+  });
+  if (made != kOk) buffer.reset();
+  return made;
 }
 
 Result SoundDevice::duplicateBuffer(const SoundBuffer& original,
@@ -98,7 +97,7 @@ Result SoundDevice::duplicateBuffer(const SoundBuffer& original,
   copy.reset();
   const Voice& source = *original.voice_;
   if (source.primary || original.mixer_ != mixer_) return kErrInvalidCall;
-  try {
+  const Result made = noThrow(kErrOutOfMemory, [&] {
     auto voice = std::make_unique<Voice>();
     voice->memory = source.memory;
     voice->format = source.format;
@@ -115,10 +114,9 @@ Result SoundDevice::duplicateBuffer(const SoundBuffer& original,
     mixer_->setGains(guard, linked);
     mixer_->link(guard, linked);
     return kOk;
-  } catch (const std::bad_alloc&) {
-    copy.reset();
-    return kErrOutOfMemory;
-  }
+  });
+  if (made != kOk) copy.reset();
+  return made;
 }
 
 Result createPcm16Buffer(SoundDevice& device, int channels, std::uint32_t rateHz,

@@ -1,8 +1,10 @@
 #include "platform/soundout/sample_memory.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 namespace lunadio::soundout {
 
@@ -10,6 +12,12 @@ static_assert(std::endian::native == std::endian::little,
               "sample memory holds little-endian PCM as the host's own integers");
 
 std::shared_ptr<SampleMemory> SampleMemory::allocate(std::size_t bytes) {
+  auto memory = allocateUnfilled(bytes);
+  if (memory) memory->setReadyBytes(bytes);
+  return memory;
+}
+
+std::shared_ptr<SampleMemory> SampleMemory::allocateUnfilled(std::size_t bytes) {
   try {
     auto memory = std::make_shared<SampleMemory>(Key{});
     // calloc: a large block comes as fresh zero pages, so a long sound costs no time before it is
@@ -30,6 +38,7 @@ std::shared_ptr<SampleMemory> SampleMemory::adopt(std::vector<std::int16_t> pcm)
     memory->pcm16_ = std::move(pcm);
     memory->data_ = reinterpret_cast<std::uint8_t*>(memory->pcm16_.data());
     memory->bytes_ = memory->pcm16_.size() * sizeof(std::int16_t);
+    memory->setReadyBytes(memory->bytes_);
     return memory;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -42,10 +51,31 @@ std::shared_ptr<SampleMemory> SampleMemory::adopt(std::vector<std::uint8_t> byte
     memory->raw_ = std::move(bytes);
     memory->data_ = memory->raw_.data();
     memory->bytes_ = memory->raw_.size();
+    memory->setReadyBytes(memory->bytes_);
     return memory;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+void SampleMemory::setReadyBytes(std::size_t bytes) {
+  const std::size_t clamped = std::min(bytes, bytes_);
+  if (clamped > readyBytes_.load(std::memory_order_relaxed)) {
+    readyBytes_.store(clamped, std::memory_order_release);
+  }
+}
+
+bool SampleMemory::waitUntilReady(std::size_t bytes, std::chrono::milliseconds bound) const {
+  const std::size_t wanted = std::min(bytes, bytes_);
+  if (readyBytes() >= wanted) return true;
+  // Waits are rare (a seek past a decode still running, a test reading a sound) and short: a poll
+  // keeps the filler's publishing a plain store.
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (readyBytes() < wanted) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace lunadio::soundout

@@ -1,4 +1,4 @@
-#include "platform/soundout/sample_reader.h"
+#include "platform/soundout/internal/sample_reader.h"
 
 #include <algorithm>
 #include <cmath>

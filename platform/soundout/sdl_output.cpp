@@ -5,7 +5,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/soundout/mixer.h"
+#include "core/no_throw.h"
+#include "platform/soundout/internal/mixer.h"
 
 namespace lunadio::soundout {
 namespace {
@@ -67,6 +68,9 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
 Result SdlOutput::open(OutputSpec& spec) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
+    // program would no longer end when the session or a user asks it to.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
     subsystemStarted_ = true;
     stopping_ = false;
@@ -79,7 +83,14 @@ Result SdlOutput::open(OutputSpec& spec) {
     spec.rateHz = rateHz_;
     spec.blockFrames = blockFrames_;
   }
-  idleCloser_ = std::thread([this] { closeIdleDevices(); });
+  const bool started = noThrow(false, [this] {
+    idleCloser_ = std::thread([this] { closeIdleDevices(); });
+    return true;
+  });
+  if (!started) {
+    close();
+    return kErrNoDevice;
+  }
   return kOk;
 }
 

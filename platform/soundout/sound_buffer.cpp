@@ -1,13 +1,18 @@
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "platform/soundout/mixer.h"
+#include "core/no_throw.h"
+#include "platform/soundout/internal/mixer.h"
 #include "platform/soundout/resampler.h"
 #include "platform/soundout/sound_output.h"
 
 namespace lunadio::soundout {
+
+// How long lock() waits for a decode still filling the region.
+constexpr std::chrono::milliseconds kLockWaitBound{10000};
 
 // An outstanding lock: where the caller writes, and whether that is a private copy.
 struct SoundBuffer::LockState {
@@ -118,7 +123,8 @@ bool SoundBuffer::ensureResampler(std::uint32_t hz) {
     Mixer::Guard guard(mixer_->mutex());
     if (!mixer_->needsResampler(guard, *voice_, hz)) return true;
   }
-  std::unique_ptr<Resampler> resampler = Resampler::create();
+  std::unique_ptr<Resampler> resampler =
+      noThrow(std::unique_ptr<Resampler>{}, [] { return Resampler::create(); });
   if (!resampler) return false;
   Mixer::Guard guard(mixer_->mutex());
   mixer_->installResampler(guard, *voice_, resampler);
@@ -182,6 +188,9 @@ Result SoundBuffer::lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedR
   if (bytes == 0 || bytes > size || offsetBytes >= size) return kErrInvalidParam;
   const std::uint32_t first = std::min(bytes, size - offsetBytes);
   std::uint8_t* memory = voice_->memory->data();
+  // Memory a decoder is still filling is read only once the region is final.
+  const std::size_t needed = bytes > first ? size : std::size_t{offsetBytes} + bytes;
+  if (!voice_->memory->waitUntilReady(needed, kLockWaitBound)) return kErrInvalidCall;
 
   // While nothing else can read the memory (the buffer is stopped and shares its memory with no
   // other buffer) the caller writes it in place; otherwise into a copy that unlock() puts in.
@@ -191,9 +200,10 @@ Result SoundBuffer::lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedR
     exclusive = !voice_->playing && voice_->memory.use_count() == 1;
   }
   if (!exclusive) {
-    try {
-      lock_->staging.resize(bytes);
-    } catch (const std::bad_alloc&) {
+    if (!noThrow(false, [&] {
+          lock_->staging.resize(bytes);
+          return true;
+        })) {
       return kErrOutOfMemory;
     }
     Mixer::Guard guard(mixer_->mutex());

@@ -119,7 +119,9 @@ class SoundBuffer {
   Result setCurrentPosition(std::uint32_t playBytes);
   // Write access to `bytes` bytes from `offsetBytes` (or to the whole buffer). The region is the
   // buffer's memory itself while no one else can be reading it; while the buffer plays or shares
-  // its memory it is a private copy, written into the memory by unlock under the mixer lock.
+  // its memory it is a private copy, written into the memory by unlock under the mixer lock. On
+  // memory a decoder is still filling it first waits (up to 10 s) for the region to be final, and
+  // gives kErrInvalidCall when it is not.
   Result lock(std::uint32_t offsetBytes, std::uint32_t bytes, LockedRegion& region,
               LockFrom from = LockFrom::Offset);
   Result unlock(const LockedRegion& region);

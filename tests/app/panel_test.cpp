@@ -3,6 +3,7 @@
 #include <QColorDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/dispatch.h"
@@ -245,7 +246,20 @@ TEST_F(PanelTest, TheLibraryButtonFadesOutAndBackWithTheGadgetsRebuilt) {
   startWith();
   showPanel();
   freeGadget(ColourGadget);  // stands for a gadget the library window took over
+  // The library window runs its own loop between the two fades; close it as a person would once
+  // it is on screen (an event posted earlier would be drained by the fade).
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&closer] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && window->width() == 700) {
+        postEvent(EventCloseWindow, 0, 0, 0, 0);
+        closer.stop();
+      }
+    }
+  });
+  closer.start(20);
   postGadget(LibraryGadget, EventTypeLeftClick);
+  EXPECT_FALSE(closer.isActive());
   EXPECT_EQ(playerState().windowMode, ModeShown);
   EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
   EXPECT_TRUE(isGadget(ColourGadget));

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -15,6 +16,7 @@
 #include "audio/sound.h"
 #include "media/media.h"
 #include "tests/app/player_test_support.h"
+#include "tests/audio/support/fixtures.h"
 #include "ui/events.h"
 #include "ui/gadgets.h"
 #include "ui/images.h"
@@ -142,6 +144,20 @@ TEST_F(PlaybackTest, FilesThatCannotPlayGiveTheMessageAndTheTrackPlaysOn) {
     EXPECT_EQ(playerState().currentTrack.title, u"avant") << path;
     EXPECT_TRUE(soundReachesTheDevice()) << path;
   }
+}
+
+TEST_F(PlaybackTest, OggDataUnderAWavNamePlaysThroughTheDecoders) {
+  startWith();
+  const auto path = folder_ / "faux.wav";
+  std::vector<std::int16_t> tone(44100 * 2);  // one second, stereo
+  for (std::size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<std::int16_t>(12000 * std::sin(2 * M_PI * 440.0 * (i / 2) / 44100));
+  }
+  writeFile(path, test::encodeVorbis(tone, {}));
+  open(path);
+  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound);
+  EXPECT_EQ(playerState().currentTrack.title, u"faux");
+  EXPECT_TRUE(soundReachesTheDevice());
 }
 
 TEST_F(PlaybackTest, ANewTrackPlaysWhileThePlayImageStaysAfterAPause) {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_loader.h"
 #include "tests/audio/support/fixtures.h"

@@ -1,6 +1,8 @@
 // Starting and ending the sound device.
 #include <gtest/gtest.h>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "tests/audio/support/sound_fixture.h"

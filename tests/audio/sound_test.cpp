@@ -5,6 +5,8 @@
 #include <cmath>
 #include <thread>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "tests/audio/support/sound_fixture.h"
@@ -51,13 +53,13 @@ TEST_F(SoundTest, LengthAndPositionFollowTheUnitAndTheCurrentFrequency) {
   ASSERT_TRUE(installPcm16(0, std::vector<std::int16_t>(882000), 2, 44100));
   EXPECT_EQ(getSoundLength(0), 441000);
   EXPECT_EQ(getSoundLength(0, UnitMilliseconds), 10000);
-  EXPECT_EQ(getSoundLength(0, 2), 441000);  // any other unit reads frames
+  EXPECT_EQ(getSoundLength(0, static_cast<SoundUnit>(2)), 441000);  // any other unit reads frames
 
   setSoundPosition(0, 44100);
   EXPECT_EQ(playBytes(0), 176400u);
   EXPECT_EQ(getSoundPosition(0), 44100);
   EXPECT_EQ(getSoundPosition(0, UnitMilliseconds), 1000);
-  EXPECT_EQ(getSoundPosition(0, 2), 1000);  // any other unit reads milliseconds
+  EXPECT_EQ(getSoundPosition(0, static_cast<SoundUnit>(2)), 1000);  // other units read ms
   setSoundPosition(0, 500, UnitMilliseconds);
   EXPECT_EQ(playBytes(0), 88200u);
 

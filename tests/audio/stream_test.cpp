@@ -8,10 +8,12 @@
 #include <cmath>
 #include <thread>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
+#include "audio/internal/stream_sound.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "audio/sound_loader.h"
-#include "audio/stream_sound.h"
 #include "tests/audio/support/fixtures.h"
 #include "tests/audio/support/sound_fixture.h"
 

@@ -136,6 +136,20 @@ for _ in $(seq 1 50); do
 done
 check "Yes ends the player with 0 (exit code ${code:-still running})" test "${code:-1}" = 0
 
+# Two parameters: nothing is opened (the panel's tray icon only), and TERM ends the program.
+"$binary" "$run/track.flac" "$run/track.flac" >"$run/two.log" 2>&1 &
+player_pid=$!
+sleep 1.5
+peak=$(sink_peak 0.5)
+check "with two parameters nothing plays (sink peak $peak)" below "$peak" 0.01
+kill "$player_pid"
+code=
+for _ in $(seq 1 30); do
+  kill -0 "$player_pid" 2>/dev/null || { wait "$player_pid"; code=$?; player_pid=; break; }
+  sleep 0.1
+done
+check "a TERM signal ends it (exit status ${code:-still running})" test -n "$code"
+
 if ((failures > 0)); then
   echo "--- player output"
   tail -20 "$run/player.log"

@@ -121,7 +121,7 @@ TEST_F(VorbisDecoderTest, RewindRepeatsTheFirstPassExactly) {
   };
   for (const Case c :
        {Case{2, 44100, 0.3f, kFrames}, Case{1, 22050, -0.1f, 5000}, Case{2, 48000, 1.0f, 100000},
-        Case{6, 44100, 0.5f, 3000}, Case{2, 44100, 0.3f, 700}, Case{1, 8000, 0.0f, 100}}) {
+        Case{5, 44100, 0.5f, 3000}, Case{2, 44100, 0.3f, 700}, Case{1, 22050, 0.0f, 100}}) {
     SCOPED_TRACE(c.channels * 1000 + c.frames);
     const Bytes image =
         test::encodeVorbis(test::toInt16(test::makeSignal(c.frames, c.channels)),

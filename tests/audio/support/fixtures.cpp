@@ -88,7 +88,7 @@ RiffBuilder& RiffBuilder::format(int channels, int rate, int bits, int formatTag
 
 RiffBuilder& RiffBuilder::data(std::span<const std::int16_t> samples) {
   Bytes body(samples.size() * 2);
-  std::memcpy(body.data(), samples.data(), body.size());
+  if (!body.empty()) std::memcpy(body.data(), samples.data(), body.size());
   return chunk("data", body);
 }
 

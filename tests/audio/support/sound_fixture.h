@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "audio/internal/sound_buffers.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "platform/soundout/memory_output.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/soundout/mixer.h"
+#include "platform/soundout/internal/mixer.h"
 #include "tests/platform/soundout/output_fixture.h"
 
 namespace lunadio::soundout {
@@ -160,6 +160,46 @@ TEST(Mixer, ALoopingBufferWrapsWithoutAGapAtTheOutputRate) {
   const std::vector<float> mixed = out.render(3500);
   for (std::size_t f = 0; f < 3500; ++f) {
     ASSERT_EQ(mixed[2 * f], static_cast<float>(f % 1000) / 32768.0f) << "frame " << f;
+  }
+}
+
+// Memory a decoder is still filling: the mixer plays what is final, holds silent at the mark
+// (its cursor waits there), and goes on from that very frame once more is published.
+TEST(Mixer, AVoiceHoldsAtWhatIsDecodedAndGoesOnFromThere) {
+  for (const bool resampled : {false, true}) {
+    SCOPED_TRACE(resampled);
+    MemoryDevice out(48000, 512);
+    constexpr std::uint32_t kFrames = 4000;
+    auto memory = SampleMemory::allocateUnfilled(kFrames * 4);
+    ASSERT_TRUE(memory);
+    auto* samples = reinterpret_cast<std::int16_t*>(memory->data());
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+      samples[2 * f] = samples[2 * f + 1] = static_cast<std::int16_t>(f + 1);
+    }
+    memory->setReadyBytes(1000 * 4);
+    std::unique_ptr<SoundBuffer> buffer;
+    ASSERT_EQ(createPcm16Buffer(*out.device, 2, resampled ? 44100 : 48000, memory, buffer), kOk);
+    buffer->play(PlayMode::Looping);
+    const std::vector<float> first = out.render(1500);
+    std::uint32_t play = 0;
+    buffer->getCurrentPosition(&play, nullptr);
+    EXPECT_EQ(play, 1000u * 4) << "held at the last final frame";
+    for (std::size_t f = 1200; f < 1500; ++f) ASSERT_EQ(first[2 * f], 0.0f) << f;
+    if (!resampled) {
+      for (std::size_t f = 0; f < 1000; ++f) {
+        ASSERT_EQ(first[2 * f], static_cast<float>(f + 1) / 32768.0f) << f;
+      }
+    }
+    memory->setReadyBytes(kFrames * 4);
+    const std::vector<float> rest = out.render(kFrames);
+    if (!resampled) {
+      // Frame 1000 comes next, then the end wraps straight to frame 0.
+      for (std::size_t f = 0; f < kFrames; ++f) {
+        ASSERT_EQ(rest[2 * f], static_cast<float>((1000 + f) % kFrames + 1) / 32768.0f) << f;
+      }
+    } else {
+      EXPECT_GT(std::abs(rest[2 * 10]), 900.0f / 32768.0f) << "goes on near frame 1000";
+    }
   }
 }
 

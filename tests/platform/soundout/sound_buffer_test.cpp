@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/soundout/sample_reader.h"
+#include "platform/soundout/internal/sample_reader.h"
 #include "tests/platform/soundout/output_fixture.h"
 
 namespace lunadio::soundout {

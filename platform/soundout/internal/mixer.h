@@ -18,6 +18,8 @@
 // out, so stopping, pausing or replacing a playing sound does not click. The buffer's own cursor
 // and resampler are left as they were, so a resume continues exactly where it stopped.
 
+#include "platform/soundout/internal/access.h"
+//
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -27,7 +29,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/soundout/sample_reader.h"
+#include "platform/soundout/internal/sample_reader.h"
 #include "platform/soundout/sound_output.h"
 
 namespace lunadio::soundout {

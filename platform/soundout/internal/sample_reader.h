@@ -4,6 +4,8 @@
 // 24-bit samples convert exactly (s / 2^15, s / 2^23), so an unchanged signal stays bit-exact.
 // Pure functions; the mixer calls them on its own thread.
 
+#include "platform/soundout/internal/access.h"
+//
 #include <array>
 #include <cstddef>
 #include <cstdint>

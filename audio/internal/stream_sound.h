@@ -11,6 +11,8 @@
 //   record's state on every 10 ms pass, writes streamThreadAlive (1 at its start, 0 at its end)
 //   and, once, the state when a source without looping has ended.
 
+#include "audio/internal/access.h"
+//
 #include <cstdint>
 #include <memory>
 
