@@ -18,6 +18,8 @@ packages=(
   lame flac vorbis-tools sox xvfb xauth
   # the end-to-end test and the player benchmarks: a tray host, a sound server, pointer and screen
   pulseaudio pulseaudio-utils trayer xdotool x11-utils imagemagick libx11-dev gcc
+  # the running-instance and media-control tests, the desktop files and the Debian package
+  dbus-daemon dbus-bin desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()
