@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/desktop_link.h"
 #include "app/dispatch.h"
 #include "app/library_lifecycles.h"
 #include "app/startup.h"
@@ -14,6 +15,7 @@ int runApplication(int argc, char** argv) {
   const bool librariesStarted = runStartSequence(StartStage::Tray);
   InstanceGuard guard(currentProgramName());
   if (!librariesStarted || guard.anotherInstanceRuns()) {
+    if (guard.anotherInstanceRuns()) handOverToRunningInstance(argc, argv);
     shutdownLibraries();
     return 0;
   }
@@ -23,7 +25,10 @@ int runApplication(int argc, char** argv) {
   std::u16string startTrack;
   if (countProgramParameters() == 1) startTrack = nextProgramParameter();
 
-  if (startPlayer(startTrack) == StartResult::Running) runMainLoop();
+  if (startPlayer(startTrack) == StartResult::Running) {
+    startDesktopLink();
+    runMainLoop();
+  }
   // The one exit path: after the confirmed quit, and when the sound system cannot start.
   shutdownLibraries();
   return 0;

@@ -1,5 +1,8 @@
 #include "app/dispatch.h"
 
+#include <algorithm>
+
+#include "app/desktop_link.h"
 #include "app/fades.h"
 #include "app/library_window.h"
 #include "app/panel.h"
@@ -73,7 +76,10 @@ void onProgressBar(int type) {
   const PlayerState& st = playerState();
   if (st.trackLength == 0 || type != EventTypeLeftButtonDown) return;
   const auto x = static_cast<double>(getGadgetAttribute(ProgressGadget, 2));
-  seekTrack(static_cast<TrackTime>(static_cast<double>(st.trackLength) * x / kProgressDesignWidth));
+  const auto position =
+      static_cast<TrackTime>(static_cast<double>(st.trackLength) * x / kProgressDesignWidth);
+  seekTrack(position);
+  announceTrackSeek(position);
 }
 
 void onVolumeSlider(int type) {
@@ -270,8 +276,13 @@ LoopStep runMainLoopPass(int waitMs) {
   const LoopStep step = dispatchEvent(event);
   if (step == LoopStep::Quit) return step;
   runLoopTail();
+  // Second starts and media-control calls wait here, whatever loop took their events.
+  serviceDesktopLink();
   return LoopStep::Continue;
 }
+
+void pressTray() { onTray(); }
+void clickPlayPause() { togglePlayPause(); }
 
 void runMainLoop() {
   while (runMainLoopPass(loopWaitMs()) == LoopStep::Continue) {

@@ -20,4 +20,8 @@ LoopStep dispatchEvent(int event);
 // After every event and every timeout: the progress bar and the media loop.
 void runLoopTail();
 
+// What a tray press and a click on the play/pause image do, for the desktop's requests.
+void pressTray();
+void clickPlayPause();
+
 }  // namespace lunadio

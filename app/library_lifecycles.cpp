@@ -5,6 +5,7 @@
 #include "audio/sound_loader.h"
 #include "core/lifecycle.h"
 #include "core/threads.h"
+#include "desktop/desktop_lifecycle.h"
 #include "media/media.h"
 #include "storage/storage_lifecycle.h"
 #include "ui/images.h"
@@ -20,6 +21,7 @@ void registerLibraryLifecycles() {
   registerMediaLifecycle();
   registerUiWindowsLifecycle();
   registerUiGfxLifecycle();
+  registerDesktopLifecycle();
 
   // The decoders come first in the application's own start, in this order, so that Ogg Vorbis
   // is probed before FLAC.

@@ -16,7 +16,7 @@ Result noThrow(Failure failure, Body&& body) noexcept {
   try {
     return std::forward<Body>(body)();
   } catch (...) {
-    return static_cast<Result>(failure);
+    return static_cast<Result>(std::move(failure));
   }
 }
 

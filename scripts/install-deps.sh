@@ -12,12 +12,14 @@ packages=(
   libsdl2-dev libsamplerate0-dev
   libvorbis-dev libogg-dev libflac-dev libpng-dev zlib1g-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio gstreamer1.0-tools
   # tests, benchmarks, fixtures and headless runs
   libgtest-dev libgmock-dev libbenchmark-dev
   lame flac vorbis-tools sox xvfb xauth
   # the end-to-end test and the player benchmarks: a tray host, a sound server, pointer and screen
   pulseaudio pulseaudio-utils trayer xdotool x11-utils imagemagick libx11-dev gcc
+  # the running-instance and media-control tests, the desktop files and the Debian package
+  dbus-daemon dbus-bin desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

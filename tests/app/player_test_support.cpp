@@ -12,6 +12,7 @@
 #include "app/dispatch.h"
 #include "app/fades.h"
 #include "app/startup.h"
+#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "media/media.h"

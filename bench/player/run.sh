@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# run.sh [--quick] [OUT] : the player benchmark, lunadio against the peers
+# installed from Debian, in the same run, in alternating runs.
+#
+#   OUT (default /tmp/lunadio-bench) gets media/ (the test files, kept between
+#   runs), run/ (the sound and X servers' state), work/ (homes and logs) and
+#   results/ (raw.tsv, seams.tsv, stalls.tsv and report.txt).
+#   The lunadio binary is $LUNADIO_BIN (default build/app/lunadio, relative
+#   to the current directory, else to the repository); it is started with the
+#   track as its one parameter and its panel hidden, as it starts.  Without
+#   it the peers are measured alone and the report says so.
+#
+# Phases (each player in turn inside every repetition, so slow drifts of the
+# machine hit all of them alike):
+#   start  exec -> first sound on every test file (no CPU window)
+#   play   the 5-minute FLAC (and MP3) for SAMPLE_S: CPU, peak RSS
+#   idle   no track: lunadio without parameter, audacious and qmmp with
+#          their windows; CPU over SAMPLE_S after the first window
+#   seam   a 2 s tone looped by the player, the monitor recorded and its
+#          seams measured (helpers/seam.c)
+#   stall  lunadio started with the 60-minute FLAC (and with none, as the
+#          baseline) under X pings (helpers/xping.c): the longest time its
+#          main thread leaves X events unanswered
+# --quick: 3 repetitions, fewer files, 10 s windows (about 6 minutes);
+# the full run takes about 25 minutes (plus ~4 minutes to make the test files
+# the first time).  Knobs: REPS, PLAY_REPS, SAMPLE_S, SKIP="start play idle
+# seam stall", PEERS="mpv audacious-h qmmp gst".
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+source "$HERE/lib.sh"
+
+QUICK=0
+while (($#)); do
+  case $1 in
+    --quick) QUICK=1; shift ;;
+    -h | --help) sed -n '2,30p' "$0"; exit 0 ;;
+    -*) die "unknown option $1" ;;
+    *) break ;;
+  esac
+done
+OUT=$(mkdir -p "${1:-/tmp/lunadio-bench}" && cd "${1:-/tmp/lunadio-bench}" && pwd)
+export BENCH_RUN=$OUT/run WORK=$OUT/work
+RES=$OUT/results
+mkdir -p "$RES" "$WORK"
+
+if ((QUICK)); then
+  REPS=${REPS:-3} PLAY_REPS=${PLAY_REPS:-3} SAMPLE_S=${SAMPLE_S:-10}
+  IDLE_SETTLE_S=${IDLE_SETTLE_S:-2} SEAM_S=${SEAM_S:-6} STALL_MS=${STALL_MS:-4000}
+  START_FILES="music-5min.wav music-5min.ogg music-5min.mp3 music-60min.flac"
+  PLAY_FILES="music-5min.flac"
+  IDLE_PEER_REPS=1 SEAM_PEERS="" SEAM_REPS=1 STALL_PEERS=""
+else
+  REPS=${REPS:-4} PLAY_REPS=${PLAY_REPS:-3} SAMPLE_S=${SAMPLE_S:-30}
+  IDLE_SETTLE_S=${IDLE_SETTLE_S:-2} SEAM_S=${SEAM_S:-9} STALL_MS=${STALL_MS:-6000}
+  START_FILES="music-1min.wav music-1min.ogg music-1min.flac music-5min.wav music-5min.ogg
+    music-5min.flac music-5min.mp3 music-60min.wav music-60min.ogg music-60min.flac"
+  PLAY_FILES="music-5min.flac music-5min.mp3"
+  IDLE_PEER_REPS=$PLAY_REPS SEAM_PEERS="mpv" SEAM_REPS=2 STALL_PEERS="qmmp"
+fi
+export IDLE_SETTLE_S SEAM_S STALL_MS
+PEERS=${PEERS:-mpv audacious-h qmmp gst}
+skip() { [[ " ${SKIP:-} " == *" $1 "* ]]; }
+
+LUNADIO_BIN=${LUNADIO_BIN:-build/app/lunadio}
+[[ $LUNADIO_BIN == /* || -e $LUNADIO_BIN ]] || LUNADIO_BIN=$ROOT/$LUNADIO_BIN
+[[ -e $LUNADIO_BIN ]] && LUNADIO_BIN=$(realpath "$LUNADIO_BIN")
+HAVE_LUNADIO=0
+[[ -x $LUNADIO_BIN ]] && HAVE_LUNADIO=1
+export LUNADIO_BIN
+
+need pactl parec xdotool Xvfb trayer sox flac oggenc lame cc
+"$HERE/audio-env.sh" build
+"$HERE/gen-media.sh" "$OUT/media" "$( ((QUICK)) && echo quick)" 2>"$WORK/gen-media.log" ||
+  { cat "$WORK/gen-media.log" >&2; die "test files"; }
+M=$OUT/media
+
+MAIN_PID=$BASHPID
+cleanup() { [[ $BASHPID == "$MAIN_PID" ]] && "$HERE/audio-env.sh" down >/dev/null 2>&1; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+"$HERE/audio-env.sh" up >/dev/null || die "audio/X environment (see $BENCH_RUN/*.log)"
+# shellcheck disable=SC1091
+source "$BENCH_RUN/env.sh"
+source "$HERE/measure.sh"
+
+# which players exist here
+available() {
+  local p=$1
+  [[ $p == lunadio ]] && return $((!HAVE_LUNADIO))
+  local tpl; tpl=$(player_cmd "$p"); command -v "${tpl%% *}" >/dev/null
+}
+PLAYERS=()
+for p in lunadio $PEERS; do
+  if available "$p"; then PLAYERS+=("$p"); else log "skip $p: not installed (install-peers.sh / build lunadio)"; fi
+done
+((HAVE_LUNADIO)) || log "no lunadio binary at $LUNADIO_BIN: measuring the peers only"
+
+{
+  echo "date: $(date -u '+%F %T UTC')"
+  echo "mode: $( ((QUICK)) && echo quick || echo full) REPS=$REPS PLAY_REPS=$PLAY_REPS SAMPLE_S=$SAMPLE_S"
+  echo "machine: $(nproc) cores,$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2), load at start $(cut -d' ' -f1-3 /proc/loadavg)"
+  if ((HAVE_LUNADIO)); then
+    echo "lunadio: $LUNADIO_BIN ($(git -C "$ROOT" describe --always --dirty 2>/dev/null || echo '?'), $(date -u -r "$LUNADIO_BIN" '+built %F %T UTC'))"
+  else
+    echo "lunadio: not found at $LUNADIO_BIN"
+  fi
+  for p in mpv audacious qmmp gstreamer1.0-tools pulseaudio; do
+    echo "$p: $(dpkg-query -W -f='${Version}' "$p" 2>/dev/null || echo none)"
+  done
+} >"$RES/env.txt"
+
+RAW=$RES/raw.tsv SEAMS=$RES/seams.tsv STALLS=$RES/stalls.tsv
+echo -e "$RAW_HEADER" >"$RAW"
+echo -e "$SEAM_HEADER" >"$SEAMS"
+echo -e "$STALL_HEADER" >"$STALLS"
+
+# rotate LIST... by R: the players' order changes from one repetition to the next
+rotate() { local r=$1; shift; local a=("$@") n=$#; local i; for ((i = 0; i < n; i++)); do echo "${a[(i + r) % n]}"; done; }
+
+T_START=$SECONDS
+# warm-up: one run per player with a fresh HOME (configuration and caches
+# created), not counted
+for p in "${PLAYERS[@]}"; do
+  rm -rf "${WORK:?}/home/${p:?}"
+  log "warm-up $p"
+  measure_run warmup "$p" "$M/music-5min.flac" 1 >>"$RAW"
+done
+
+if ! skip start; then
+  for ((r = 0; r < REPS; r++)); do
+    for f in $START_FILES; do
+      for p in $(rotate "$r" "${PLAYERS[@]}"); do
+        log "start $((r + 1))/$REPS $p $f"
+        measure_run start "$p" "$M/$f" 0 | tee -a "$RAW" | cut -f2-4 >&2
+      done
+    done
+  done
+fi
+
+if ! skip play; then
+  for ((r = 0; r < PLAY_REPS; r++)); do
+    for f in $PLAY_FILES; do
+      for p in $(rotate "$r" "${PLAYERS[@]}"); do
+        # MP3: lunadio's media engine is playbin, the best peer there
+        [[ $f == *.mp3 && $p != lunadio && $p != gst ]] && continue
+        log "play $((r + 1))/$PLAY_REPS $p $f (${SAMPLE_S}s)"
+        measure_run play "$p" "$M/$f" "$SAMPLE_S" | tee -a "$RAW" | cut -f2-4,7-9 >&2
+      done
+    done
+  done
+fi
+
+if ! skip idle; then
+  IDLE=()
+  ((HAVE_LUNADIO)) && IDLE+=(lunadio)
+  command -v audacious >/dev/null && IDLE+=(audacious-gui)
+  command -v qmmp >/dev/null && IDLE+=(qmmp)
+  rm -rf "${WORK:?}/home/audacious-gui"
+  for ((r = 0; r < PLAY_REPS; r++)); do
+    for p in $(rotate "$r" "${IDLE[@]}"); do
+      [[ $p != lunadio ]] && ((r >= IDLE_PEER_REPS)) && continue
+      log "idle $((r + 1))/$PLAY_REPS $p (${SAMPLE_S}s)"
+      measure_run idle "$p" idle "$SAMPLE_S" | tee -a "$RAW" | cut -f2,3,5,7,8 >&2
+    done
+  done
+fi
+
+if ! skip seam; then
+  SP=()
+  ((HAVE_LUNADIO)) && SP+=(lunadio)
+  for p in $SEAM_PEERS; do available "$p" && SP+=("$p"); done
+  ((${#SP[@]})) || { available mpv && SP+=(mpv); }   # exercise the measure without lunadio
+  for ((r = 0; r < SEAM_REPS; r++)); do
+    for f in loop-2s.wav loop-2s.ogg loop-2s.flac loop-2s.mp3; do
+      for p in "${SP[@]}"; do
+        # the peers' seams are a reference: one run is enough
+        [[ $p != lunadio ]] && ((r > 0 && HAVE_LUNADIO)) && continue
+        log "seam $((r + 1))/$SEAM_REPS $p $f"
+        measure_seam "$p" "$M/$f" | tee -a "$SEAMS" >&2
+      done
+    done
+  done
+fi
+
+if ! skip stall; then
+  ST=()
+  ((HAVE_LUNADIO)) && ST+=(lunadio)
+  for p in $STALL_PEERS; do available "$p" && ST+=("$p"); done
+  ((${#ST[@]})) || { available qmmp && ST+=(qmmp); }
+  for ((r = 0; r < PLAY_REPS; r++)); do
+    for p in "${ST[@]}"; do
+      log "stall $((r + 1))/$PLAY_REPS $p music-60min.flac"
+      measure_stall "$p" "$M/music-60min.flac" | tee -a "$STALLS" >&2
+      if [[ $p == lunadio ]] && ((r == 0 || !QUICK)); then
+        log "stall $((r + 1))/$PLAY_REPS $p idle (baseline)"
+        measure_stall "$p" idle | tee -a "$STALLS" >&2
+      fi
+    done
+  done
+fi
+
+echo "elapsed: $((SECONDS - T_START)) s of measuring" >>"$RES/env.txt"
+"$HERE/report.sh" "$RES" | tee "$RES/report.txt"

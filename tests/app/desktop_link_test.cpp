@@ -1,0 +1,119 @@
+// Second starts reaching the running player: a track is opened as a command-line track is, a
+// show request acts as a tray press on a hidden panel only, and a desktop without a tray gets
+// the panel at start.
+#include <sys/stat.h>
+
+#include <QWidget>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "app/desktop_link.h"
+#include "app/dispatch.h"
+#include "app/panel.h"
+#include "core/instance_guard.h"
+#include "desktop/instance_channel.h"
+#include "desktop/mpris.h"
+#include "tests/app/player_test_support.h"
+#include "ui/gadgets.h"
+#include "ui/tray.h"
+#include "ui/ui_internal.h"
+#include "ui/windows.h"
+
+namespace lunadio::testing {
+namespace {
+
+class DesktopLinkTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    if (old != nullptr) oldRuntimeDir_ = old;
+    const std::string runtime = (folder_ / "runtime").string();
+    ::mkdir(runtime.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    // The media controls stay off the desktop's own bus.
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus != nullptr) oldBus_ = bus;
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+  void TearDown() override {
+    stopInstanceChannel();
+    stopMediaControls();
+    if (oldRuntimeDir_.empty()) {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    } else {
+      ::setenv("XDG_RUNTIME_DIR", oldRuntimeDir_.c_str(), 1);
+    }
+    if (!oldBus_.empty()) ::setenv("DBUS_SESSION_BUS_ADDRESS", oldBus_.c_str(), 1);
+    PlayerTest::TearDown();
+  }
+
+  // A second start's hand-over, while the player's loop runs as it does between events.
+  void secondStart(const InstanceRequest& request) {
+    std::atomic<bool> done{false};
+    ForwardResult result{};
+    std::thread second([&] {
+      result = forwardToRunningInstance(currentProgramName(), request, 2000);
+      done = true;
+    });
+    while (!done) runMainLoopPass(5);
+    second.join();
+    settle();
+    EXPECT_EQ(result, ForwardResult::Acknowledged);
+  }
+
+  std::string oldRuntimeDir_;
+  std::string oldBus_;
+};
+
+TEST_F(DesktopLinkTest, ForwardedTrackPlaysAsACommandLineTrackWithTheModeKept) {
+  startWith();
+  ASSERT_TRUE(startInstanceChannel(currentProgramName()));
+  const auto path = folder_ / "Deuxième départ.wav";
+  writeFile(path, sineWav(2.0, 44100));
+
+  secondStart({InstanceRequestKind::OpenTrack, path.u16string()});
+  const PlayerState& st = playerState();
+  EXPECT_EQ(st.currentTrack.path, path.u16string());
+  EXPECT_EQ(st.trackLength, 88200);
+  EXPECT_EQ(getGadgetText(TitleGadget), u"Deuxième départ");
+  EXPECT_EQ(st.windowMode, ModeHidden);
+  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
+  memoryOutput().render(4800);
+  EXPECT_GT(rms(memoryOutput().render(4800)), 0.1);
+
+  // On a shown panel too, the panel stays as it is.
+  showPanel();
+  const auto other = folder_ / "autre.wav";
+  writeFile(other, sineWav(1.0, 22050));
+  secondStart({InstanceRequestKind::OpenTrack, other.u16string()});
+  EXPECT_EQ(st.currentTrack.path, other.u16string());
+  EXPECT_EQ(st.windowMode, ModeShown);
+  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+}
+
+TEST_F(DesktopLinkTest, ShowRequestBringsBackAHiddenPanelOnly) {
+  startWith();
+  ASSERT_TRUE(startInstanceChannel(currentProgramName()));
+  secondStart({InstanceRequestKind::ShowPanel, {}});
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  // A tray press would hide it now; a second start leaves it shown.
+  secondStart({InstanceRequestKind::ShowPanel, {}});
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+}
+
+TEST_F(DesktopLinkTest, WithoutATrayThePanelShowsAtStart) {
+  if (isSysTrayAvailable()) GTEST_SKIP() << "this platform has a tray";
+  startWith();
+  startDesktopLink();
+  settle();
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+}
+
+}  // namespace
+}  // namespace lunadio::testing
