@@ -101,6 +101,22 @@ tree_ticks() {  # utime + stime of a process (all its threads), in clock ticks
   echo $((${12} + ${13}))
 }
 
+# "name ticks" for each thread of a process, ticks = utime + stime.
+thread_ticks() {
+  local task s name
+  for task in /proc/$1/task/*; do
+    { read -r s <"$task/stat"; } 2>/dev/null || continue
+    name=${s#*(}; name=${name%%)*}; s=${s##*) }
+    set -- $s
+    echo "${task##*/}:${name// /_} $((${12} + ${13}))"
+  done
+}
+# The threads that used the most between two thread_ticks snapshots, as "name=ticks".
+busiest_threads() {
+  join <(sort <<<"$1") <(sort <<<"$2") | awk '{d = $3 - $2; sub(/^[0-9]+:/, "", $1); if (d > 0) print d, $1}' |
+    sort -rn | head -4 | awk '{printf "%s%s=%d", NR > 1 ? " " : "", $2, $1}'
+}
+
 # Waits until the sink has been silent for a moment: what a stopped player left in it is gone.
 wait_silence() {
   for _ in $(seq 1 20); do
@@ -151,7 +167,7 @@ median() { tr ' ' '\n' | grep -v '^NA$' | grep . | sort -g | awk '{v[NR]=$1} END
 echo
 echo "== exec -> first sound on the null sink (ms: median, then each run)"
 printf '%-6s %18s %18s %8s\n' format lunadio "gst-launch playbin" ratio
-declare -A cpu_line
+declare -A cpu_line threads_line
 for format in $FORMATS; do
   file=$media/music-5min.$format
   ours=() theirs=()
@@ -162,9 +178,11 @@ for format in $FORMATS; do
       # The last run plays on, the panel hidden: its CPU and peak memory.
       pid=$started
       sleep 2
+      t1=$(thread_ticks "$pid")
       c1=$(tree_ticks "$pid"); w1=$(date +%s%N)
       sleep "$SAMPLE_S"
       c2=$(tree_ticks "$pid"); w2=$(date +%s%N)
+      threads_line[$format]=$(busiest_threads "$t1" "$(thread_ticks "$pid")")
       hwm=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null)
       cpu=$(awk -v a="$c1" -v b="$c2" -v hz="$clk_tck" -v w1="$w1" -v w2="$w2" \
         'BEGIN {printf "%.2f", (b - a) / hz / ((w2 - w1) / 1e9) * 100}')
@@ -183,10 +201,10 @@ done
 
 echo
 echo "== $SAMPLE_S s of playing with the panel hidden (lunadio, whole process)"
-printf '%-6s %12s %16s\n' format "cpu % core" "peak RSS (kB)"
+printf '%-6s %12s %16s   %s\n' format "cpu % core" "peak RSS (kB)" "busiest threads (ticks of 1/$clk_tck s)"
 for format in $FORMATS; do
   read -r cpu hwm <<<"${cpu_line[$format]}"
-  printf '%-6s %12s %16s\n' "$format" "$cpu" "$hwm"
+  printf '%-6s %12s %16s   %s\n' "$format" "$cpu" "$hwm" "${threads_line[$format]}"
 done
 
 # CPU of PID over SAMPLE_S seconds, % of one core, into cpu.
@@ -204,9 +222,10 @@ echo "== $SAMPLE_S s idle: no track, the panel hidden (lunadio, whole process)"
 "$lunadio" >"$run/player.log" 2>&1 </dev/null &
 pid=$!
 sleep 3
+t1=$(thread_ticks "$pid")
 sample_cpu "$pid"
 hwm=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null)
-printf '%-6s %12s %16s\n' idle "$cpu" "${hwm:-NA}"
+printf '%-6s %12s %16s   %s\n' idle "$cpu" "${hwm:-NA}" "$(busiest_threads "$t1" "$(thread_ticks "$pid")")"
 stop "$pid"
 
 ((quick)) && exit 0
