@@ -114,7 +114,7 @@ thread_ticks() {
 # The threads that used the most between two thread_ticks snapshots, as "name=ticks".
 busiest_threads() {
   join <(sort <<<"$1") <(sort <<<"$2") | awk '{d = $3 - $2; sub(/^[0-9]+:/, "", $1); if (d > 0) print d, $1}' |
-    sort -rn | head -4 | awk '{printf "%s%s=%d", NR > 1 ? " " : "", $2, $1}'
+    sort -rn | head -4 | awk '{printf "%s%s=%d", (NR > 1 ? " " : ""), $2, $1}'
 }
 
 # Waits until the sink has been silent for a moment: what a stopped player left in it is gone.
