@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -11,12 +12,16 @@
 namespace lunadio::soundout {
 namespace {
 
-// About 20 ms per callback: short enough for a quick start, long enough to ride out a busy
-// machine without gaps.
+// About 35 ms per callback (1536 frames at 44.1 or 48 kHz). The sound server wakes the audio
+// thread several times per block, so the block sets what playing costs: at 23 ms the wake-ups
+// alone took 0.8 % of a core in the tray. A pause or a seek waits for at most one block already
+// made and the server's buffer of about one more; a volume change also ramps across a block so
+// that it never clicks: each is heard within 100 ms (bench/player/response.sh).
 Uint16 blockFramesFor(int rateHz) {
-  Uint16 frames = 256;
-  while (frames < 8192 && frames * 50 < rateHz) frames = static_cast<Uint16>(frames * 2);
-  return frames;
+  constexpr int kBlockMs = 35;
+  constexpr int kGranuleFrames = 256;
+  const int frames = rateHz * kBlockMs / 1000 / kGranuleFrames * kGranuleFrames;
+  return static_cast<Uint16>(std::clamp(frames, kGranuleFrames, 8192));
 }
 
 int preferredRateHz() {
