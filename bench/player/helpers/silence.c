@@ -36,8 +36,8 @@ int main(int argc, char **argv) {
     if (n <= 0) return 1;
     if (!armed) continue;
     for (ssize_t i = 0; i < n / 4; ++i) {
-      int loud = frames[i][0] > thr || frames[i][0] < -thr || frames[i][1] > thr ||
-                 frames[i][1] < -thr;
+      int loud =
+          frames[i][0] > thr || frames[i][0] < -thr || frames[i][1] > thr || frames[i][1] < -thr;
       quiet = loud ? 0 : quiet + 1;
       if (quiet >= run_frames) {
         struct timespec ts;
