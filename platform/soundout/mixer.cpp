@@ -12,6 +12,9 @@ namespace {
 
 // Frames mixed per inner step; render() splits longer requests.
 constexpr std::size_t kMaxStepFrames = 2048;
+// A volume or pan change ramps over this many frames (some 11 ms): long enough never to click,
+// short enough that a change is heard within the block that carries it, whatever its length.
+constexpr std::size_t kRampFrames = 512;
 // Frames of source read per resampler call (any ratio; long requests loop).
 constexpr std::size_t kInputChunkFrames = 4096;
 // How long render() spins for the lock before it gives the block up as an underrun. Holders keep
@@ -107,13 +110,18 @@ void Mixer::mixBlock(float* out, std::size_t frames) noexcept {
         }
       }
     } else {
-      // A volume or pan change ramps across this block instead of stepping.
-      const float stepLeft = (v.targetLeft - v.gainLeft) / static_cast<float>(made);
-      const float stepRight = (v.targetRight - v.gainRight) / static_cast<float>(made);
-      for (std::size_t i = 0; i < made; ++i) {
+      // A volume or pan change ramps at the start of this block instead of stepping.
+      const std::size_t rampFrames = std::min(made, kRampFrames);
+      const float stepLeft = (v.targetLeft - v.gainLeft) / static_cast<float>(rampFrames);
+      const float stepRight = (v.targetRight - v.gainRight) / static_cast<float>(rampFrames);
+      for (std::size_t i = 0; i < rampFrames; ++i) {
         const float k = static_cast<float>(i + 1);
         out[2 * i] += source[2 * i] * (v.gainLeft + stepLeft * k);
         out[2 * i + 1] += source[2 * i + 1] * (v.gainRight + stepRight * k);
+      }
+      for (std::size_t i = rampFrames; i < made; ++i) {
+        out[2 * i] += source[2 * i] * v.targetLeft;
+        out[2 * i + 1] += source[2 * i + 1] * v.targetRight;
       }
       v.gainLeft = v.targetLeft;
       v.gainRight = v.targetRight;

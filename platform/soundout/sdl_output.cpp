@@ -2,9 +2,9 @@
 
 #include <SDL.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "core/no_throw.h"
 #include "platform/soundout/internal/mixer.h"
@@ -12,39 +12,40 @@
 namespace lunadio::soundout {
 namespace {
 
-// About 35 ms per callback (1536 frames at 44.1 or 48 kHz). The sound server wakes the audio
-// thread several times per block, so the block sets what playing costs: at 23 ms the wake-ups
-// alone took 0.8 % of a core in the tray. A pause or a seek waits for at most one block already
-// made and the server's buffer of about one more; a volume change also ramps across a block so
-// that it never clicks: each is heard within 100 ms (bench/player/response.sh).
+// About 45 ms per callback (2048 frames at 44.1 or 48 kHz; SDL wants a power of two). The sound
+// server wakes the audio thread several times per block, so the block sets what playing costs:
+// at 23 ms the wake-ups alone took 0.8 % of a core in the tray, at 46 ms half that. A pause or a
+// seek waits for at most the block already made and the server's buffer of about one more, and a
+// volume change ramps over 11 ms at the start of its block: each is heard within 100 ms
+// (bench/player/response.sh). The first sound does not wait for a block: see open().
 Uint16 blockFramesFor(int rateHz) {
-  constexpr int kBlockMs = 35;
-  constexpr int kGranuleFrames = 256;
-  const int frames = rateHz * kBlockMs / 1000 / kGranuleFrames * kGranuleFrames;
-  return static_cast<Uint16>(std::clamp(frames, kGranuleFrames, 8192));
-}
-
-int preferredRateHz() {
-  int rateHz = 48000;
-  SDL_AudioSpec preferred{};
-  char* name = nullptr;
-  if (SDL_GetDefaultAudioInfo(&name, &preferred, 0) == 0) {
-    if (preferred.freq >= static_cast<int>(kMinRateHz) &&
-        preferred.freq <= static_cast<int>(kMaxRateHz)) {
-      rateHz = preferred.freq;
-    }
-    SDL_free(name);
-  }
-  return rateHz;
+  Uint16 frames = 256;
+  while (frames < 8192 && frames * 25 < rateHz) frames = static_cast<Uint16>(frames * 2);
+  return frames;
 }
 
 }  // namespace
+
+// The rate of the default output when the backend can name it (the sound server's default sink,
+// say): that it answers means sound can play there. Unset where the backend cannot tell.
+std::optional<int> sdlDefaultOutputRateHz() {
+  SDL_AudioSpec preferred{};
+  char* name = nullptr;
+  if (SDL_GetDefaultAudioInfo(&name, &preferred, 0) != 0) return std::nullopt;
+  SDL_free(name);
+  if (preferred.freq < static_cast<int>(kMinRateHz) ||
+      preferred.freq > static_cast<int>(kMaxRateHz) || preferred.channels == 0) {
+    return std::nullopt;
+  }
+  return preferred.freq;
+}
 
 SdlOutput::~SdlOutput() { close(); }
 
 bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowRateChange) {
   SDL_AudioSpec wanted{};
-  wanted.freq = allowRateChange ? preferredRateHz() : static_cast<int>(rateHz_);
+  wanted.freq =
+      allowRateChange ? defaultOutputRateHz_().value_or(48000) : static_cast<int>(rateHz_);
   wanted.format = AUDIO_F32SYS;
   wanted.channels = 2;
   wanted.samples = allowRateChange ? blockFramesFor(wanted.freq) : blockFrames_;
@@ -80,7 +81,15 @@ Result SdlOutput::open(OutputSpec& spec) {
     subsystemStarted_ = true;
     stopping_ = false;
     deviceOpens_ = 0;
-    if (!openDeviceLocked(lock, true)) {
+    // A device opened now would play silence until the first sound, and that sound would then wait
+    // behind the block being played and the server's buffer (two blocks, some 70 ms). Where the
+    // backend names its default output, that is proof enough that sound can play: the device
+    // opens with the first sound, which is then heard at once. Elsewhere opening it is the test.
+    if (const std::optional<int> rateHz = defaultOutputRateHz_()) {
+      rateHz_ = static_cast<std::uint32_t>(*rateHz);
+      blockFrames_ = blockFramesFor(*rateHz);
+      paused_ = true;
+    } else if (!openDeviceLocked(lock, true)) {
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
       subsystemStarted_ = false;
       return kErrNoDevice;

@@ -1,13 +1,16 @@
 #pragma once
 // The real output: SDL2 audio on the default device at its preferred rate, float stereo, blocks of
-// about 20 ms. SDL picks PipeWire, PulseAudio, ALSA or JACK; SDL_AUDIODRIVER=dummy or disk runs
+// about 45 ms. SDL picks PipeWire, PulseAudio, ALSA or JACK; SDL_AUDIODRIVER=dummy or disk runs
 // headless. The mixer runs in SDL's audio callback.
 //
 // Idle: the device is paused 100 ms after the last buffer stopped (time for the fade-out tails of
 // the last buffers), and closed once nothing has played for 3 seconds, so that an idle player
 // neither runs SDL's audio thread nor keeps the sound server's stream (and the sound card) awake.
 // The next play opens it again at the same rate (SDL converts should the device have changed),
-// which costs a few milliseconds of start latency.
+// which costs a few milliseconds of start latency. Where the backend names its default output (a
+// sound server does), open() only asks for it and the device first opens with the first sound:
+// a device opened earlier would already be playing silence, and the first sound would be heard
+// only after it.
 //
 // Threads: open/start/close on the device owner's thread; setActive from any thread (the mixer
 // serialises it); an idle-closer thread of our own; SDL's callback thread. mutex_ guards the SDL
@@ -19,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/soundout/backend.h"
@@ -33,11 +37,16 @@ struct SdlIdleTimes {
 
 enum class SdlDeviceState { Closed, Paused, Running };
 
+// The rate of the backend's default output, when the backend can name one.
+using DefaultOutputProbe = std::optional<int> (*)();
+std::optional<int> sdlDefaultOutputRateHz();
+
 class SdlOutput final : public Backend {
  public:
   SdlOutput() = default;
   // Tests: other idle times than the defaults.
-  explicit SdlOutput(SdlIdleTimes idleTimes) : idleTimes_(idleTimes) {}
+  explicit SdlOutput(SdlIdleTimes idleTimes, DefaultOutputProbe probe = sdlDefaultOutputRateHz)
+      : idleTimes_(idleTimes), defaultOutputRateHz_(probe) {}
   ~SdlOutput() override;
 
   Result open(OutputSpec& spec) override;
@@ -47,8 +56,9 @@ class SdlOutput final : public Backend {
 
   // -- Test seams (any thread)
   SdlDeviceState deviceState();
-  // How many times SDL's device was opened since open(): 1 until an idle close, then one more
-  // for each reopen.
+  // How many times SDL's device was opened since open(): 1 from open() on a backend that cannot
+  // name its default output (0 on one that can, until the first sound), then one more for each
+  // reopen.
   std::uint64_t deviceOpens();
   // How many blocks SDL's callback has asked for.
   std::uint64_t callbackBlocks() const { return callbackBlocks_.load(std::memory_order_relaxed); }
@@ -70,6 +80,7 @@ class SdlOutput final : public Backend {
   std::uint16_t blockFrames_ = 0;  // -- guarded by mutex_; fixed once first opened
   std::uint64_t deviceOpens_ = 0;  // -- guarded by mutex_
   const SdlIdleTimes idleTimes_{};
+  const DefaultOutputProbe defaultOutputRateHz_ = sdlDefaultOutputRateHz;
   std::thread idleCloser_;                        // -- owner thread only
   std::atomic<std::uint64_t> callbackBlocks_{0};  // -- written by the callback only
   // Read by the callback; set before the device is first unpaused, cleared after it is closed.

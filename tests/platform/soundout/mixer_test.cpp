@@ -150,6 +150,19 @@ TEST(Mixer, AVolumeChangeWhilePlayingRampsOverOneBlockInsteadOfStepping) {
   EXPECT_EQ(out.render(16)[0], 0.0f);
 }
 
+TEST(Mixer, ALongBlockRampsAVolumeChangeAtItsStartAndHoldsTheNewLevel) {
+  MemoryDevice out(48000, 2048);
+  auto buffer = out.pcm16(std::vector<std::int16_t>(2 * 4096, 16384), 2, 48000);
+  buffer->play(PlayMode::Looping);
+  out.render(2048);
+  buffer->setVolume(kVolumeMin);
+  const std::vector<float> block = out.render(2048);
+  EXPECT_GT(block[0], 0.49f);
+  EXPECT_LT(largestStep(block), 0.5f / 400) << "still a ramp, not a click";
+  // Silent from about 11 ms on, not only at the end of a 43 ms block.
+  for (std::size_t frame = 512; frame < 2048; ++frame) ASSERT_EQ(block[2 * frame], 0.0f) << frame;
+}
+
 TEST(Mixer, ALoopingBufferWrapsWithoutAGapAtTheOutputRate) {
   MemoryDevice out(48000, 512);
   std::vector<std::int16_t> samples(2 * 1000);

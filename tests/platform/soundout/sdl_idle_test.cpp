@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "platform/soundout/sdl_output.h"
@@ -27,9 +28,9 @@ bool within(milliseconds bound, const std::function<bool()>& condition) {
 }
 
 struct SdlRig {
-  explicit SdlRig(SdlIdleTimes times) {
+  explicit SdlRig(SdlIdleTimes times, DefaultOutputProbe probe = sdlDefaultOutputRateHz) {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    output = std::make_shared<SdlOutput>(times);
+    output = std::make_shared<SdlOutput>(times, probe);
     EXPECT_EQ(createSoundDevice(output, device), kOk);
     if (!device) return;
     EXPECT_EQ(
@@ -101,6 +102,38 @@ TEST(SdlIdle, TheDefaultTimesPauseAtOnceAndCloseOnlyAfterThreeSeconds) {
   EXPECT_EQ(rig.output->deviceState(), SdlDeviceState::Paused) << "still open before 3 s";
   EXPECT_TRUE(within(milliseconds(5000),
                      [&] { return rig.output->deviceState() == SdlDeviceState::Closed; }));
+}
+
+// A sound server names its default output; the dummy driver cannot, so the probe stands in.
+TEST(SdlIdle, ABackendThatNamesItsDefaultOutputOpensTheDeviceOnlyWithTheFirstSound) {
+  SdlRig rig(SdlIdleTimes{milliseconds(40), milliseconds(300)},
+             [] { return std::optional<int>(32000); });
+  ASSERT_TRUE(rig.buffer);
+  EXPECT_EQ(rig.output->deviceState(), SdlDeviceState::Closed)
+      << "no device playing silence ahead of the first sound";
+  EXPECT_EQ(rig.output->deviceOpens(), 0u);
+  EXPECT_EQ(rig.device->outputRateHz(), 32000u) << "the mixer runs at the output's own rate";
+
+  ASSERT_EQ(rig.buffer->play(PlayMode::Looping), kOk);
+  EXPECT_EQ(rig.output->deviceState(), SdlDeviceState::Running);
+  EXPECT_EQ(rig.output->deviceOpens(), 1u);
+  EXPECT_TRUE(rig.callbacksRun());
+  EXPECT_EQ(rig.device->outputRateHz(), 32000u);
+
+  // From here on the idle life is the usual one.
+  ASSERT_EQ(rig.buffer->stop(), kOk);
+  EXPECT_TRUE(within(milliseconds(5000),
+                     [&] { return rig.output->deviceState() == SdlDeviceState::Closed; }));
+  ASSERT_EQ(rig.buffer->play(PlayMode::Looping), kOk);
+  EXPECT_EQ(rig.output->deviceOpens(), 2u);
+  EXPECT_TRUE(rig.callbacksRun());
+}
+
+TEST(SdlIdle, ABackendThatCannotNameItsOutputIsTestedByOpeningIt) {
+  SdlRig rig(SdlIdleTimes{}, [] { return std::optional<int>(); });
+  ASSERT_TRUE(rig.buffer);
+  EXPECT_EQ(rig.output->deviceState(), SdlDeviceState::Paused);
+  EXPECT_EQ(rig.output->deviceOpens(), 1u);
 }
 
 }  // namespace
