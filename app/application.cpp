@@ -4,14 +4,21 @@
 #include "app/dispatch.h"
 #include "app/library_lifecycles.h"
 #include "app/startup.h"
+#include "audio/sound_device.h"
 #include "core/instance_guard.h"
 #include "core/lifecycle.h"
+#include "media/media.h"
 #include "storage/program_parameters.h"
 
 namespace lunadio {
 
 int runApplication(int argc, char** argv) {
   registerLibraryLifecycles();
+  // Reaching the sound server and reading GStreamer's registry take as long as the display's start
+  // and need nothing of it: both begin now, on threads of their own, and initSound and initMedia
+  // find them done, in their places in the start.
+  prepareSound();
+  prepareMedia();
   const bool librariesStarted = runStartSequence(StartStage::Tray);
   InstanceGuard guard(currentProgramName());
   if (!librariesStarted || guard.anotherInstanceRuns()) {

@@ -69,7 +69,10 @@ std::intptr_t initSound() {
   return noThrow(std::intptr_t{0}, [] { return initSoundBody(); });
 }
 
+void prepareSound() { soundout::prepareDefaultSoundDevice(); }
+
 void endSound() {
+  soundout::releasePreparedDefaultSoundDevice();
   DeviceState& state = deviceState();
   if (!state.table) return;
   state.table->freeAll();

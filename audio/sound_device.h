@@ -21,6 +21,10 @@ namespace lunadio {
 std::intptr_t initSound();
 // Frees every sound (streams ended first) and closes the output service.
 void endSound();
+// Begins reaching the sound output at once, on a thread of its own, so that it overlaps the rest
+// of the program's start; initSound then finds it done (or waits for it). endSound ends it when
+// initSound never ran. Main thread only.
+void prepareSound();
 
 // Volume 0..100 -> the attenuation in hundredths of a dB that a buffer gets as entry - 10000.
 // entry[v] = trunc(log10(1000 v) x 2000) for 1..99, entry[0] = 0, entry[100] = 10000. Built by

@@ -43,6 +43,9 @@ enum class MediaOutput {
 // present, LUNADIO_MEDIA_SINK parses when set). Later calls return the same value and do nothing;
 // after a failure a later call tries again.
 int initMedia();
+// Begins GStreamer's start at once, on a thread of its own, so that it overlaps the rest of the
+// program's start; initMedia then finds it done (or waits for it). Main thread only.
+void prepareMedia();
 // Frees every player. Without a successful initMedia it does nothing.
 void endMedia();
 

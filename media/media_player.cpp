@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "core/lifecycle.h"
 #include "core/no_throw.h"
@@ -39,6 +40,15 @@ struct MediaPlayer {
 
 // -- main thread only. Its existence is the flag that the engine has started.
 std::optional<ObjectTable<MediaPlayer>> mediaTable;
+
+// GStreamer's start (the registry read, the factory checks) run ahead by prepareMedia. The thread
+// calls only GStreamer, which serialises its own start; the main thread joins it before its own
+// first GStreamer call. -- main thread only
+std::thread preparation;
+
+void joinPreparation() {
+  if (preparation.joinable()) preparation.join();
+}
 // -- main thread only
 bool lastLoadSilent = false;
 
@@ -84,8 +94,16 @@ void freeOnePlayer(ObjectNumber number) {
 // Every entry below that can allocate or start GStreamer's threads runs through noThrow: nothing
 // thrown leaves the engine, the operation's failure value comes back instead.
 
+void prepareMedia() {
+  noThrow([] {
+    if (mediaTable || preparation.joinable()) return;
+    preparation = std::thread([] { noThrow([] { gst::startGstreamer(); }); });
+  });
+}
+
 int initMedia() {
   return noThrow(0, [] {
+    joinPreparation();
     if (mediaTable) return 1;
     if (!gst::startGstreamer() || !gst::sinkDescriptionParses()) return 0;
     mediaTable.emplace(kMediaGrowthStep, [](ObjectNumber number) { freeOnePlayer(number); });
@@ -95,6 +113,7 @@ int initMedia() {
 
 void endMedia() {
   noThrow([] {
+    joinPreparation();
     if (!mediaTable) return;
     mediaTable->freeAll();
     mediaTable.reset();

@@ -35,6 +35,10 @@ Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device) {
   return createSoundDevice(std::make_shared<SdlOutput>(), device);
 }
 
+void prepareDefaultSoundDevice() { prepareSdlAudio(); }
+
+void releasePreparedDefaultSoundDevice() { releasePreparedSdlAudio(); }
+
 SoundDevice::~SoundDevice() {
   // Buffers may outlive the device: they keep the mixer, but nothing renders them any more.
   mixer_->setActivityHook({});

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include "core/no_throw.h"
 #include "platform/soundout/internal/mixer.h"
@@ -24,7 +26,47 @@ Uint16 blockFramesFor(int rateHz) {
   return frames;
 }
 
+// The preparation's thread and what it found. The thread writes `started` before it ends; the
+// main thread reads it only after joining it.
+struct Preparation {
+  std::thread thread;    // -- main thread only
+  bool started = false;  // -- the preparation thread, then (after the join) the main thread
+};
+
+Preparation& preparation() {
+  static Preparation instance;
+  return instance;
+}
+
+// Waits for the preparation, if one runs; true when it left SDL's audio started, a reference the
+// caller now owns.
+bool takePreparedSdlAudio() {
+  Preparation& p = preparation();
+  if (!p.thread.joinable()) return false;
+  p.thread.join();
+  return std::exchange(p.started, false);
+}
+
+void initSdlAudio(bool& started) {
+  // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
+  // program would no longer end when the session or a user asks it to.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
 }  // namespace
+
+void prepareSdlAudio() {
+  noThrow([] {
+    Preparation& p = preparation();
+    if (p.thread.joinable()) return;
+    p.thread = std::thread([&p] { initSdlAudio(p.started); });
+  });
+}
+
+void releasePreparedSdlAudio() {
+  if (takePreparedSdlAudio()) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
 
 // The rate of the default output when the backend can name it (the sound server's default sink,
 // say): that it answers means sound can play there. Unset where the backend cannot tell.
@@ -74,10 +116,12 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
 Result SdlOutput::open(OutputSpec& spec) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
-    // program would no longer end when the session or a user asks it to.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kErrNoDevice;
+    const bool prepared = takePreparedSdlAudio();
+    bool started = false;
+    initSdlAudio(started);
+    // Our own reference holds the subsystem from here; the preparation's is no longer needed.
+    if (prepared) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (!started) return kErrNoDevice;
     subsystemStarted_ = true;
     stopping_ = false;
     deviceOpens_ = 0;

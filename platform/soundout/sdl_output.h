@@ -37,6 +37,14 @@ struct SdlIdleTimes {
 
 enum class SdlDeviceState { Closed, Paused, Running };
 
+// Starts SDL's audio subsystem on a thread of its own, so that reaching the sound server (and
+// its list of outputs) overlaps what the program does before it opens its output, the display's
+// start above all. The next SdlOutput::open() waits for it and takes it over;
+// releasePreparedSdlAudio() ends it when no output was opened. Both on the main thread, before
+// and after any other SDL call of the program's: SDL itself is touched by one thread at a time.
+void prepareSdlAudio();
+void releasePreparedSdlAudio();
+
 // The rate of the backend's default output, when the backend can name one.
 using DefaultOutputProbe = std::optional<int> (*)();
 std::optional<int> sdlDefaultOutputRateHz();

@@ -185,6 +185,10 @@ class SoundDevice {
 Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<SoundDevice>& device);
 // The default output: SDL2 audio at the default device's preferred rate.
 Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device);
+// Starts reaching the default output ahead of createDefaultSoundDevice, on a thread of its own
+// (see prepareSdlAudio); the release ends that when no device was made. Main thread only.
+void prepareDefaultSoundDevice();
+void releasePreparedDefaultSoundDevice();
 
 // A static buffer over 16-bit interleaved PCM (the memory is shared, not copied), as the loader
 // and the measurement programs make them.
