@@ -155,6 +155,9 @@ measure_run() {
     start_ticks=$(tree_ticks "$PLAYER_PID")
     kill "$REC_PID" "$fs_pid" 2>/dev/null; wait "$REC_PID" "$fs_pid" 2>/dev/null
     rm -f "$fifo" "$fsfile"
+    # the steady phase: the window opens PLAY_SETTLE_S after the first sound, once the start's
+    # one-off work (lunadio's decode of the whole file) is over
+    [[ $phase == steady ]] && sleep "${PLAY_SETTLE_S:-5}"
   else
     # the first window, mapped or not (lunadio's panel starts hidden)
     while ((${EPOCHREALTIME/./} < deadline)) && running "$PLAYER_PID"; do

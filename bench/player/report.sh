@@ -71,6 +71,9 @@ src == 1 {   # raw.tsv
     add("hwm" SUBSEP label SUBSEP file, $9)
     if ($13 == "0") notplaying[label " " file]++
   }
+  if (phase == "steady") {
+    add("steady" SUBSEP label SUBSEP file, $7); add("steadyns" SUBSEP label SUBSEP file, $8)
+  }
   if (phase == "idle") {
     add("idle" SUBSEP label SUBSEP "idle", $7); add("idlens" SUBSEP label SUBSEP "idle", $8)
     add("idlehwm" SUBSEP label SUBSEP "idle", $9); add("window" SUBSEP label SUBSEP "idle", $5)
@@ -113,6 +116,9 @@ END {
         "cpu", "music-5min.flac music-5min.mp3", "%.2f", 1, "cpu")
   table("   the same from the threads run time (schedstat, ns; NA when a thread ended in the window)",
         "cpuns", "music-5min.flac music-5min.mp3", "%.3f", 1, "cpu")
+  table("   the same with the window opened 5 s after the first sound, after the decode of the whole file at the start (steady state)",
+        "steady", "music-5min.flac", "%.2f", 1, "cpu")
+  table("   steady state from the threads run time (schedstat, ns)", "steadyns", "music-5min.flac", "%.3f", 1, "cpu")
   table("== CPU idle, no track: lunadio without parameter, audacious and qmmp with their windows, % of one core (target <= 0.1) ==",
         "idle", "idle", "%.3f", 1, "idle")
   table("   the same from the threads run time (schedstat, ns)", "idlens", "idle", "%.3f", 1, "idle")

@@ -13,7 +13,9 @@
 # Phases (each player in turn inside every repetition, so slow drifts of the
 # machine hit all of them alike):
 #   start  exec -> first sound on every test file (no CPU window)
-#   play   the 5-minute FLAC (and MP3) for SAMPLE_S: CPU, peak RSS
+#   play   the 5-minute FLAC (and MP3) for SAMPLE_S from the first sound: CPU, peak RSS
+#   steady the 5-minute FLAC for SAMPLE_S from PLAY_SETTLE_S (5) after the first sound: CPU once
+#          the start's one-off work is done (lunadio, audacious -H, gst-launch)
 #   idle   no track: lunadio without parameter, audacious and qmmp with
 #          their windows; CPU over SAMPLE_S after the first window
 #   seam   a 2 s tone looped by the player, the monitor recorded and its
@@ -22,9 +24,9 @@
 #          baseline) under X pings (helpers/xping.c): the longest time its
 #          main thread leaves X events unanswered
 # --quick: 3 repetitions, fewer files, 10 s windows (about 6 minutes);
-# the full run takes about 25 minutes (plus ~4 minutes to make the test files
-# the first time).  Knobs: REPS, PLAY_REPS, SAMPLE_S, SKIP="start play idle
-# seam stall", PEERS="mpv audacious-h qmmp gst".
+# the full run takes about 30 minutes (plus ~4 minutes to make the test files
+# the first time).  Knobs: REPS, PLAY_REPS, SAMPLE_S, SKIP="start play steady
+# idle seam stall", PEERS="mpv audacious-h qmmp gst".
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
@@ -147,6 +149,20 @@ if ! skip play; then
         log "play $((r + 1))/$PLAY_REPS $p $f (${SAMPLE_S}s)"
         measure_run play "$p" "$M/$f" "$SAMPLE_S" | tee -a "$RAW" | cut -f2-4,7-9 >&2
       done
+    done
+  done
+fi
+
+# The same window opened PLAY_SETTLE_S after the first sound: what playing costs once the start's
+# one-off work is done (lunadio decodes the whole file in its first second or so; the streaming
+# peers spread their decode over the track). The players with the lowest figures only.
+if ! skip steady; then
+  STEADY=()
+  for p in lunadio audacious-h gst; do available "$p" && STEADY+=("$p"); done
+  for ((r = 0; r < PLAY_REPS; r++)); do
+    for p in $(rotate "$r" "${STEADY[@]}"); do
+      log "steady $((r + 1))/$PLAY_REPS $p music-5min.flac (${PLAY_SETTLE_S:-5}s + ${SAMPLE_S}s)"
+      measure_run steady "$p" "$M/music-5min.flac" "$SAMPLE_S" | tee -a "$RAW" | cut -f2-4,7-9 >&2
     done
   done
 fi
