@@ -142,9 +142,9 @@ class ChannelConnection {
         onFinished_(std::move(onFinished)) {
     writable_.setEnabled(false);
     QObject::connect(&readable_, &QSocketNotifier::activated, &readable_,
-                     [this] { readRequest(); });
+                     [this] { guarded(&ChannelConnection::readRequest); });
     QObject::connect(&writable_, &QSocketNotifier::activated, &writable_,
-                     [this] { writeAnswer(); });
+                     [this] { guarded(&ChannelConnection::writeAnswer); });
     idleTimer_.setSingleShot(true);
     QObject::connect(&idleTimer_, &QTimer::timeout, &idleTimer_, [this] { finish(); });
     idleTimer_.start(kClientIdleMs);
@@ -155,6 +155,17 @@ class ChannelConnection {
   bool finished() const { return finished_; }
 
  private:
+  // Qt's event loop calls these, and no exception may cross it: a connection whose step throws
+  // (memory gone) is dropped instead.
+  void guarded(void (ChannelConnection::*step)()) {
+    if (!noThrow(false, [&] {
+          (this->*step)();
+          return true;
+        })) {
+      finish();
+    }
+  }
+
   void readRequest() {
     std::array<char, 4096> chunk;
     while (!finished_) {
@@ -272,8 +283,15 @@ class InstanceServer {
     inode_ = info.st_ino;
     listener_ = std::move(listener);
     incoming_ = std::make_unique<QSocketNotifier>(listener_.get(), QSocketNotifier::Read);
-    QObject::connect(incoming_.get(), &QSocketNotifier::activated, incoming_.get(),
-                     [this] { acceptPending(); });
+    QObject::connect(incoming_.get(), &QSocketNotifier::activated, incoming_.get(), [this] {
+      // As after running out of descriptors: no exception crosses Qt's loop, and no retry at once.
+      if (!noThrow(false, [this] {
+            acceptPending();
+            return true;
+          })) {
+        pauseAccepting();
+      }
+    });
     return true;
   }
 
@@ -287,18 +305,21 @@ class InstanceServer {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
         // Out of descriptors or memory: the connection stays pending, and the notifier would
         // report it again at once, round after round. A pause instead.
-        incoming_->setEnabled(false);
-        retryTimer_.start(kAcceptRetryMs);
-        return;
+        return pauseAccepting();
       }
       if (!peerIsThisUser(client.get())) continue;
-      ++openConnections_;
       connections_.push_back(
           std::make_unique<ChannelConnection>(std::move(client), [this] { connectionFinished(); }));
+      ++openConnections_;
     }
     // Serving as many as we do at once: the rest wait in the kernel's backlog, and a client that
     // finds that full too tries again until its own deadline.
     incoming_->setEnabled(false);
+  }
+
+  void pauseAccepting() {
+    incoming_->setEnabled(false);
+    retryTimer_.start(kAcceptRetryMs);
   }
 
   void connectionFinished() {
