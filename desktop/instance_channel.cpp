@@ -7,22 +7,24 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "core/no_throw.h"
 #include "core/strings.h"
+#include "core/unique_fd.h"
 #include "desktop/instance_wire.h"
 #include "ui/events.h"
 
@@ -36,6 +38,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kClientIdleMs = 1000;
 // Connections served at once; the kernel's backlog of the same size holds the rest.
 constexpr int kMaxConnections = 8;
+// How soon accepting is tried again after the process ran out of descriptors or memory.
+constexpr int kAcceptRetryMs = 100;
 
 std::string baseName(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -63,20 +67,41 @@ bool ownedDirectory(const char* dir) {
          info.st_uid == ::geteuid();
 }
 
+constexpr std::string_view kSocketName = "/instance";
+
+// A socket address holds the path with its NUL; the kernel would bind a longer one cut short,
+// where no client looks for it.
+bool fitsSocketAddress(const std::string& dir) {
+  return dir.size() + kSocketName.size() < sizeof(sockaddr_un::sun_path);
+}
+
 std::string channelPath(const std::string& programName, CreateDirectory create) {
   const std::string name = baseName(programName);
-  std::string dir;
   const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-  if (ownedDirectory(runtimeDir) &&
-      privateDirectory(std::string(runtimeDir) + "/" + name, create)) {
-    dir = std::string(runtimeDir) + "/" + name;
-  } else {
+  std::string dir;
+  if (ownedDirectory(runtimeDir)) dir = std::string(runtimeDir) + "/" + name;
+  // Checked before anything is made, so that a path too long leaves no directory behind.
+  if (!dir.empty() && !fitsSocketAddress(dir)) return {};
+  if (dir.empty() || !privateDirectory(dir, create)) {
     dir = "/tmp/" + name + "-" + std::to_string(::geteuid());
-    if (!privateDirectory(dir, create)) return {};
+    if (!fitsSocketAddress(dir) || !privateDirectory(dir, create)) return {};
   }
-  std::string path = dir + "/instance";
-  if (path.size() >= sizeof(sockaddr_un::sun_path)) return {};
-  return path;
+  return dir + std::string(kSocketName);
+}
+
+sockaddr_un socketAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  return address;
+}
+
+const sockaddr* asSockaddr(const sockaddr_un& address) {
+  return reinterpret_cast<const sockaddr*>(&address);
+}
+
+UniqueFd streamSocket() {
+  return UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
 bool onMainThread() {
@@ -84,49 +109,103 @@ bool onMainThread() {
   return app != nullptr && QThread::currentThread() == app->thread();
 }
 
-bool peerIsThisUser(qintptr descriptor) {
+bool peerIsThisUser(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) !=
-      0) {
-    return false;
-  }
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
   return credentials.uid == ::geteuid();
+}
+
+// A socket file already at `address` belongs either to a live instance, which is never taken
+// over, or to one that crashed: nothing accepts on it any more, so a connection is refused.
+bool staleSocket(const sockaddr_un& address) {
+  const UniqueFd probe = streamSocket();
+  if (!probe) return false;
+  for (;;) {
+    if (::connect(probe.get(), asSockaddr(address), sizeof address) == 0) return false;
+    if (errno == EINTR) continue;
+    // EAGAIN is a live listener with a full backlog; ENOENT, a file gone since bind() saw it.
+    return errno == ECONNREFUSED || errno == ENOENT;
+  }
 }
 
 void holdRequest(InstanceRequest request);
 
-// One client: reads at most one request, answers, and goes. Owns its socket (a Qt child).
-class ChannelConnection : public QObject {
+// One client: reads at most one request, answers, and goes. Nothing it does waits: the loop only
+// hears from it when its socket can be read or written, or when its second is up.
+class ChannelConnection {
  public:
-  ChannelConnection(QLocalSocket* socket, std::function<void()> onFinished, QObject* parent)
-      : QObject(parent), socket_(socket), onFinished_(std::move(onFinished)) {
-    socket_->setParent(this);
-    // Qt's own buffer stays as small as ours.
-    socket_->setReadBufferSize(static_cast<qint64>(InstanceRequestMaxBytes) + 1);
-    connect(socket_, &QLocalSocket::readyRead, this, [this] { readRequest(); });
-    connect(socket_, &QLocalSocket::disconnected, this, [this] {
-      if (socket_->bytesAvailable() > 0) readRequest();
-      finish();
-    });
+  ChannelConnection(UniqueFd socket, std::function<void()> onFinished)
+      : socket_(std::move(socket)),
+        readable_(socket_.get(), QSocketNotifier::Read),
+        writable_(socket_.get(), QSocketNotifier::Write),
+        onFinished_(std::move(onFinished)) {
+    writable_.setEnabled(false);
+    QObject::connect(&readable_, &QSocketNotifier::activated, &readable_,
+                     [this] { guarded(&ChannelConnection::readRequest); });
+    QObject::connect(&writable_, &QSocketNotifier::activated, &writable_,
+                     [this] { guarded(&ChannelConnection::writeAnswer); });
     idleTimer_.setSingleShot(true);
-    connect(&idleTimer_, &QTimer::timeout, this, [this] { finish(); });
+    QObject::connect(&idleTimer_, &QTimer::timeout, &idleTimer_, [this] { finish(); });
     idleTimer_.start(kClientIdleMs);
   }
+  ChannelConnection(const ChannelConnection&) = delete;
+  ChannelConnection& operator=(const ChannelConnection&) = delete;
+
+  bool finished() const { return finished_; }
 
  private:
+  // Qt's event loop calls these, and no exception may cross it: a connection whose step throws
+  // (memory gone) is dropped instead.
+  void guarded(void (ChannelConnection::*step)()) {
+    if (!noThrow(false, [&] {
+          (this->*step)();
+          return true;
+        })) {
+      finish();
+    }
+  }
+
   void readRequest() {
-    if (finished_ || !socket_->isOpen()) return;
-    const qint64 room = static_cast<qint64>(InstanceRequestMaxBytes + 1 - received_.size());
-    const QByteArray chunk = socket_->read(room);
-    received_.append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
-    const desktop::WireParse parsed = desktop::parseInstanceRequest(received_);
-    if (parsed.state == WireState::Incomplete) return;
-    if (parsed.state == WireState::Complete) {
+    std::array<char, 4096> chunk;
+    while (!finished_) {
+      // Never more than one byte past the limit: enough for the parser to refuse, no more kept.
+      const std::size_t room =
+          std::min(chunk.size(), InstanceRequestMaxBytes + 1 - received_.size());
+      const ssize_t count = ::recv(socket_.get(), chunk.data(), room, 0);
+      if (count < 0 && errno == EINTR) continue;
+      // The rest of the request has not come yet; the notifier calls again when it does.
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      // An error, or the client hung up before its request was whole.
+      if (count <= 0) return finish();
+      received_.append(chunk.data(), static_cast<std::size_t>(count));
+      const desktop::WireParse parsed = desktop::parseInstanceRequest(received_);
+      if (parsed.state == WireState::Incomplete) continue;
+      if (parsed.state == WireState::Invalid) return finish();
       holdRequest(parsed.request);
-      socket_->write(desktop::kInstanceAnswer.data(),
-                     static_cast<qint64>(desktop::kInstanceAnswer.size()));
-      socket_->flush();
+      // Whatever else comes is not read: one request per connection.
+      readable_.setEnabled(false);
+      return writeAnswer();
+    }
+  }
+
+  void writeAnswer() {
+    const std::string_view answer = desktop::kInstanceAnswer;
+    while (answered_ < answer.size()) {
+      // MSG_NOSIGNAL: a client that has gone must not take the player down with SIGPIPE.
+      const ssize_t count =
+          ::send(socket_.get(), answer.data() + answered_, answer.size() - answered_, MSG_NOSIGNAL);
+      if (count > 0) {
+        answered_ += static_cast<std::size_t>(count);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // A full buffer: the rest goes when there is room, within the client's second.
+        writable_.setEnabled(true);
+        return;
+      } else {
+        break;  // the client left without its answer; its request is queued all the same
+      }
     }
     finish();
   }
@@ -134,62 +213,142 @@ class ChannelConnection : public QObject {
   void finish() {
     if (finished_) return;
     finished_ = true;
+    readable_.setEnabled(false);
+    writable_.setEnabled(false);
     idleTimer_.stop();
-    socket_->abort();
+    // The client sees the end now; the descriptor itself is closed when the server drops this
+    // object, outside the notifier's own signal.
+    ::shutdown(socket_.get(), SHUT_RDWR);
     onFinished_();
-    deleteLater();
   }
 
-  // -- main thread only, like the whole server
-  QLocalSocket* socket_;
-  std::function<void()> onFinished_;
+  // -- main thread only, like the whole server. The socket comes first so that it is closed
+  // last: a notifier must never watch a descriptor that is closed, and perhaps already reused.
+  UniqueFd socket_;
+  QSocketNotifier readable_;
+  QSocketNotifier writable_;
   QTimer idleTimer_;
+  std::function<void()> onFinished_;
   std::string received_;
+  std::size_t answered_ = 0;
   bool finished_ = false;
 };
 
-class InstanceServer : public QObject {
+class InstanceServer {
  public:
-  bool listen(const std::string& path) {
-    server_.setMaxPendingConnections(kMaxConnections);
-    connect(&server_, &QLocalServer::newConnection, this, [this] { acceptPending(); });
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-    // We hold the single-instance guard, so a socket already there is a crashed instance's.
-    QLocalServer::removeServer(name);
-    if (!server_.listen(name)) return false;
-    // The directory is 0700 already; the socket's own mode says the same.
-    ::chmod(path.c_str(), 0600);
-    return true;
+  InstanceServer() {
+    retryTimer_.setSingleShot(true);
+    QObject::connect(&retryTimer_, &QTimer::timeout, &retryTimer_,
+                     [this] { incoming_->setEnabled(true); });
+    reapTimer_.setSingleShot(true);
+    QObject::connect(&reapTimer_, &QTimer::timeout, &reapTimer_, [this] { reap(); });
+  }
+  InstanceServer(const InstanceServer&) = delete;
+  InstanceServer& operator=(const InstanceServer&) = delete;
+
+  ~InstanceServer() {
+    // Each connection's notifiers go before its socket, the listener's before the listener.
+    connections_.clear();
+    incoming_.reset();
+    listener_.reset();
+    // Only the file bound here: one that replaced it since is somebody else's.
+    struct stat info {};
+    if (!path_.empty() && ::lstat(path_.c_str(), &info) == 0 && info.st_dev == device_ &&
+        info.st_ino == inode_) {
+      ::unlink(path_.c_str());
+    }
   }
 
-  ~InstanceServer() override {
-    server_.close();
-    // The connections are children of this object and go with it.
+  bool listen(const std::string& path) {
+    const sockaddr_un address = socketAddress(path);
+    UniqueFd listener = streamSocket();
+    if (!listener) return false;
+    // We hold the single-instance guard, so a socket already there that nobody answers on is a
+    // crashed instance's. One that answers is left alone.
+    bool bound = ::bind(listener.get(), asSockaddr(address), sizeof address) == 0;
+    if (!bound && errno == EADDRINUSE && staleSocket(address) &&
+        (::unlink(path.c_str()) == 0 || errno == ENOENT)) {
+      bound = ::bind(listener.get(), asSockaddr(address), sizeof address) == 0;
+    }
+    if (!bound) return false;
+    struct stat info {};
+    // The directory is 0700 already; the socket's own mode says the same.
+    if (::lstat(path.c_str(), &info) != 0 || ::chmod(path.c_str(), 0600) != 0 ||
+        ::listen(listener.get(), kMaxConnections) != 0) {
+      ::unlink(path.c_str());
+      return false;
+    }
+    path_ = path;
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    listener_ = std::move(listener);
+    incoming_ = std::make_unique<QSocketNotifier>(listener_.get(), QSocketNotifier::Read);
+    QObject::connect(incoming_.get(), &QSocketNotifier::activated, incoming_.get(), [this] {
+      // As after running out of descriptors: no exception crosses Qt's loop, and no retry at once.
+      if (!noThrow(false, [this] {
+            acceptPending();
+            return true;
+          })) {
+        pauseAccepting();
+      }
+    });
+    return true;
   }
 
  private:
   void acceptPending() {
-    while (QLocalSocket* socket = server_.nextPendingConnection()) {
-      if (openConnections_ >= kMaxConnections || !peerIsThisUser(socket->socketDescriptor())) {
-        socket->abort();
-        socket->deleteLater();
-        continue;
+    while (openConnections_ < kMaxConnections) {
+      UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      if (!client) {
+        // A client that gave up while waiting in the backlog leaves no trace for the others.
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        // Out of descriptors or memory: the connection stays pending, and the notifier would
+        // report it again at once, round after round. A pause instead.
+        return pauseAccepting();
       }
+      if (!peerIsThisUser(client.get())) continue;
+      connections_.push_back(
+          std::make_unique<ChannelConnection>(std::move(client), [this] { connectionFinished(); }));
       ++openConnections_;
-      new ChannelConnection(
-          socket, [this] { --openConnections_; }, this);  // owned by this
     }
+    // Serving as many as we do at once: the rest wait in the kernel's backlog, and a client that
+    // finds that full too tries again until its own deadline.
+    incoming_->setEnabled(false);
   }
 
-  // -- main thread only
-  QLocalServer server_;
+  void pauseAccepting() {
+    incoming_->setEnabled(false);
+    retryTimer_.start(kAcceptRetryMs);
+  }
+
+  void connectionFinished() {
+    --openConnections_;
+    if (!retryTimer_.isActive()) incoming_->setEnabled(true);
+    reapTimer_.start(0);
+  }
+
+  void reap() {
+    std::erase_if(connections_, [](const std::unique_ptr<ChannelConnection>& connection) {
+      return connection->finished();
+    });
+  }
+
+  // -- main thread only. The listener comes before its notifier, so it is closed after it.
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  UniqueFd listener_;
+  std::unique_ptr<QSocketNotifier> incoming_;
+  QTimer retryTimer_;
+  QTimer reapTimer_;
+  std::vector<std::unique_ptr<ChannelConnection>> connections_;
   int openConnections_ = 0;
 };
 
 struct ChannelState {
   // -- main thread only
   std::unique_ptr<InstanceServer> server;
-  std::string socketPath;
   std::deque<InstanceRequest> requests;
 };
 
@@ -215,20 +374,6 @@ void holdRequest(InstanceRequest request) {
   if (requests.size() > heldBefore) postEvent(EventInstanceRequest, 0, 0, 0, 0);
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 int msLeft(Clock::time_point deadline) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -244,9 +389,11 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
+// The client touches nothing shared: any thread, and every wait ends at `deadline`.
 ForwardResult forward(const std::string& programName, const InstanceRequest& request,
                       int timeoutMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   const std::string path = channelPath(programName, CreateDirectory::No);
   if (path.empty()) return ForwardResult::NoInstance;
 
@@ -259,21 +406,19 @@ ForwardResult forward(const std::string& programName, const InstanceRequest& req
   const std::string bytes = desktop::encodeInstanceRequest(sent);
   if (bytes.size() > InstanceRequestMaxBytes) return ForwardResult::Refused;
 
-  FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (socket.get() < 0) return ForwardResult::NoInstance;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  const UniqueFd socket = streamSocket();
+  if (!socket) return ForwardResult::NoInstance;
+  const sockaddr_un address = socketAddress(path);
   // A local connect never half-succeeds: it is made, refused, or the backlog is full (EAGAIN),
   // in which case it is tried again until the deadline.
   for (;;) {
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      break;
-    }
+    if (::connect(socket.get(), asSockaddr(address), sizeof address) == 0) break;
     if (errno == EINTR) continue;
+    if (errno == EISCONN) break;  // made by the call that EINTR interrupted
     if (errno != EAGAIN) return ForwardResult::NoInstance;
-    if (msLeft(deadline) == 0) return ForwardResult::Busy;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const int left = msLeft(deadline);
+    if (left == 0) return ForwardResult::Busy;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 2)));
   }
 
   std::size_t written = 0;
@@ -284,7 +429,7 @@ ForwardResult forward(const std::string& programName, const InstanceRequest& req
       written += static_cast<std::size_t>(count);
     } else if (count < 0 && errno == EINTR) {
       continue;
-    } else if (count < 0 && errno == EAGAIN) {
+    } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (!waitFor(socket.get(), POLLOUT, deadline)) return ForwardResult::Busy;
     } else {
       return ForwardResult::NoInstance;
@@ -297,7 +442,9 @@ ForwardResult forward(const std::string& programName, const InstanceRequest& req
     const ssize_t count = ::recv(socket.get(), answer + got, sizeof answer - got, 0);
     if (count > 0) {
       got += static_cast<std::size_t>(count);
-    } else if (count == 0 || errno != EINTR) {
+    } else if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+      continue;  // poll() may report a socket that then has nothing to read
+    } else {
       break;
     }
   }
@@ -315,13 +462,11 @@ bool startInstanceChannel(const std::string& programName) {
   if (!onMainThread()) return false;
   stopInstanceChannel();
   return noThrow(false, [&] {
-    ChannelState& s = state();
     const std::string path = channelPath(programName, CreateDirectory::Yes);
     if (path.empty()) return false;
     auto server = std::make_unique<InstanceServer>();
     if (!server->listen(path)) return false;
-    s.server = std::move(server);
-    s.socketPath = path;
+    state().server = std::move(server);
     return true;
   });
 }
@@ -330,10 +475,8 @@ void stopInstanceChannel() {
   if (!onMainThread()) return;
   ChannelState& s = state();
   if (!s.server) return;
+  // Closes every connection, then the listener, and removes the socket file.
   s.server.reset();
-  // QLocalServer removes its socket file when it closes; this covers a failed close.
-  ::unlink(s.socketPath.c_str());
-  s.socketPath.clear();
   s.requests.clear();
 }
 

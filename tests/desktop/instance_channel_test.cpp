@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -125,6 +128,20 @@ int connectRaw(const std::string& path) {
     return -1;
   }
   return fd;
+}
+
+bool sendAll(int fd, std::string_view bytes) {
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+// Reads what the server wrote so far into `received`; true once it has closed its side (a
+// connection still in the backlog when the listener goes is reset instead).
+bool readUntilClosed(int fd, std::string& received) {
+  char buffer[16];
+  ssize_t count;
+  while ((count = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+    received.append(buffer, count);
+  return count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 TEST_F(InstanceChannelTest, SocketOnlyItsUserCanReach) {
@@ -310,6 +327,135 @@ TEST_F(InstanceChannelTest, FloodIsCoalescedAndBounded) {
   EXPECT_EQ(result, ForwardResult::Acknowledged);
   EXPECT_EQ(countCode(later, EventInstanceRequest), 1);
   EXPECT_EQ(takeAll(), std::vector<InstanceRequest>{kShowPanel});
+}
+
+TEST_F(InstanceChannelTest, PathTheSocketAddressCannotHoldMeansNoChannel) {
+  // The runtime directory grown so that the socket's path is `length` bytes long.
+  const std::size_t room = sizeof(sockaddr_un::sun_path);
+  const std::size_t fixed = runtimeDir_.size() + 2 + std::strlen(kProgram) + 9;  // "/instance"
+  const auto runtimeFor = [&](std::size_t length) {
+    const std::string dir = runtimeDir_ + "/" + std::string(length - fixed, 'r');
+    fs::create_directories(dir);
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    return dir;
+  };
+  // The longest that fits with its NUL works end to end.
+  runtimeFor(room - 1);
+  ASSERT_TRUE(startInstanceChannel(kProgram));
+  EXPECT_EQ(instanceChannelPath(kProgram).size(), room - 1);
+  ForwardResult result{};
+  pumpWhile([&] { result = forwardToRunningInstance(kProgram, kShowPanel); });
+  EXPECT_EQ(result, ForwardResult::Acknowledged);
+  // One byte more would be cut short by the kernel: no channel, and no directory left for it.
+  const std::string tooLong = runtimeFor(room);
+  EXPECT_FALSE(startInstanceChannel(kProgram));
+  EXPECT_FALSE(instanceChannelListening());
+  EXPECT_EQ(instanceChannelPath(kProgram), "");
+  EXPECT_FALSE(fs::exists(tooLong + "/" + kProgram));
+  EXPECT_EQ(forwardToRunningInstance(kProgram, kShowPanel), ForwardResult::NoInstance);
+}
+
+TEST_F(InstanceChannelTest, LiveSocketIsNeverTakenOver) {
+  const std::string path = instanceChannelPath(kProgram);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  const int other = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::bind(other, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(other, 4), 0);
+  EXPECT_FALSE(startInstanceChannel(kProgram));
+  // Still the other's: a client reaches it.
+  const int client = connectRaw(path);
+  EXPECT_GE(::accept4(other, nullptr, nullptr, SOCK_CLOEXEC), 0);
+  ::close(client);
+  ::close(other);
+}
+
+TEST_F(InstanceChannelTest, ClientsThatHangUpEarlyNeverReadOrSendSlowly) {
+  using namespace std::string_literals;
+  ASSERT_TRUE(startInstanceChannel(kProgram));
+  const std::string path = instanceChannelPath(kProgram);
+  std::vector<int> silent;
+  const auto events = pumpWhile([&] {
+    int fd = connectRaw(path);  // half a request, then gone: nothing is held for it
+    sendAll(fd, "lunadio1 open /half.ogg");
+    ::close(fd);
+    // A whole request and gone before the answer: held, and the answer to a closed socket
+    // must not raise SIGPIPE here.
+    fd = connectRaw(path);
+    sendAll(fd, "lunadio1 open /gone.ogg\0"s);
+    ::close(fd);
+    // More than are served at once, sending and never reading nor hanging up.
+    for (int i = 0; i < 12; ++i) {
+      silent.push_back(connectRaw(path));
+      sendAll(silent.back(), "lunadio1 show\0"s);
+    }
+    // One byte per wake-up, answered whole.
+    fd = connectRaw(path);
+    for (const char byte : "lunadio1 show"s + '\0') {
+      sendAll(fd, std::string_view(&byte, 1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // Well before any idle second: a server that kept answered clients until they hang up would
+    // still be holding the silent ones, and this one would wait in the backlog for their drop.
+    timeval limit{0, 900'000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char answer[8]{};
+    EXPECT_EQ(::recv(fd, answer, sizeof answer, MSG_WAITALL), 3);
+    EXPECT_STREQ(answer, "ok\n");
+    ::close(fd);
+  });
+  EXPECT_EQ(countCode(events, EventInstanceRequest), 2);
+  EXPECT_EQ(takeAll(), (std::vector<InstanceRequest>{openTrack(u"/gone.ogg"), kShowPanel}));
+  for (const int fd : silent) {
+    std::string answer;
+    EXPECT_TRUE(readUntilClosed(fd, answer));
+    EXPECT_EQ(answer, "ok\n");
+    ::close(fd);
+  }
+}
+
+TEST_F(InstanceChannelTest, ManyClientsAtOnceAreAllAnswered) {
+  ASSERT_TRUE(startInstanceChannel(kProgram));
+  std::atomic<int> acknowledged{0};
+  pumpWhile([&] {
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 40; ++i) {
+      clients.emplace_back([&] {
+        if (forwardToRunningInstance(kProgram, kShowPanel, 5000) == ForwardResult::Acknowledged) {
+          ++acknowledged;
+        }
+      });
+    }
+    for (std::thread& client : clients) client.join();
+  });
+  EXPECT_EQ(acknowledged.load(), 40);
+  EXPECT_EQ(takeAll(), std::vector<InstanceRequest>{kShowPanel});
+}
+
+TEST_F(InstanceChannelTest, StopClosesEveryConnectionAndLeaksNoDescriptor) {
+  const auto openDescriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto before = openDescriptors();
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(startInstanceChannel(kProgram));
+    const std::string path = instanceChannelPath(kProgram);
+    pumpWhile([&] { forwardToRunningInstance(kProgram, kShowPanel); });
+    // Eight served and stalled, one of them with half a request, and one in the backlog.
+    std::vector<int> clients;
+    for (int i = 0; i < 9; ++i) clients.push_back(connectRaw(path));
+    sendAll(clients[0], "lunadio1 open /ha");
+    pumpFor(50);
+    stopInstanceChannel();
+    EXPECT_FALSE(fs::exists(path));
+    for (const int fd : clients) {
+      std::string received;
+      EXPECT_TRUE(readUntilClosed(fd, received));  // at once, not after an idle second
+      ::close(fd);
+    }
+  }
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 }  // namespace
