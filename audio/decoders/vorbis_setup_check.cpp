@@ -447,8 +447,12 @@ OggVorbisScan CheckedOggSource::open() {
 std::size_t CheckedOggSource::read(void* destination, std::size_t bytes) {
   if (refused_) return 0;
   const std::int64_t at = source_.tell();
+  if (at < 0) {
+    refused_ = true;  // bytes that cannot be placed cannot be checked
+    return 0;
+  }
   const std::size_t got = source_.read(destination, bytes);
-  if (got == 0 || at < 0) return got;
+  if (got == 0) return 0;
   const std::size_t passed = watch(static_cast<const std::uint8_t*>(destination), got, at);
   if (passed < got) refused_ = true;
   return passed;
