@@ -83,48 +83,36 @@ struct RiffWalk {
 RiffWalk walkRiff(std::span<const std::uint8_t> head, std::size_t imageBytes) {
   const std::size_t size = imageBytes;
   RiffWalk walk;
-  const auto needs = [&](std::size_t bytes) {
+  // False when the walk stops here, refused or (walk.status) needing the first `bytes`.
+  const auto within = [&](std::size_t bytes) {
+    if (head.size() >= bytes) return true;
     walk.status = RiffWalk::NeedMore;
     walk.neededBytes = bytes;
-    return walk;
+    return false;
   };
   // Walks from `at` to the chunk named `id`; every chunk passed on the way must lie inside the
   // image. Gives the offset of the header and the size field.
   const auto findChunk = [&](std::size_t& at, const char(&id)[5], std::uint32_t& bodyBytes) {
     while (at <= size && size - at >= 8) {
-      if (at > head.size() || head.size() - at < 8) return RiffWalk::NeedMore;
+      if (!within(at + 8)) return false;
       bodyBytes = readLe32(head.data() + at + 4);
-      if (hasId(head, at, id)) return RiffWalk::Found;
+      if (hasId(head, at, id)) return true;
       const std::uint64_t next = std::uint64_t{at} + 8 + bodyBytes + (bodyBytes & 1);
-      if (next > size) return RiffWalk::Refused;
+      if (next > size) return false;
       at = static_cast<std::size_t>(next);
     }
-    return RiffWalk::Refused;
+    return false;
   };
   std::size_t at = 12;
   std::uint32_t formatBytes = 0;
-  switch (findChunk(at, "fmt ", formatBytes)) {
-    case RiffWalk::Found:
-      break;
-    case RiffWalk::NeedMore:
-      return needs(at + 8);
-    case RiffWalk::Refused:
-      return walk;
-  }
+  if (!findChunk(at, "fmt ", formatBytes)) return walk;
   if (formatBytes < 16 || formatBytes > size - at - 8) return walk;
-  if (head.size() - at - 8 < formatBytes) return needs(at + 8 + formatBytes);
+  if (!within(at + 8 + formatBytes)) return walk;
   walk.formatAt = at + 8;
   walk.formatBytes = formatBytes;
   at += 8 + std::size_t{formatBytes} + (formatBytes & 1);
   std::uint32_t dataBytes = 0;
-  switch (findChunk(at, "data", dataBytes)) {
-    case RiffWalk::Found:
-      break;
-    case RiffWalk::NeedMore:
-      return needs(at + 8);
-    case RiffWalk::Refused:
-      return walk;
-  }
+  if (!findChunk(at, "data", dataBytes)) return walk;
   walk.status = RiffWalk::Found;
   walk.dataAt = at + 8;
   const std::size_t available = size - at - 8;
