@@ -104,8 +104,6 @@ Bytes plainStream(int serial, std::size_t frames = kPlainFrames) {
   return test::encodeVorbis(test::toInt16(test::makeSignal(frames, 2)), {.serial = serial});
 }
 
-Bytes join(const std::vector<Bytes>& parts) { return test::joinPages(parts); }
-
 // The header pages of a stream (granule 0): its BOS page and the pages of its other headers.
 Bytes headerPagesOf(const Bytes& stream) {
   Bytes out;
@@ -234,11 +232,12 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
       {"single entry of two bits", singleEntryStream(2)},
       {"zero-dimension classification book", hostileStream(ZeroedBook::Classification)},
       {"zero-dimension partition book", hostileStream(ZeroedBook::Partition)},
-      {"a second link's single entry of two bits", join({plainStream(1), singleEntryStream(2, 2)})},
+      {"a second link's single entry of two bits",
+       test::joinPages({plainStream(1), singleEntryStream(2, 2)})},
       // The last link has the first one's serial number: the open takes the file for one link,
       // and only the decode meets the hostile one.
       {"a middle link's zero-dimension book",
-       join({plainStream(1), hostileStream(ZeroedBook::Partition, 2), plainStream(1)})},
+       test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2), plainStream(1)})},
   };
   // LUNADIO_CORPUS_DIR=fuzz/audio/corpus writes these streams out as seeds of the fuzz targets.
   const char* corpus = std::getenv("LUNADIO_CORPUS_DIR");
@@ -358,13 +357,15 @@ TEST(VorbisSetupCheck, LaterStreamsAreCheckedWhereTheReadsMeetThem) {
     std::int64_t frames;  // decoded, when it opens
   };
   const Case cases[] = {
-      {"two plain links", join({plainStream(1), plainStream(2)}), true, 2 * kPlainFrames},
-      {"a hostile second link", join({plainStream(1), hostileStream(ZeroedBook::Partition, 2)}),
-       false, 0},
+      {"two plain links", test::joinPages({plainStream(1), plainStream(2)}), true,
+       2 * kPlainFrames},
+      {"a hostile second link",
+       test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2)}), false, 0},
       // The last link has the first one's serial number: the open takes the file for one link,
       // and the decode ends where it meets the hostile one.
       {"a hostile middle link that only the decode meets",
-       join({longFirst, hostileStream(ZeroedBook::Partition, 2), longFirst}), true, kLongFrames},
+       test::joinPages({longFirst, hostileStream(ZeroedBook::Partition, 2), longFirst}), true,
+       kLongFrames},
       {"a hostile stream's start inside another page",
        withCarriedBytes(headerPagesOf(hostileStream(ZeroedBook::Partition, 2))), false, 0},
       {"bytes inside a page that only look like a stream's start", withCarriedBytes(lookalike),
@@ -392,8 +393,8 @@ TEST(VorbisSetupCheck, LaterStreamsAreCheckedWhereTheReadsMeetThem) {
 TEST(VorbisSetupCheck, AStreamStartSplitAcrossReadsIsCheckedAllTheSame) {
   const Bytes first = plainStream(1);
   for (const bool hostile : {false, true}) {
-    const Bytes stream =
-        join({first, hostile ? hostileStream(ZeroedBook::Partition, 2) : plainStream(2)});
+    const Bytes stream = test::joinPages(
+        {first, hostile ? hostileStream(ZeroedBook::Partition, 2) : plainStream(2)});
     for (std::size_t split = first.size() - 6; split <= first.size() + 6; ++split) {
       SCOPED_TRACE(::testing::Message() << (hostile ? "hostile" : "plain") << " at " << split);
       CheckedOggSource source{ByteSource(stream)};
@@ -415,17 +416,16 @@ TEST(VorbisSetupCheck, AStreamStartSplitAcrossReadsIsCheckedAllTheSame) {
   }
 }
 
-// A stdio stream over an image that counts what is read from between two offsets.
+// A stdio stream over an image that counts what is read of the bytes between two offsets.
 struct CountingImage {
-  const Bytes* image = nullptr;
-  std::size_t watchedFrom = 0, watchedTo = 0;
+  const Bytes& image;
+  std::size_t watchedFrom, watchedTo;
   std::size_t position = 0, watchedBytes = 0;
 
   static ssize_t read(void* cookie, char* destination, std::size_t bytes) {
     auto& self = *static_cast<CountingImage*>(cookie);
-    const std::size_t take =
-        std::min(bytes, self.image->size() - std::min(self.position, self.image->size()));
-    std::memcpy(destination, self.image->data() + self.position, take);
+    const std::size_t take = std::min(bytes, self.image.size() - self.position);
+    std::memcpy(destination, self.image.data() + self.position, take);
     const std::size_t from = std::max(self.position, self.watchedFrom);
     const std::size_t to = std::min(self.position + take, self.watchedTo);
     if (to > from) self.watchedBytes += to - from;
@@ -434,12 +434,11 @@ struct CountingImage {
   }
   static int seek(void* cookie, off64_t* offset, int whence) {
     auto& self = *static_cast<CountingImage*>(cookie);
-    const auto base = whence == SEEK_SET   ? 0
-                      : whence == SEEK_CUR ? static_cast<off64_t>(self.position)
-                                           : static_cast<off64_t>(self.image->size());
-    if (base + *offset < 0) return -1;
-    self.position = static_cast<std::size_t>(base + *offset);
-    *offset = static_cast<off64_t>(self.position);
+    const off64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<off64_t>(self.position)
+                                              : static_cast<off64_t>(self.image.size());
+    if (base + *offset < 0 || base + *offset > static_cast<off64_t>(self.image.size())) return -1;
+    self.position = static_cast<std::size_t>(*offset = base + *offset);
     return 0;
   }
 };
@@ -451,7 +450,7 @@ TEST(VorbisSetupCheck, APlainFileOpensAndStartsWithoutBeingReadWhole) {
   // reads each (64 KiB) and what the checks read ahead of it.
   constexpr std::size_t kEdgeBytes = 256 * 1024;
   ASSERT_GT(stream.size(), 3 * kEdgeBytes) << "long enough to have a middle";
-  CountingImage counting{&stream, kEdgeBytes, stream.size() - kEdgeBytes};
+  CountingImage counting{stream, kEdgeBytes, stream.size() - kEdgeBytes};
   std::FILE* file = fopencookie(
       &counting, "rb",
       cookie_io_functions_t{CountingImage::read, nullptr, CountingImage::seek, nullptr});
