@@ -136,6 +136,7 @@ std::optional<LoadedPcm> riffSound(std::span<const std::uint8_t> formatBody,
   pcm.format = *format;
   pcm.bytes = static_cast<std::uint32_t>(std::min<std::size_t>(dataBytes, UINT32_MAX));
   reportFormat(pcm.format, pcm.bytes);
+  // Not even one frame: nothing to play.
   if (pcm.bytes < pcm.format.blockAlign || pcm.format.blockAlign == 0) return std::nullopt;
   return pcm;
 }
@@ -199,8 +200,11 @@ void fillProgressively(std::unique_ptr<DecoderHandle>& source, LoadedPcm& pcm,
   const std::uint32_t frameBytes = pcm.format.blockAlign;
   const std::uint64_t secondBytes =
       std::uint64_t{pcm.format.samplesPerSec} * kFirstDecodeMs / 1000 * frameBytes;
+  // In whole frames, so that the worker publishes whole frames too.
+  const std::uint64_t filledFrameBytes =
+      (std::uint64_t{filledBytes} + frameBytes - 1) / frameBytes * frameBytes;
   const auto firstBytes = static_cast<std::uint32_t>(
-      std::max<std::uint64_t>(filledBytes, std::min<std::uint64_t>(pcm.bytes, secondBytes)));
+      std::min<std::uint64_t>(pcm.bytes, std::max<std::uint64_t>(filledFrameBytes, secondBytes)));
   const std::uint32_t wanted = firstBytes - filledBytes;
   const std::int32_t got = wanted == 0
                                ? 0
