@@ -232,11 +232,11 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
       {"single entry of two bits", singleEntryStream(2)},
       {"zero-dimension classification book", hostileStream(ZeroedBook::Classification)},
       {"zero-dimension partition book", hostileStream(ZeroedBook::Partition)},
-      {"a second link's single entry of two bits",
+      {"second link with a single entry of two bits",
        test::joinPages({plainStream(1), singleEntryStream(2, 2)})},
       // The last link has the first one's serial number: the open takes the file for one link,
       // and only the decode meets the hostile one.
-      {"a middle link's zero-dimension book",
+      {"middle link with a zero-dimension book",
        test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2), plainStream(1)})},
   };
   // LUNADIO_CORPUS_DIR=fuzz/audio/corpus writes these streams out as seeds of the fuzz targets.
