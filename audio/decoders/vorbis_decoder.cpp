@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -26,7 +27,11 @@ constexpr std::int32_t kReadChunkBytes = 4096;
 std::size_t readCallback(void* destination, std::size_t size, std::size_t count, void* source) {
   if (size == 0) return 0;
   return noThrow(std::size_t{0}, [&] {
-    return static_cast<CheckedOggSource*>(source)->read(destination, size * count) / size;
+    auto& checked = *static_cast<CheckedOggSource*>(source);
+    const std::size_t got = checked.read(destination, size * count);
+    // A refused source reads as failing, not as ended: the library gives up instead of looking on.
+    if (got == 0 && checked.refused()) errno = EIO;
+    return got / size;
   });
 }
 

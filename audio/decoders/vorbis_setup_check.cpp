@@ -459,6 +459,9 @@ std::size_t CheckedOggSource::read(void* destination, std::size_t bytes) {
 }
 
 bool CheckedOggSource::seek(std::int64_t offset, int whence) {
+  // Refused, the source ends for good: a reader that went back to look again would find it empty
+  // where it had read pages, which libvorbisfile's search for the last page never gives up on.
+  if (refused_) return false;
   markBytes_ = 0;  // a reader that seeks starts its page search afresh
   return source_.seek(offset, whence);
 }

@@ -85,8 +85,8 @@ OggVorbisScan scanOggVorbisHeaders(ByteSource& source);
 //   scanOggVorbisHeaders does, once. A BOS page that the whole check did not meet lies inside
 //   another page, where only a reader that lands in the middle of the source finds it; no real
 //   file has one, and it is refused.
-// Once refused, reads end before the refused page: an open fails (refused() says so) and a decode
-// stops there, before libvorbis sees the stream.
+// Once refused, reads end before the refused page and seeks fail: an open fails (refused() says
+// so) and a decode stops there, before libvorbis sees the stream.
 // Threads: one at a time, as the handle that owns it.
 class CheckedOggSource {
  public:

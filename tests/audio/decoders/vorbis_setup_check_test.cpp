@@ -104,6 +104,13 @@ Bytes plainStream(int serial, std::size_t frames = kPlainFrames) {
   return test::encodeVorbis(test::toInt16(test::makeSignal(frames, 2)), {.serial = serial});
 }
 
+// A plain stream whose first audio page fails its checksum.
+Bytes damagedPlainStream() {
+  auto pages = test::encodeVorbisPages(test::toInt16(test::makeSignal(kPlainFrames, 2)), {});
+  pages.at(2).back() ^= 0x5A;
+  return test::joinPages(pages);
+}
+
 // The header pages of a stream (granule 0): its BOS page and the pages of its other headers.
 Bytes headerPagesOf(const Bytes& stream) {
   Bytes out;
@@ -236,6 +243,10 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
        test::joinPages({plainStream(1), singleEntryStream(2, 2)})},
       // The last link has the first one's serial number: the open takes the file for one link,
       // and only the decode meets the hostile one.
+      // The open, refused at the second link, goes on looking for the first one's pages: it must
+      // find the source ended, not empty where it had read pages.
+      {"damaged first link before a hostile one",
+       test::joinPages({damagedPlainStream(), singleEntryStream(2, 2)})},
       {"middle link with a zero-dimension book",
        test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2), plainStream(1)})},
   };
