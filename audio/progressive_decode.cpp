@@ -7,9 +7,8 @@
 namespace lunadio {
 
 void decodeRemaining(DecoderHandle& decoder, soundout::SampleMemory& memory,
-                     std::uint32_t decodedBytes, std::uint32_t totalBytes,
+                     std::uint32_t decodedBytes, std::uint32_t totalBytes, std::uint32_t frameBytes,
                      const std::atomic<bool>* stop) {
-  const auto frameBytes = static_cast<std::uint32_t>(decoder.channels()) * 2;
   const std::uint32_t chunkBytes =
       ProgressiveDecode::kChunkBytes - ProgressiveDecode::kChunkBytes % frameBytes;
   std::uint32_t decoded = decodedBytes;
@@ -28,10 +27,10 @@ void decodeRemaining(DecoderHandle& decoder, soundout::SampleMemory& memory,
 
 std::shared_ptr<ProgressiveDecode> ProgressiveDecode::start(
     std::unique_ptr<DecoderHandle>& decoder, std::shared_ptr<soundout::SampleMemory> memory,
-    std::uint32_t decodedBytes, std::uint32_t totalBytes) {
+    std::uint32_t decodedBytes, std::uint32_t totalBytes, std::uint32_t frameBytes) {
   auto decode = noThrow(std::shared_ptr<ProgressiveDecode>{}, [&] {
-    return std::make_shared<ProgressiveDecode>(Key{}, nullptr, std::move(memory), decodedBytes,
-                                               totalBytes);
+    return std::make_shared<ProgressiveDecode>(Key{}, std::move(memory), decodedBytes, totalBytes,
+                                               frameBytes);
   });
   if (!decode) return nullptr;
   decode->decoder_ = std::move(decoder);
@@ -47,12 +46,12 @@ std::shared_ptr<ProgressiveDecode> ProgressiveDecode::start(
   return decode;
 }
 
-ProgressiveDecode::ProgressiveDecode(Key, std::unique_ptr<DecoderHandle> decoder,
-                                     std::shared_ptr<soundout::SampleMemory> memory,
-                                     std::uint32_t decodedBytes, std::uint32_t totalBytes)
+ProgressiveDecode::ProgressiveDecode(Key, std::shared_ptr<soundout::SampleMemory> memory,
+                                     std::uint32_t decodedBytes, std::uint32_t totalBytes,
+                                     std::uint32_t frameBytes)
     : memory_(std::move(memory)),
       totalBytes_(totalBytes),
-      decoder_(std::move(decoder)),
+      frameBytes_(frameBytes),
       decodedBytes_(decodedBytes) {}
 
 ProgressiveDecode::~ProgressiveDecode() {
@@ -67,7 +66,7 @@ bool ProgressiveDecode::waitUntilDecoded(std::uint32_t bytes,
 
 void ProgressiveDecode::run() noexcept {
   noThrow([this] {
-    decodeRemaining(*decoder_, *memory_, decodedBytes_, totalBytes_, &stop_);
+    decodeRemaining(*decoder_, *memory_, decodedBytes_, totalBytes_, frameBytes_, &stop_);
     decoder_.reset();  // closes the file as soon as it is read
   });
 }

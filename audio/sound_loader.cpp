@@ -68,20 +68,87 @@ ObjectNumber installPcm(ObjectNumber number, const LoadedPcm& pcm) {
   return number == ObjectAny ? *installed : 1;
 }
 
-std::optional<LoadedPcm> pcmFromRiff(std::span<const std::uint8_t> image) {
-  const auto riff = parseRiffWave(image);
-  if (!riff) return std::nullopt;
-  const auto format = soundout::parseWaveFormat(riff->format);
+// Where the two chunks of a RIFF image lie, as far as its first bytes tell: the walk of
+// parseRiffWave over an image of `imageBytes` bytes of which only `head` is at hand (the start of
+// a file, say). NeedMore when the walk needs the first `neededBytes` (never more than the image).
+struct RiffWalk {
+  enum Status { Found, NeedMore, Refused } status = Refused;
+  std::size_t neededBytes = 0;
+  std::size_t formatAt = 0;  // the "fmt " body
+  std::uint32_t formatBytes = 0;
+  std::size_t dataAt = 0;     // the "data" body
+  std::size_t dataBytes = 0;  // cut to the image, in whole frames, when its size runs past the end
+};
+
+RiffWalk walkRiff(std::span<const std::uint8_t> head, std::size_t imageBytes) {
+  const std::size_t size = imageBytes;
+  RiffWalk walk;
+  // False when the walk stops here, refused or (walk.status) needing the first `bytes`.
+  const auto within = [&](std::size_t bytes) {
+    if (head.size() >= bytes) return true;
+    walk.status = RiffWalk::NeedMore;
+    walk.neededBytes = bytes;
+    return false;
+  };
+  // Walks from `at` to the chunk named `id`; every chunk passed on the way must lie inside the
+  // image. Gives the offset of the header and the size field.
+  const auto findChunk = [&](std::size_t& at, const char(&id)[5], std::uint32_t& bodyBytes) {
+    while (at <= size && size - at >= 8) {
+      if (!within(at + 8)) return false;
+      bodyBytes = readLe32(head.data() + at + 4);
+      if (hasId(head, at, id)) return true;
+      const std::uint64_t next = std::uint64_t{at} + 8 + bodyBytes + (bodyBytes & 1);
+      if (next > size) return false;
+      at = static_cast<std::size_t>(next);
+    }
+    return false;
+  };
+  std::size_t at = 12;
+  std::uint32_t formatBytes = 0;
+  if (!findChunk(at, "fmt ", formatBytes)) return walk;
+  if (formatBytes < 16 || formatBytes > size - at - 8) return walk;
+  if (!within(at + 8 + formatBytes)) return walk;
+  walk.formatAt = at + 8;
+  walk.formatBytes = formatBytes;
+  at += 8 + std::size_t{formatBytes} + (formatBytes & 1);
+  std::uint32_t dataBytes = 0;
+  if (!findChunk(at, "data", dataBytes)) return walk;
+  walk.status = RiffWalk::Found;
+  walk.dataAt = at + 8;
+  const std::size_t available = size - at - 8;
+  if (dataBytes <= available) {
+    walk.dataBytes = dataBytes;
+  } else {
+    // An interrupted recording: play what is there, in whole frames.
+    const std::uint8_t* format = head.data() + walk.formatAt;
+    const auto blockAlign = static_cast<std::uint16_t>(format[12] | format[13] << 8);
+    walk.dataBytes = blockAlign ? available - available % blockAlign : available;
+  }
+  return walk;
+}
+
+// The format and length of a RIFF sound, reported; null when it is no sound (not even one frame).
+std::optional<LoadedPcm> riffSound(std::span<const std::uint8_t> formatBody,
+                                   std::size_t dataBytes) {
+  const auto format = soundout::parseWaveFormat(formatBody);
   if (!format) return std::nullopt;
   LoadedPcm pcm;
   pcm.format = *format;
-  pcm.bytes = static_cast<std::uint32_t>(std::min<std::size_t>(riff->data.size(), UINT32_MAX));
+  pcm.bytes = static_cast<std::uint32_t>(std::min<std::size_t>(dataBytes, UINT32_MAX));
   reportFormat(pcm.format, pcm.bytes);
-  // Not even one frame: nothing to play (and no memory to copy into).
+  // Not even one frame: nothing to play.
   if (pcm.bytes < pcm.format.blockAlign || pcm.format.blockAlign == 0) return std::nullopt;
-  pcm.memory = SampleMemory::allocate(pcm.bytes);
-  if (!pcm.memory) return std::nullopt;
-  std::memcpy(pcm.memory->data(), riff->data.data(), pcm.bytes);
+  return pcm;
+}
+
+std::optional<LoadedPcm> pcmFromRiff(std::span<const std::uint8_t> image) {
+  const auto riff = parseRiffWave(image);
+  if (!riff) return std::nullopt;
+  auto pcm = riffSound(riff->format, riff->data.size());
+  if (!pcm) return std::nullopt;
+  pcm->memory = SampleMemory::allocate(pcm->bytes);
+  if (!pcm->memory) return std::nullopt;
+  std::memcpy(pcm->memory->data(), riff->data.data(), pcm->bytes);
   return pcm;
 }
 
@@ -125,9 +192,36 @@ std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
   return pcm;
 }
 
-// A file's decode: the first second on this thread, the rest on a worker while the sound already
-// plays, when the source states its length (so that every result about the sound is the same as
-// for a whole decode); a source that does not is decoded whole.
+// Fills `pcm.memory` from `source`, which has written its first `filledBytes` already: up to the
+// first second here, the rest on a worker while the sound already plays. A source that runs short
+// of the memory's length ends in what the memory holds there (silence).
+void fillProgressively(std::unique_ptr<DecoderHandle>& source, LoadedPcm& pcm,
+                       std::uint32_t filledBytes) {
+  const std::uint32_t frameBytes = pcm.format.blockAlign;
+  const std::uint64_t secondBytes =
+      std::uint64_t{pcm.format.samplesPerSec} * kFirstDecodeMs / 1000 * frameBytes;
+  // In whole frames, so that the worker publishes whole frames too.
+  const std::uint64_t filledFrameBytes =
+      (std::uint64_t{filledBytes} + frameBytes - 1) / frameBytes * frameBytes;
+  const auto firstBytes = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(pcm.bytes, std::max<std::uint64_t>(filledFrameBytes, secondBytes)));
+  const std::uint32_t wanted = firstBytes - filledBytes;
+  const std::int32_t got = wanted == 0
+                               ? 0
+                               : source->read(pcm.memory->data() + filledBytes,
+                                              static_cast<std::int32_t>(wanted), AtEnd::Stop);
+  if (static_cast<std::uint32_t>(std::max(got, 0)) < wanted || firstBytes == pcm.bytes) {
+    pcm.memory->setReadyBytes(pcm.bytes);  // over already: the rest is silence
+    return;
+  }
+  pcm.memory->setReadyBytes(firstBytes);
+  pcm.decode = ProgressiveDecode::start(source, pcm.memory, firstBytes, pcm.bytes, frameBytes);
+  // No worker to be had: the fill ends here, as a whole one.
+  if (!pcm.decode) decodeRemaining(*source, *pcm.memory, firstBytes, pcm.bytes, frameBytes);
+}
+
+// A file's decode: progressive when the source states its length (so that every result about the
+// sound is the same as for a whole decode); a source that does not is decoded whole.
 std::optional<LoadedPcm> decodeFile(std::unique_ptr<DecoderHandle>& decoder) {
   if (decodeMode == DecodeMode::Whole || decoder->frameCount() == 0) return decodeWhole(*decoder);
   const auto channels = static_cast<std::uint32_t>(decoder->channels());
@@ -140,45 +234,24 @@ std::optional<LoadedPcm> decodeFile(std::unique_ptr<DecoderHandle>& decoder) {
       std::min<std::uint64_t>(std::uint64_t{decoder->frameCount()} * frameBytes, limitBytes));
   pcm.memory = SampleMemory::allocateUnfilled(pcm.bytes);
   if (!pcm.memory) return std::nullopt;
-  const std::uint32_t firstBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-      pcm.bytes,
-      std::uint64_t{pcm.format.avgBytesPerSec} * kFirstDecodeMs / 1000 / frameBytes * frameBytes));
-  const std::int32_t got =
-      decoder->read(pcm.memory->data(), static_cast<std::int32_t>(firstBytes), AtEnd::Stop);
-  if (static_cast<std::uint32_t>(std::max(got, 0)) < firstBytes || firstBytes == pcm.bytes) {
-    pcm.memory->setReadyBytes(pcm.bytes);  // over already: the rest is silence
-  } else {
-    pcm.memory->setReadyBytes(firstBytes);
-    pcm.decode = ProgressiveDecode::start(decoder, pcm.memory, firstBytes, pcm.bytes);
-    // No worker to be had: the decode ends here, as a whole one.
-    if (!pcm.decode) decodeRemaining(*decoder, *pcm.memory, firstBytes, pcm.bytes);
-  }
+  fillProgressively(decoder, pcm, 0);
   reportFormat(pcm.format, pcm.bytes);
   return pcm;
 }
 
-// What a load of an image gives: the sound's number (0 on failure) and, for a sound held whole,
-// its PCM for sharing.
-struct ImageLoad {
-  ObjectNumber result = 0;
-  std::optional<LoadedPcm> pcm;
-};
-
-ImageLoad loadImage(ObjectNumber number, std::span<const std::uint8_t> image, int flags) {
-  if (image.data() == nullptr) return {};
+ObjectNumber loadImage(ObjectNumber number, std::span<const std::uint8_t> image, int flags) {
+  if (image.data() == nullptr) return 0;
   std::optional<LoadedPcm> pcm;
   if (isRiffImage(image)) {
     pcm = pcmFromRiff(image);
   } else {
     auto decoder = openDecoderForMemory(image, flags);
-    if (!decoder) return {};
-    if (flags & LoadStreamed) return {loadStreamedSound(number, std::move(decoder)), std::nullopt};
+    if (!decoder) return 0;
+    if (flags & LoadStreamed) return loadStreamedSound(number, std::move(decoder));
     pcm = decodeWhole(*decoder);
   }
-  if (!pcm) return {};
-  const ObjectNumber result = installPcm(number, *pcm);
-  if (result == 0) return {};
-  return {result, std::move(pcm)};
+  if (!pcm) return 0;
+  return installPcm(number, *pcm);
 }
 
 // -- Shared decodes ------------------------------------------------------------------------------
@@ -241,8 +314,132 @@ void rememberDecode(const FileIdentity& file, const LoadedPcm& pcm) {
 // -- main thread only
 SoundFileReader fileReader = nullptr;
 
-long readFile(int fd, void* destination, std::size_t bytes) {
-  return fileReader ? fileReader(fd, destination, bytes) : ::read(fd, destination, bytes);
+long readWithSystem(int fd, void* destination, std::size_t bytes) {
+  return ::read(fd, destination, bytes);
+}
+
+// How a load reads its file: the test seam, else ::read. A worker keeps the one its load began
+// with, so that the seam is only ever read on the main thread.
+SoundFileReader currentReader() { return fileReader ? fileReader : readWithSystem; }
+
+// Reads up to `bytes` into `destination`; gives how many came before the reads ended (a short
+// read ends them: the file is what was read).
+std::size_t readFully(SoundFileReader reader, int fd, std::uint8_t* destination,
+                      std::size_t bytes) {
+  std::size_t got = 0;
+  while (got < bytes) {
+    const long n = reader(fd, destination + got, bytes - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+// The data chunk of a RIFF file, read from the file straight into the sound's memory: the source
+// of a progressive fill, whose frames are the file's own (blockAlign bytes of any sample format,
+// not the 16-bit PCM of a plug-in). The fill reads it once, front to back, so a read stops at the
+// data's end whatever AtEnd says. A file that ends before its data does (it shrank after its
+// head was read) reads as silence from its last whole frame on: zeros are the memory's already,
+// any other silence (8-bit PCM's) is written.
+// Threads: the loading thread, then the worker it is handed to; one at a time.
+class RiffDataReader final : public DecoderHandle {
+ public:
+  // The file stands `readBytes` into the data, which starts at byte `dataAt` of the file.
+  RiffDataReader(UniqueFd file, SoundFileReader reader, const WaveFormat& format,
+                 std::size_t dataAt, std::uint32_t dataBytes, std::size_t readBytes)
+      : file_(std::move(file)),
+        reader_(reader),
+        dataAt_(dataAt),
+        dataBytes_(dataBytes),
+        blockAlign_(format.blockAlign),
+        silence_(soundout::playableKind(format) == soundout::SampleKind::Unsigned8 ? 0x80 : 0),
+        position_(readBytes) {
+    setFormat(format.channels, dataBytes / format.blockAlign,
+              static_cast<int>(std::min<std::uint32_t>(format.samplesPerSec, INT32_MAX)));
+  }
+
+  std::int32_t read(std::uint8_t* destination, std::int32_t byteCount, AtEnd) override {
+    const std::size_t wanted =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(byteCount, 0)),
+                              dataBytes_ - std::min<std::size_t>(position_, dataBytes_));
+    const std::size_t arrived =
+        fileEnded_ ? 0 : readFully(reader_, file_.get(), destination, wanted);
+    std::size_t kept = arrived;
+    if (arrived < wanted) {
+      fileEnded_ = true;
+      kept -= kept % blockAlign_;
+      std::memset(destination + kept, silence_, (silence_ ? wanted : arrived) - kept);
+      if (silence_) kept = wanted;
+    }
+    position_ += kept;
+    return static_cast<std::int32_t>(kept);
+  }
+
+  void rewind() override {
+    if (::lseek(file_.get(), static_cast<off_t>(dataAt_), SEEK_SET) < 0) return;
+    position_ = 0;
+    fileEnded_ = false;
+  }
+
+ private:
+  const UniqueFd file_;
+  const SoundFileReader reader_;
+  const std::size_t dataAt_;
+  const std::uint32_t dataBytes_;
+  const std::uint16_t blockAlign_;
+  const std::uint8_t silence_;
+  std::size_t position_;    // in the data
+  bool fileEnded_ = false;  // a read came up short
+};
+
+// The head of a RIFF file is read in steps from this size until it holds the data chunk's header.
+constexpr std::size_t kRiffHeadBytes = 4096;
+
+// A RIFF file that plays as it is read: its head up to the data chunk here, the data straight
+// into the sound's memory, the first second before the load returns and the rest on a worker.
+// Every result is what a whole read of the file gives (pcmFromRiff), except that a file that
+// shrinks while it is read keeps its length and ends in silence. `head` is the file's start.
+std::optional<LoadedPcm> pcmFromRiffFile(UniqueFd file, std::vector<std::uint8_t> head,
+                                         std::size_t fileBytes) {
+  const SoundFileReader reader = currentReader();
+  std::size_t imageBytes = fileBytes;
+  RiffWalk walk;
+  for (std::size_t wanted = std::min(fileBytes, kRiffHeadBytes);;) {
+    const std::size_t had = head.size();
+    head.resize(std::max(wanted, had));
+    const std::size_t got =
+        had + readFully(reader, file.get(), head.data() + had, head.size() - had);
+    if (got < head.size()) {
+      // A short read: the image ends here, as a whole read's would.
+      head.resize(got);
+      imageBytes = got;
+    }
+    walk = walkRiff(head, imageBytes);
+    if (walk.status != RiffWalk::NeedMore) break;
+    wanted = std::min(imageBytes, std::max(walk.neededBytes, 2 * head.size()));
+  }
+  if (walk.status != RiffWalk::Found) return std::nullopt;
+  auto pcm = riffSound({head.data() + walk.formatAt, walk.formatBytes}, walk.dataBytes);
+  if (!pcm) return std::nullopt;
+  pcm->memory = SampleMemory::allocateUnfilled(pcm->bytes);
+  if (!pcm->memory) return std::nullopt;
+  // The data the head holds already; the file stands where the head ends.
+  const std::size_t inHead = std::min<std::size_t>(head.size() - walk.dataAt, pcm->bytes);
+  std::memcpy(pcm->memory->data(), head.data() + walk.dataAt, inHead);
+  std::unique_ptr<DecoderHandle> data = std::make_unique<RiffDataReader>(
+      std::move(file), reader, pcm->format, walk.dataAt, pcm->bytes, inHead);
+  fillProgressively(data, *pcm, static_cast<std::uint32_t>(inHead));
+  return pcm;
+}
+
+// A RIFF file read whole before it is copied, as an image in memory is (DecodeMode::Whole).
+std::optional<LoadedPcm> pcmFromWholeRiffFile(int fd, std::span<const std::uint8_t> head,
+                                              std::size_t fileBytes) {
+  auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(fileBytes);
+  std::memcpy(contents.get(), head.data(), head.size());
+  const std::size_t got = head.size() + readFully(currentReader(), fd, contents.get() + head.size(),
+                                                  fileBytes - head.size());
+  return pcmFromRiff({contents.get(), got});
 }
 
 }  // namespace
@@ -253,45 +450,17 @@ bool isRiffImage(std::span<const std::uint8_t> image) {
 
 std::optional<RiffWave> parseRiffWave(std::span<const std::uint8_t> image) {
   if (!isRiffImage(image)) return std::nullopt;
-  const std::size_t size = image.size();
-  // Walks from `at` to the chunk named `id`; every chunk passed on the way must lie inside the
-  // image. Gives the offset of the body and the size field.
-  const auto findChunk = [&](std::size_t& at, const char(&id)[5], std::uint32_t& bodyBytes) {
-    while (at <= size && size - at >= 8) {
-      bodyBytes = readLe32(image.data() + at + 4);
-      if (hasId(image, at, id)) return true;
-      const std::uint64_t next = std::uint64_t{at} + 8 + bodyBytes + (bodyBytes & 1);
-      if (next > size) return false;
-      at = static_cast<std::size_t>(next);
-    }
-    return false;
-  };
-  std::size_t at = 12;
-  std::uint32_t formatBytes = 0;
-  if (!findChunk(at, "fmt ", formatBytes)) return std::nullopt;
-  if (formatBytes < 16 || formatBytes > size - at - 8) return std::nullopt;
-  RiffWave wave;
-  wave.format = image.subspan(at + 8, formatBytes);
-  at += 8 + std::size_t{formatBytes} + (formatBytes & 1);
-  std::uint32_t dataBytes = 0;
-  if (!findChunk(at, "data", dataBytes)) return std::nullopt;
-  const std::size_t available = size - at - 8;
-  if (dataBytes <= available) {
-    wave.data = image.subspan(at + 8, dataBytes);
-  } else {
-    // An interrupted recording: play what is there, in whole frames.
-    const std::uint16_t blockAlign =
-        static_cast<std::uint16_t>(wave.format[12] | wave.format[13] << 8);
-    wave.data = image.subspan(at + 8, blockAlign ? available - available % blockAlign : available);
-  }
-  return wave;
+  const RiffWalk walk = walkRiff(image, image.size());
+  if (walk.status != RiffWalk::Found) return std::nullopt;
+  return RiffWave{image.subspan(walk.formatAt, walk.formatBytes),
+                  image.subspan(walk.dataAt, walk.dataBytes)};
 }
 
 ObjectNumber loadSoundFromMemory(ObjectNumber number, const void* image, std::size_t bytes,
                                  int flags) {
   if (!image) return 0;
   return noThrow(ObjectNumber{0}, [&] {
-    return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags).result;
+    return loadImage(number, {static_cast<const std::uint8_t*>(image), bytes}, flags);
   });
 }
 
@@ -299,7 +468,7 @@ namespace {
 
 ObjectNumber loadFile(ObjectNumber number, std::u16string_view fileName, int flags) {
   const std::string path = toUtf8(fileName);
-  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return 0;
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
@@ -313,34 +482,26 @@ ObjectNumber loadFile(ObjectNumber number, std::u16string_view fileName, int fla
     reportFormat(shared->format, shared->bytes);
     return installPcm(number, *shared);
   }
-  // A RIFF image is copied as it is; anything else is decoded from the file itself, so that a
-  // long file is read as its decode goes on instead of before the load returns.
+  // A RIFF image plays its own bytes, read from the file as it plays; anything else is decoded
+  // from the file itself. Either way a long file is read as the sound goes on instead of before
+  // the load returns.
   const auto size = static_cast<std::size_t>(info.st_size);
-  auto contents = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 4));
-  const auto readInto = [&](std::size_t from, std::size_t to) {
-    std::size_t got = from;
-    while (got < to) {
-      const long n = readFile(file.get(), contents.get() + got, to - got);
-      if (n <= 0) break;  // a short read loads what was read
-      got += static_cast<std::size_t>(n);
-    }
-    return got;
-  };
-  const std::size_t head = readInto(0, std::min<std::size_t>(size, 4));
-  if (!isRiffImage({contents.get(), head})) {
-    contents.reset();
+  std::vector<std::uint8_t> head(std::min<std::size_t>(size, 4));
+  head.resize(readFully(currentReader(), file.get(), head.data(), head.size()));
+  std::optional<LoadedPcm> pcm;
+  if (!isRiffImage(head)) {
     auto decoder = openDecoderForFile(fileName, 0);
     if (!decoder) return 0;
-    const auto pcm = decodeFile(decoder);
-    if (!pcm) return 0;
-    const ObjectNumber result = installPcm(number, *pcm);
-    if (result != 0) rememberDecode(identity, *pcm);
-    return result;
+    pcm = decodeFile(decoder);
+  } else if (decodeMode == DecodeMode::Whole) {
+    pcm = pcmFromWholeRiffFile(file.get(), head, size);
+  } else {
+    pcm = pcmFromRiffFile(std::move(file), std::move(head), size);
   }
-  const std::size_t got = readInto(head, size);
-  ImageLoad load = loadImage(number, {contents.get(), got}, 0);
-  if (load.result != 0 && load.pcm) rememberDecode(identity, *load.pcm);
-  return load.result;
+  if (!pcm) return 0;
+  const ObjectNumber result = installPcm(number, *pcm);
+  if (result != 0) rememberDecode(identity, *pcm);
+  return result;
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 // length returns once its first second is decoded, and a worker decodes the rest into the same
 // memory while the sound can already play (every result about the sound is what a whole decode
 // gives; the sound holds, silent, if it ever catches up with the decoder); an image in memory, or
-// a file that states no length, is decoded whole before the load returns. Every load that gets as
+// a file that states no length, is decoded whole before the load returns. A RIFF file loads the
+// same way: its head is read up to the data chunk, and its data goes from the file straight into
+// the sound's memory, the first second before the load returns (a file that shrinks while it is
+// read keeps the length its head stated and ends in silence). Every load that gets as
 // far as a format prints the two "WAV Header Info" lines, refused formats included. A sound under
 // the number is replaced only once the new one is ready, so a failed load leaves it playable.
 //
@@ -62,7 +65,7 @@ inline constexpr std::uint32_t kFirstDecodeMs = 1000;
 enum class DecodeMode { Progressive, Whole };
 void setDecodeModeForTests(DecodeMode mode);
 // How loadSound reads a file's bytes (::read when null), so tests can make reads
-// fail part-way.
+// fail part-way. The worker of a RIFF file's load reads through the one set when the load began.
 using SoundFileReader = long (*)(int fd, void* destination, std::size_t bytes);
 void setSoundFileReaderForTests(SoundFileReader reader);
 

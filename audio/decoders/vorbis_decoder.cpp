@@ -1,11 +1,13 @@
 // The Ogg Vorbis plug-in, on libvorbisfile. The library reads through ByteSource callbacks for
-// both kinds of source (it never closes the stream: the handle owns it), and every source passes
-// the setup-header guard before the library sees it.
+// both kinds of source (it never closes the stream: the handle owns it), and every byte it reads
+// passes the setup-header guard first (CheckedOggSource): the first link's headers are checked
+// before the library opens the source, any other stream's before the library meets it.
 
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -20,22 +22,27 @@ namespace {
 // ov_read is asked for at most this many bytes per call.
 constexpr std::int32_t kReadChunkBytes = 4096;
 
-// libvorbisfile's I/O callbacks: C calls, so nothing thrown may leave them (ByteSource throws
-// nothing today; the guard keeps it that way).
+// libvorbisfile's I/O callbacks: C calls, so nothing thrown may leave them (the checked source can
+// run out of memory for its bookkeeping; the guard turns that into a failed read).
 std::size_t readCallback(void* destination, std::size_t size, std::size_t count, void* source) {
   if (size == 0) return 0;
   return noThrow(std::size_t{0}, [&] {
-    return static_cast<ByteSource*>(source)->read(destination, size * count) / size;
+    auto& checked = *static_cast<CheckedOggSource*>(source);
+    const std::size_t got = checked.read(destination, size * count);
+    // A refused source reads as failing, not as ended: the library gives up instead of looking on.
+    if (got == 0 && checked.refused()) errno = EIO;
+    return got / size;
   });
 }
 
 int seekCallback(void* source, ogg_int64_t offset, int whence) {
-  return noThrow(-1,
-                 [&] { return static_cast<ByteSource*>(source)->seek(offset, whence) ? 0 : -1; });
+  return noThrow(
+      -1, [&] { return static_cast<CheckedOggSource*>(source)->seek(offset, whence) ? 0 : -1; });
 }
 
 long tellCallback(void* source) {
-  return noThrow(-1L, [&] { return static_cast<long>(static_cast<ByteSource*>(source)->tell()); });
+  return noThrow(-1L,
+                 [&] { return static_cast<long>(static_cast<CheckedOggSource*>(source)->tell()); });
 }
 
 // No close callback: the stream of a file source is closed by the handle that owns it.
@@ -46,7 +53,9 @@ class VorbisHandle final : public DecoderHandle {
   explicit VorbisHandle(ByteSource source) : source_(source), start_(source.tell()) {}
   ~VorbisHandle() override { close(); }
 
-  bool open() {
+  bool open(std::FILE* file) {
+    if (source_.open() != OggVorbisScan::Decodable) return false;
+    if (file) std::clearerr(file);
     if (!openLibrary()) return false;
     const vorbis_info* info = ov_info(&file_, 0);
     if (!info || info->channels <= 0 || info->rate <= 0 || info->rate > INT_MAX) return false;
@@ -98,7 +107,8 @@ class VorbisHandle final : public DecoderHandle {
   bool openLibrary() {
     if (ov_open_callbacks(&source_, &file_, nullptr, 0, kCallbacks) < 0) return false;
     opened_ = true;
-    return true;
+    // A later link refused while the library looked for the links: the source is refused whole.
+    return !source_.refused();
   }
 
   void close() {
@@ -135,7 +145,7 @@ class VorbisHandle final : public DecoderHandle {
     return openLibrary();
   }
 
-  ByteSource source_;
+  CheckedOggSource source_;
   const std::int64_t start_;  // where the stream began in the source
   OggVorbis_File file_{};
   bool opened_ = false;
@@ -148,13 +158,9 @@ class VorbisDecoder final : public SoundDecoder {
   std::string_view name() const override { return "Ogg Vorbis"; }
 
   std::unique_ptr<DecoderHandle> open(const DecoderSource& source, int /*flags*/) const override {
-    ByteSource bytes = source.file ? ByteSource(source.file) : ByteSource(source.image);
-    const std::int64_t start = bytes.tell();
-    if (scanOggVorbisHeaders(bytes) != OggVorbisScan::Decodable) return nullptr;
-    if (!bytes.seek(start, SEEK_SET)) return nullptr;
-    if (source.file) std::clearerr(source.file);
-    auto handle = std::make_unique<VorbisHandle>(bytes);
-    if (!handle->open()) return nullptr;
+    auto handle = std::make_unique<VorbisHandle>(source.file ? ByteSource(source.file)
+                                                             : ByteSource(source.image));
+    if (!handle->open(source.file)) return nullptr;
     return handle;
   }
 };

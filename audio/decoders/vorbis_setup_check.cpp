@@ -3,6 +3,7 @@
 #include <ogg/ogg.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -331,24 +332,51 @@ PacketVerdict checkHeaderPacket(HeaderStream& stream, std::span<const std::uint8
 
 }  // namespace
 
-OggVorbisScan scanOggVorbisHeaders(ByteSource& source) {
+namespace {
+
+// How far a scan goes: the first link (the BOS pages at the start and their streams' headers), or
+// every page of the source.
+enum class ScanExtent { FirstLink, WholeSource };
+
+struct HeaderScan {
+  OggVorbisScan verdict = OggVorbisScan::NotOgg;
+  std::vector<std::int64_t> streamStarts;  // where each BOS page met lies in the source
+};
+
+HeaderScan scanHeaders(ByteSource& source, ScanExtent extent) {
   SyncState sync;
   std::map<int, std::unique_ptr<HeaderStream>> streams;
+  HeaderScan scan;
   bool sawPage = false;
+  const std::int64_t start = source.tell();
+  std::int64_t at = start;  // where the sync's next byte lies in the source
   std::int64_t bytesRead = 0;
   ogg_page page{};
   ogg_packet packet{};
+  const auto refused = [&] {
+    scan.verdict = OggVorbisScan::Refused;
+    return scan;
+  };
   for (;;) {
-    int status;
-    while ((status = ogg_sync_pageout(&sync.state, &page)) != 0) {
-      if (status < 0) continue;  // bytes skipped while looking for a page
+    long step;
+    while ((step = ogg_sync_pageseek(&sync.state, &page)) != 0) {
+      if (step < 0) {  // bytes skipped while looking for a page
+        at -= step;
+        continue;
+      }
+      const std::int64_t pageAt = at;
+      at += step;
       sawPage = true;
       const int serial = ogg_page_serialno(&page);
       if (ogg_page_bos(&page)) {
-        if (streams.size() >= kMaxStreamsInHeaders && !streams.count(serial)) {
-          return OggVorbisScan::Refused;
-        }
+        if (streams.size() >= kMaxStreamsInHeaders && !streams.count(serial)) return refused();
         streams[serial] = std::make_unique<HeaderStream>(serial);
+        scan.streamStarts.push_back(pageAt);
+      } else if (extent == ScanExtent::FirstLink && streams.empty() && !scan.streamStarts.empty()) {
+        // Past the first link's headers: what follows is audio, or a later link's, checked where
+        // a reader meets it (CheckedOggSource).
+        scan.verdict = OggVorbisScan::Decodable;
+        return scan;
       }
       const auto found = streams.find(serial);
       if (found == streams.end()) continue;  // past its headers, or never began
@@ -362,7 +390,7 @@ OggVorbisScan scanOggVorbisHeaders(ByteSource& source) {
                                                   static_cast<std::size_t>(packet.bytes));
         switch (checkHeaderPacket(stream, bytes)) {
           case PacketVerdict::Refuse:
-            return OggVorbisScan::Refused;
+            return refused();
           case PacketVerdict::StreamDone:
             done = true;
             break;
@@ -372,15 +400,159 @@ OggVorbisScan scanOggVorbisHeaders(ByteSource& source) {
       }
       if (done || ogg_page_eos(&page)) streams.erase(found);
     }
-    if (!sawPage && bytesRead >= kFirstPageWindowBytes) return OggVorbisScan::NotOgg;
+    if (!sawPage && bytesRead >= kFirstPageWindowBytes) return scan;  // not Ogg
     char* buffer = ogg_sync_buffer(&sync.state, kReadChunkBytes);
-    if (!buffer) return OggVorbisScan::Refused;
+    if (!buffer) return refused();
     const std::size_t got = source.read(buffer, static_cast<std::size_t>(kReadChunkBytes));
-    if (got == 0) break;
+    if (got == 0) {
+      // A source that fails before its end cannot be vouched for past what was read.
+      if (!source.atEnd() && sawPage) return refused();
+      break;
+    }
     ogg_sync_wrote(&sync.state, static_cast<long>(got));
     bytesRead += static_cast<std::int64_t>(got);
   }
-  return sawPage ? OggVorbisScan::Decodable : OggVorbisScan::NotOgg;
+  scan.verdict = sawPage ? OggVorbisScan::Decodable : OggVorbisScan::NotOgg;
+  return scan;
+}
+
+// The capture pattern, stream structure version 0 and the BOS flag: how a page that starts a
+// logical stream begins.
+bool startsStreamPage(const std::uint8_t* bytes) {
+  return bytes[0] == 'O' && bytes[1] == 'g' && bytes[2] == 'g' && bytes[3] == 'S' &&
+         bytes[4] == 0 && (bytes[5] & 0x02) != 0;
+}
+
+constexpr std::size_t kStreamPageMarkBytes = 6;
+// Candidates that turned out to be no page at all: a real file has none or a few; a source with
+// more is taken for hostile.
+constexpr std::size_t kMaxFalseStreamMarks = 64;
+
+}  // namespace
+
+OggVorbisScan scanOggVorbisHeaders(ByteSource& source) {
+  return scanHeaders(source, ScanExtent::WholeSource).verdict;
+}
+
+OggVorbisScan CheckedOggSource::open() {
+  start_ = source_.tell();
+  HeaderScan scan = scanHeaders(source_, ScanExtent::FirstLink);
+  if (!source_.seek(start_, SEEK_SET)) return OggVorbisScan::Refused;
+  if (scan.verdict == OggVorbisScan::Decodable) {
+    checkedStarts_.insert(scan.streamStarts.begin(), scan.streamStarts.end());
+  }
+  return scan.verdict;
+}
+
+std::size_t CheckedOggSource::read(void* destination, std::size_t bytes) {
+  if (refused_) return 0;
+  const std::int64_t at = source_.tell();
+  if (at < 0) {
+    refused_ = true;  // bytes that cannot be placed cannot be checked
+    return 0;
+  }
+  const std::size_t got = source_.read(destination, bytes);
+  if (got == 0) return 0;
+  const std::size_t passed = watch(static_cast<const std::uint8_t*>(destination), got, at);
+  if (passed < got) refused_ = true;
+  return passed;
+}
+
+bool CheckedOggSource::seek(std::int64_t offset, int whence) {
+  // Refused, the source ends for good: a reader that went back to look again would find it empty
+  // where it had read pages, which libvorbisfile's search for the last page never gives up on.
+  if (refused_) return false;
+  markBytes_ = 0;  // a reader that seeks starts its page search afresh
+  return source_.seek(offset, whence);
+}
+
+std::size_t CheckedOggSource::watch(const std::uint8_t* data, std::size_t bytes, std::int64_t at) {
+  // Marks that began in the bytes before this read: look at them once six bytes are there.
+  if (markBytes_ > 0 && markEnd_ == at) {
+    std::array<std::uint8_t, 2 * kStreamPageMarkBytes> joined{};
+    std::memcpy(joined.data(), mark_.data(), markBytes_);
+    const std::size_t added = std::min(bytes, kStreamPageMarkBytes);
+    std::memcpy(joined.data() + markBytes_, data, added);
+    for (std::size_t p = 0; p < markBytes_ && p + kStreamPageMarkBytes <= markBytes_ + added; ++p) {
+      if (startsStreamPage(joined.data() + p) &&
+          !passes(at - static_cast<std::int64_t>(markBytes_ - p))) {
+        return 0;
+      }
+    }
+  }
+  const std::uint8_t* end = data + bytes;
+  for (const std::uint8_t* p = data; static_cast<std::size_t>(end - p) >= kStreamPageMarkBytes;) {
+    p = static_cast<const std::uint8_t*>(
+        std::memchr(p, 'O', static_cast<std::size_t>(end - p) - kStreamPageMarkBytes + 1));
+    if (!p) break;
+    if (startsStreamPage(p) && !passes(at + (p - data))) return static_cast<std::size_t>(p - data);
+    ++p;
+  }
+  // The last bytes, where a mark may begin that the next read completes.
+  std::array<std::uint8_t, 2 * kStreamPageMarkBytes> kept{};
+  std::size_t keptBytes = 0;
+  if (markEnd_ == at) {
+    std::memcpy(kept.data(), mark_.data(), markBytes_);
+    keptBytes = markBytes_;
+  }
+  const std::size_t added = std::min(bytes, kStreamPageMarkBytes - 1);
+  std::memcpy(kept.data() + keptBytes, end - added, added);
+  keptBytes += added;
+  const std::size_t tail = std::min(keptBytes, kStreamPageMarkBytes - 1);
+  std::memcpy(mark_.data(), kept.data() + keptBytes - tail, tail);
+  markBytes_ = tail;
+  markEnd_ = at + static_cast<std::int64_t>(bytes);
+  return bytes;
+}
+
+bool CheckedOggSource::passes(std::int64_t pageAt) {
+  if (checkedStarts_.count(pageAt)) return true;
+  const std::int64_t back = source_.tell();
+  bool verdict = true;
+  if (!wholeChecked_) {
+    // A stream the first check did not meet: a chain's next link, most likely. Every stream of
+    // the source is checked now, once.
+    wholeChecked_ = true;
+    const HeaderScan scan = source_.seek(start_, SEEK_SET)
+                                ? scanHeaders(source_, ScanExtent::WholeSource)
+                                : HeaderScan{OggVorbisScan::Refused, {}};
+    if (scan.verdict != OggVorbisScan::Decodable) verdict = false;
+    checkedStarts_.insert(scan.streamStarts.begin(), scan.streamStarts.end());
+  }
+  if (verdict && !checkedStarts_.count(pageAt) && !falseMarks_.count(pageAt)) {
+    // A mark the whole check did not meet as a page: either no page at all (bytes that happen to
+    // look like one), or a page inside another page, which only a reader that lands in the middle
+    // of the source finds, and which no real file has.
+    verdict = !isPageAt(pageAt) && falseMarks_.size() < kMaxFalseStreamMarks;
+    if (verdict) falseMarks_.insert(pageAt);
+  }
+  if (!source_.seek(back, SEEK_SET)) verdict = false;
+  return verdict;
+}
+
+bool CheckedOggSource::isPageAt(std::int64_t pageAt) {
+  // A page is at most 27 + 255 + 255 x 255 bytes; libogg says whether these bytes start one. A
+  // source that cannot be read there counts as one: it cannot be vouched for.
+  constexpr std::size_t kHeaderBytes = 27;
+  std::vector<std::uint8_t> bytes(kHeaderBytes + 255);
+  if (!source_.seek(pageAt, SEEK_SET)) return true;
+  std::size_t got = source_.read(bytes.data(), kHeaderBytes);
+  if (got < kHeaderBytes) return !source_.atEnd();
+  const std::size_t segments = bytes[26];
+  got += source_.read(bytes.data() + kHeaderBytes, segments);
+  if (got < kHeaderBytes + segments) return !source_.atEnd();
+  std::size_t bodyBytes = 0;
+  for (std::size_t i = 0; i < segments; ++i) bodyBytes += bytes[kHeaderBytes + i];
+  bytes.resize(kHeaderBytes + segments + bodyBytes);
+  got += source_.read(bytes.data() + kHeaderBytes + segments, bodyBytes);
+  if (got < bytes.size()) return !source_.atEnd();
+  SyncState sync;
+  char* buffer = ogg_sync_buffer(&sync.state, static_cast<long>(bytes.size()));
+  if (!buffer) return true;
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  ogg_sync_wrote(&sync.state, static_cast<long>(bytes.size()));
+  ogg_page page{};
+  return ogg_sync_pageseek(&sync.state, &page) > 0;
 }
 
 }  // namespace lunadio

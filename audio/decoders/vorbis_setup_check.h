@@ -9,8 +9,10 @@
 // degenerate case being a single used entry of length 1. Only libogg's page, packet and bit-reader
 // functions are used here.
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -67,7 +69,54 @@ enum class OggVorbisScan {
 };
 
 // Reads the whole source once, from where it stands, and checks the setup header of every Vorbis
-// stream (each link of a chain, each stream of a group). The caller rewinds the source after.
+// stream (each link of a chain, each stream of a group). The caller rewinds the source after. A
+// source whose reads fail part-way is refused: what follows cannot be vouched for.
 OggVorbisScan scanOggVorbisHeaders(ByteSource& source);
+
+// The source as libvorbisfile reads it (the adapter's read, seek and tell callbacks), checked on
+// the way, so that a long file is not read whole before its first sound. libvorbisfile takes
+// header packets only from a logical stream that begins at a BOS page ("beginning of stream"),
+// and finds pages only in bytes it has read; so no byte of a BOS page is handed over before that
+// stream's headers are checked:
+// - open() checks the first link: its BOS pages and their streams' headers, all that the open
+//   and the decode of a plain file meet;
+// - a read whose bytes hold any other BOS page (a chain's next link, met when libvorbisfile looks
+//   for the links at open, or where the decode reaches it) first checks the whole source as
+//   scanOggVorbisHeaders does, once. A BOS page that the whole check did not meet lies inside
+//   another page, where only a reader that lands in the middle of the source finds it; no real
+//   file has one, and it is refused.
+// Once refused, reads end before the refused page and seeks fail: an open fails (refused() says
+// so) and a decode stops there, before libvorbis sees the stream.
+// Threads: one at a time, as the handle that owns it.
+class CheckedOggSource {
+ public:
+  explicit CheckedOggSource(ByteSource source) : source_(source) {}
+
+  // Checks the first link from where the source stands, and goes back there.
+  OggVorbisScan open();
+  std::size_t read(void* destination, std::size_t bytes);
+  bool seek(std::int64_t offset, int whence);
+  std::int64_t tell() const { return source_.tell(); }
+  bool refused() const { return refused_; }
+
+ private:
+  // The bytes of the read that may be handed over: all of them, or those before the first BOS
+  // page refused.
+  std::size_t watch(const std::uint8_t* data, std::size_t bytes, std::int64_t at);
+  bool passes(std::int64_t pageAt);
+  bool isPageAt(std::int64_t pageAt);
+
+  ByteSource source_;
+  std::int64_t start_ = 0;                // where the stream begins in the source
+  std::set<std::int64_t> checkedStarts_;  // BOS pages whose streams passed
+  std::set<std::int64_t> falseMarks_;     // what looked like a BOS page and was none
+  bool wholeChecked_ = false;
+  bool refused_ = false;
+  // The last bytes of the previous read, where the start of a BOS page may lie that this read
+  // completes; they end at markEnd_ in the source.
+  std::array<std::uint8_t, 5> mark_{};
+  std::size_t markBytes_ = 0;
+  std::int64_t markEnd_ = -1;
+};
 
 }  // namespace lunadio

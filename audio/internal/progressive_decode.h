@@ -5,6 +5,10 @@
 // never reads past what is published, so a sound plays at once and holds, silent, in the rare case
 // that it catches up with its decoder.
 //
+// The source is any DecoderHandle: a plug-in's (16-bit PCM, frames of channels x 2 bytes) or the
+// loader's reader of a RIFF file's data chunk (the file's own sample format). Its frame size is
+// passed in, so that every stretch published before the last one ends on a whole frame.
+//
 // Ownership: every sound on the memory holds the decode (the trial and the real load of one file
 // share it); the last one to go stops and joins the worker (a chunk's work, a few milliseconds).
 //
@@ -27,12 +31,13 @@ namespace lunadio {
 class ProgressiveDecode {
  public:
   // Starts the worker on `decoder`, which has written the first `decodedBytes` of `memory` (of
-  // `totalBytes` to decode). Null when the thread cannot be started: the caller keeps the decoder
-  // and finishes the decode itself.
+  // `totalBytes` to decode) in frames of `frameBytes`. Null when the thread cannot be started: the
+  // caller keeps the decoder and finishes the decode itself.
   static std::shared_ptr<ProgressiveDecode> start(std::unique_ptr<DecoderHandle>& decoder,
                                                   std::shared_ptr<soundout::SampleMemory> memory,
                                                   std::uint32_t decodedBytes,
-                                                  std::uint32_t totalBytes);
+                                                  std::uint32_t totalBytes,
+                                                  std::uint32_t frameBytes);
   ~ProgressiveDecode();  // stops and joins the worker
   ProgressiveDecode(const ProgressiveDecode&) = delete;
   ProgressiveDecode& operator=(const ProgressiveDecode&) = delete;
@@ -48,26 +53,27 @@ class ProgressiveDecode {
   struct Key {};
 
  public:
-  ProgressiveDecode(Key, std::unique_ptr<DecoderHandle> decoder,
-                    std::shared_ptr<soundout::SampleMemory> memory, std::uint32_t decodedBytes,
-                    std::uint32_t totalBytes);
+  ProgressiveDecode(Key, std::shared_ptr<soundout::SampleMemory> memory, std::uint32_t decodedBytes,
+                    std::uint32_t totalBytes, std::uint32_t frameBytes);
 
  private:
   void run() noexcept;  // -- the worker
 
   const std::shared_ptr<soundout::SampleMemory> memory_;
   const std::uint32_t totalBytes_;
+  const std::uint32_t frameBytes_;
   std::unique_ptr<DecoderHandle> decoder_;  // -- the worker, once started
   std::uint32_t decodedBytes_;              // -- the worker, once started
   std::atomic<bool> stop_{false};           // -- set by the main thread, read by the worker
   std::thread worker_;                      // -- main thread only
 };
 
-// Decodes `decoder` into `memory` from `decodedBytes` to `totalBytes` on the calling thread (the
-// worker's loop, and the fallback when no worker can start). A source that ends early leaves the
-// rest silent; everything is published when it returns, unless `stop` was raised.
+// Decodes `decoder` into `memory` from `decodedBytes` to `totalBytes`, in frames of `frameBytes`,
+// on the calling thread (the worker's loop, and the fallback when no worker can start). A source
+// that ends early leaves the rest as the memory holds it (zeros, silent); everything is published
+// when it returns, unless `stop` was raised.
 void decodeRemaining(DecoderHandle& decoder, soundout::SampleMemory& memory,
-                     std::uint32_t decodedBytes, std::uint32_t totalBytes,
+                     std::uint32_t decodedBytes, std::uint32_t totalBytes, std::uint32_t frameBytes,
                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace lunadio

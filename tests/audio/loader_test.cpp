@@ -243,6 +243,13 @@ TEST_F(LoaderTest, FailedLoadsLeaveTheOldSoundPlayable) {
     ASSERT_TRUE(isSound(0));
     EXPECT_EQ(getSoundLength(0), 800);
     EXPECT_EQ(playSound(0, PlayLooped), 1);
+    // The same from a file, whose RIFF data would be read as it plays.
+    test::TempFile file(c.image);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(loadSound(0, file.path16()), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), printed);
+    ASSERT_TRUE(isSound(0));
+    EXPECT_EQ(getSoundLength(0), 800);
   }
   EXPECT_EQ(loadSoundFromMemory(0, nullptr, 10), 0);
 }

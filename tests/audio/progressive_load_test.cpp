@@ -1,13 +1,16 @@
-// Progressive loads: a file that states its length returns after its first second and goes on
-// decoding while it plays. Every result about the sound is the whole decode's; the trial and the
-// real load share one decode; a seek past the decoded part waits for it; freeing the sounds, or
-// the end sequence, joins the worker. Also the loop seam of each format, sample for sample.
+// Progressive loads: a file that states its length (a RIFF file always does) returns after its
+// first second and goes on decoding, or reading, while it plays. Every result about the sound is
+// the whole load's; the trial and the real load share one decode; a seek past the decoded part
+// waits for it; freeing the sounds, or the end sequence, joins the worker; a RIFF file that
+// shrinks while it is read keeps its length and ends in silence. Also the loop seam of each
+// format, sample for sample.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -65,6 +68,24 @@ const std::vector<Encoded>& compressedFiles() {
   return files;
 }
 
+// `frames` of the test signal in a RIFF sample format: 8-bit unsigned, or 16- or 24-bit signed.
+Bytes samplesOf(std::size_t frames, int channels, int bits) {
+  Bytes out;
+  for (const std::int32_t v : test::makeSignal(frames, channels, bits)) {
+    for (int i = 0; i < bits / 8; ++i) {
+      out.push_back(static_cast<std::uint8_t>((bits == 8 ? v + 128 : v) >> (8 * i)));
+    }
+  }
+  return out;
+}
+
+Bytes wavOf(int channels, int rate, int bits, std::size_t frames) {
+  return test::RiffBuilder()
+      .format(channels, rate, bits)
+      .chunk("data", samplesOf(frames, channels, bits))
+      .build();
+}
+
 class ProgressiveLoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,6 +105,30 @@ class ProgressiveLoadTest : public ::testing::Test {
     return result;
   }
 
+  // Loads the file whole, then progressively under number 0 (left loaded), and compares every
+  // result of the two, every byte included once the worker is done.
+  void expectTheWholeLoadsResults(const test::TempFile& file, bool worker) {
+    setDecodeModeForTests(DecodeMode::Whole);
+    ASSERT_NE(load(5, file), 0);
+    const std::string wholePrinted = printed_;
+    const Bytes whole = finalBytes(5);
+    const std::int64_t wholeLength = getSoundLength(5);
+    const std::int64_t wholeMs = getSoundLength(5, UnitMilliseconds);
+    const int wholeFrequency = getSoundFrequency(5);
+    EXPECT_FALSE(decodeOf(5).lock()) << "loaded whole";
+    freeSound(5);
+
+    setDecodeModeForTests(DecodeMode::Progressive);
+    ASSERT_NE(load(0, file), 0);
+    EXPECT_EQ(static_cast<bool>(decodeOf(0).lock()), worker) << "the rest goes on on a worker";
+    EXPECT_EQ(printed_, wholePrinted);
+    EXPECT_EQ(getSoundLength(0), wholeLength);
+    EXPECT_EQ(getSoundLength(0, UnitMilliseconds), wholeMs);
+    EXPECT_EQ(getSoundFrequency(0), wholeFrequency);
+    EXPECT_EQ(playSound(0, PlayLooped), 1);
+    EXPECT_EQ(finalBytes(0), whole);
+  }
+
   testing::MemorySoundDevice device_{{.rateHz = 44100}};
   std::string printed_;
 };
@@ -92,45 +137,165 @@ TEST_F(ProgressiveLoadTest, EveryResultIsTheWholeDecodes) {
   for (const Encoded& encoded : compressedFiles()) {
     SCOPED_TRACE(encoded.name);
     test::TempFile file(encoded.image);
-    setDecodeModeForTests(DecodeMode::Whole);
-    ASSERT_NE(load(5, file), 0);
-    const std::string wholePrinted = printed_;
-    const Bytes whole = finalBytes(5);
-    const std::int64_t wholeLength = getSoundLength(5);
-    EXPECT_FALSE(decodeOf(5).lock()) << "decoded whole";
-    freeSound(5);
-
-    setDecodeModeForTests(DecodeMode::Progressive);
-    ASSERT_NE(load(0, file), 0);
-    EXPECT_TRUE(decodeOf(0).lock()) << "the rest decodes on a worker";
-    EXPECT_EQ(printed_, wholePrinted);
-    EXPECT_EQ(getSoundLength(0), wholeLength);
-    EXPECT_EQ(getSoundLength(0, UnitMilliseconds), wholeLength * 1000 / 44100);
+    expectTheWholeLoadsResults(file, true);
+    EXPECT_EQ(getSoundLength(0), static_cast<std::int64_t>(encoded.frames));
+    EXPECT_EQ(getSoundLength(0, UnitMilliseconds), getSoundLength(0) * 1000 / 44100);
     EXPECT_EQ(getSoundFrequency(0), 44100);
-    EXPECT_EQ(playSound(0, PlayLooped), 1);
-    EXPECT_EQ(finalBytes(0), whole);
+    freeSound(0);
+  }
+}
+
+// A RIFF file's data goes from the file into the sound's memory as it is, in its own format;
+// the chunks before it may be long, its size may run past the end of the file (an interrupted
+// recording plays its whole frames) or end in part of a frame.
+TEST_F(ProgressiveLoadTest, ARiffFileReadAsItPlaysIsTheWholeReadsSound) {
+  const Bytes threeSeconds = samplesOf(3 * 44100, 2, 16);
+  Bytes partFrame = threeSeconds;
+  partFrame.insert(partFrame.end(), {1, 2, 3});
+  struct Case {
+    const char* name;
+    Bytes image;
+    bool worker;
+  };
+  const Case cases[] = {
+      {"16-bit stereo", wavOf(2, 44100, 16, 3 * 44100), true},
+      {"8-bit mono at 22,050 Hz", wavOf(1, 22050, 8, 3 * 22050), true},
+      {"24-bit stereo at 48 kHz", wavOf(2, 48000, 24, 3 * 48000), true},
+      {"10 kB before fmt and 5 kB before data",
+       test::RiffBuilder()
+           .chunk("JUNK", Bytes(10000, 0x4A))
+           .format(2, 44100, 16)
+           .chunk("JUNK", Bytes(5001, 0x4A))
+           .chunk("data", threeSeconds)
+           .chunk("LIST", {'I', 'N', 'F', 'O'})
+           .build(),
+       true},
+      {"data size past the end of the file",
+       test::RiffBuilder()
+           .format(2, 44100, 16)
+           .chunkWithSize("data", partFrame, 0xFFFFFFF0)
+           .build(),
+       true},
+      {"data ending in part of a frame",
+       test::RiffBuilder().format(2, 44100, 16).chunk("data", partFrame).build(), true},
+      {"less than a second", wavOf(2, 44100, 16, 30000), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFile file(c.image);
+    expectTheWholeLoadsResults(file, c.worker);
     freeSound(0);
   }
 }
 
 TEST_F(ProgressiveLoadTest, TheTrialAndTheRealLoadShareOneDecode) {
   const Encoded& flac = compressedFiles()[0];
-  test::TempFile file(flac.image);
-  ASSERT_NE(load(1, file), 0);  // the trial load
-  ASSERT_NE(load(0, file), 0);  // the real one
-  const auto decode = decodeOf(0).lock();
-  ASSERT_TRUE(decode);
-  EXPECT_EQ(decode, decodeOf(1).lock());
-  // The trial goes; the real sound keeps the decode going to its end.
-  freeSound(1);
-  EXPECT_TRUE(decode->waitUntilDecoded(static_cast<std::uint32_t>(flac.frames * 4),
-                                       std::chrono::seconds(20)));
-  EXPECT_EQ(finalBytes(0), [&] {
-    Bytes expected(flac.frames * 4);
-    auto handle = flacDecoder().open(DecoderSource{nullptr, flac.image}, 0);
-    handle->read(expected.data(), static_cast<std::int32_t>(expected.size()), AtEnd::Stop);
-    return expected;
-  }());
+  const Bytes wav = wavOf(2, 44100, 16, flac.frames);
+  struct Case {
+    const char* name;
+    const Bytes& image;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"FLAC", flac.image,
+       [&] {
+         Bytes expected(flac.frames * 4);
+         auto handle = flacDecoder().open(DecoderSource{nullptr, flac.image}, 0);
+         handle->read(expected.data(), static_cast<std::int32_t>(expected.size()), AtEnd::Stop);
+         return expected;
+       }()},
+      {"WAV", wav, Bytes(wav.end() - static_cast<std::ptrdiff_t>(flac.frames * 4), wav.end())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFile file(c.image);
+    ASSERT_NE(load(1, file), 0);  // the trial load
+    ASSERT_NE(load(0, file), 0);  // the real one
+    const auto decode = decodeOf(0).lock();
+    ASSERT_TRUE(decode);
+    EXPECT_EQ(decode, decodeOf(1).lock());
+    // The trial goes; the real sound keeps the decode going to its end.
+    freeSound(1);
+    EXPECT_TRUE(decode->waitUntilDecoded(static_cast<std::uint32_t>(flac.frames * 4),
+                                         std::chrono::seconds(20)));
+    EXPECT_EQ(finalBytes(0), c.expected);
+    freeSound(0);
+  }
+}
+
+// The reads of a RIFF file: once `cutAfter` bytes were delivered, the next one finds the file cut
+// 1001 bytes past where it stands (the file shrinks while the worker reads it; `cutAt` is where).
+// Each read waits `delay` first.
+struct ShrinkingFile {
+  static inline std::string path;
+  static inline std::size_t cutAfter = SIZE_MAX;
+  static inline off_t cutAt = -1;
+  static inline std::chrono::milliseconds delay{0};
+  static inline std::atomic<std::size_t> delivered{0};
+
+  static long read(int fd, void* destination, std::size_t bytes) {
+    std::this_thread::sleep_for(delay);
+    if (delivered >= cutAfter && cutAt < 0) {
+      cutAt = ::lseek(fd, 0, SEEK_CUR) + 1001;
+      if (::truncate(path.c_str(), cutAt) != 0) return -1;
+    }
+    const long got = ::read(fd, destination, bytes);
+    if (got > 0) delivered += static_cast<std::size_t>(got);
+    return got;
+  }
+};
+
+TEST_F(ProgressiveLoadTest, ARiffFileThatShrinksWhileItIsReadEndsInSilence) {
+  struct Case {
+    int channels, bits;
+    std::uint8_t silence;
+  };
+  for (const Case c : {Case{2, 16, 0x00}, Case{1, 8, 0x80}}) {
+    SCOPED_TRACE(c.bits);
+    const std::size_t frameBytes = static_cast<std::size_t>(c.channels * c.bits / 8);
+    const Bytes image = wavOf(c.channels, 44100, c.bits, 5 * 44100);
+    const std::size_t dataAt = image.size() - 5 * 44100 * frameBytes;
+    test::TempFile file(image);
+    // Cut at the worker's first read, past the first second.
+    ShrinkingFile::path = file.path();
+    ShrinkingFile::cutAfter = dataAt + 44100 * frameBytes;
+    ShrinkingFile::cutAt = -1;
+    ShrinkingFile::delivered = 0;
+    setSoundFileReaderForTests(ShrinkingFile::read);
+    ASSERT_NE(load(0, file), 0);
+    EXPECT_TRUE(decodeOf(0).lock());
+    const Bytes played = finalBytes(0);
+    setSoundFileReaderForTests(nullptr);
+    EXPECT_EQ(getSoundLength(0), 5 * 44100) << "the length the head stated";
+    ASSERT_EQ(played.size(), image.size() - dataAt);
+    // Whole frames of what was there, then silence.
+    ASSERT_GT(ShrinkingFile::cutAt, static_cast<off_t>(ShrinkingFile::cutAfter));
+    const auto cutData = static_cast<std::size_t>(ShrinkingFile::cutAt) - dataAt;
+    const auto kept = static_cast<std::ptrdiff_t>(cutData - cutData % frameBytes);
+    EXPECT_TRUE(std::equal(played.begin(), played.begin() + kept,
+                           image.begin() + static_cast<std::ptrdiff_t>(dataAt)));
+    EXPECT_TRUE(std::all_of(played.begin() + kept, played.end(),
+                            [&](std::uint8_t b) { return b == c.silence; }));
+    freeSound(0);
+  }
+}
+
+TEST_F(ProgressiveLoadTest, FreeingARiffSoundWhileItsFileIsReadJoinsTheReader) {
+  test::TempFile file(wavOf(2, 44100, 16, 30 * 44100));
+  ShrinkingFile::cutAfter = SIZE_MAX;
+  ShrinkingFile::delay = std::chrono::milliseconds(20);
+  setSoundFileReaderForTests(ShrinkingFile::read);
+  ASSERT_NE(load(0, file), 0);
+  std::weak_ptr<ProgressiveDecode> decode = decodeOf(0);
+  ASSERT_FALSE(decode.expired());
+  EXPECT_FALSE(decode.lock()->isFinished());
+  freeSound(0);
+  EXPECT_TRUE(decode.expired());
+  const std::size_t delivered = ShrinkingFile::delivered;
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(ShrinkingFile::delivered, delivered) << "no read after the sound is gone";
+  setSoundFileReaderForTests(nullptr);
+  ShrinkingFile::delay = std::chrono::milliseconds(0);
 }
 
 TEST_F(ProgressiveLoadTest, APositionPastTheDecodedPartWaitsForTheDecoder) {

@@ -1,5 +1,7 @@
 // The setup-header guard: real headers parse whole and pass; a residue book of zero dimensions,
-// which libvorbis 1.3.7 divides by, is refused before the library sees the stream.
+// which libvorbis 1.3.7 divides by, is refused before the library sees the stream, whichever link
+// it comes in and wherever the library's reads meet it; a plain file is opened without being read
+// whole.
 #include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
 
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,9 +44,10 @@ enum class ZeroedBook { Classification, Partition };
 // A stream whose first residue uses a book patched to zero dimensions. A book with a value
 // lookup keeps the lookup's header and loses its values (zero dimensions have none), so that the
 // rest of the setup header still reads as libvorbis expects it.
-Bytes hostileStream(ZeroedBook which) {
+Bytes hostileStream(ZeroedBook which, int serial = 1) {
   const auto signal = test::toInt16(test::makeSignal(20000, 2));
   test::VorbisOptions options;
+  options.serial = serial;
   options.patchSetup = [which](Bytes& packet) {
     const auto setup = parseVorbisSetupHeader(packet, 2);
     ASSERT_TRUE(setup);
@@ -86,11 +90,79 @@ Bytes withClassbookLengths(const Bytes& packet, const std::vector<int>& lengths)
 
 // A stream whose first residue's classification book holds one used entry of `length` bits: with
 // length 2, libvorbis accepts the header and later divides by the book's dimensions.
-Bytes singleEntryStream(int length) {
+Bytes singleEntryStream(int length, int serial = 1) {
   const auto signal = test::toInt16(test::makeSignal(20000, 2));
   test::VorbisOptions options;
+  options.serial = serial;
   options.patchSetup = [length](Bytes& packet) { packet = withClassbookLengths(packet, {length}); };
   return test::encodeVorbis(signal, options);
+}
+
+constexpr std::size_t kPlainFrames = 20000;
+
+Bytes plainStream(int serial, std::size_t frames = kPlainFrames) {
+  return test::encodeVorbis(test::toInt16(test::makeSignal(frames, 2)), {.serial = serial});
+}
+
+// A plain stream whose first audio page fails its checksum.
+Bytes damagedPlainStream() {
+  auto pages = test::encodeVorbisPages(test::toInt16(test::makeSignal(kPlainFrames, 2)), {});
+  pages.at(2).back() ^= 0x5A;
+  return test::joinPages(pages);
+}
+
+// The header pages of a stream (granule 0): its BOS page and the pages of its other headers.
+Bytes headerPagesOf(const Bytes& stream) {
+  Bytes out;
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  char* buffer = ogg_sync_buffer(&sync, static_cast<long>(stream.size()));
+  std::memcpy(buffer, stream.data(), stream.size());
+  ogg_sync_wrote(&sync, static_cast<long>(stream.size()));
+  ogg_page page;
+  while (ogg_sync_pageout(&sync, &page) == 1 && ogg_page_granulepos(&page) == 0) {
+    out.insert(out.end(), page.header, page.header + page.header_len);
+    out.insert(out.end(), page.body, page.body + page.body_len);
+  }
+  ogg_sync_clear(&sync);
+  return out;
+}
+
+// The first link of kPlainFrames frames, grouped with a stream of another kind whose one data
+// page holds `body`: bytes that only a reader landing inside that page would take for pages.
+Bytes withCarriedBytes(const Bytes& body) {
+  ogg_stream_state stream;
+  ogg_stream_init(&stream, 99);
+  std::uint8_t first = 0;
+  ogg_packet start{&first, 1, 1, 0, 0, 0};
+  ogg_packet packet{
+      const_cast<std::uint8_t*>(body.data()), static_cast<long>(body.size()), 0, 0, 1, 1};
+  std::vector<Bytes> carrier;
+  ogg_page page;
+  for (ogg_packet* p : {&start, &packet}) {
+    ogg_stream_packetin(&stream, p);
+    while (ogg_stream_flush(&stream, &page)) {
+      Bytes bytes(page.header, page.header + page.header_len);
+      bytes.insert(bytes.end(), page.body, page.body + page.body_len);
+      carrier.push_back(bytes);
+    }
+  }
+  ogg_stream_clear(&stream);
+  auto pages = test::encodeVorbisPages(test::toInt16(test::makeSignal(kPlainFrames, 2)), {});
+  // Its BOS page with the first link's, its data page among the audio pages.
+  pages.insert(pages.begin() + 1, carrier.front());
+  pages.insert(pages.begin() + 5, carrier.back());
+  return test::joinPages(pages);
+}
+
+std::int64_t decodedFrames(DecoderHandle& handle) {
+  std::vector<std::uint8_t> pcm(1 << 16);
+  std::int64_t frames = 0;
+  for (std::int32_t got;
+       (got = handle.read(pcm.data(), static_cast<std::int32_t>(pcm.size()), AtEnd::Stop)) > 0;) {
+    frames += got / 4;
+  }
+  return frames;
 }
 
 TEST(VorbisSetupCheck, EveryBookMustFillItsHuffmanTreeExactly) {
@@ -167,6 +239,16 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
       {"single entry of two bits", singleEntryStream(2)},
       {"zero-dimension classification book", hostileStream(ZeroedBook::Classification)},
       {"zero-dimension partition book", hostileStream(ZeroedBook::Partition)},
+      {"second link with a single entry of two bits",
+       test::joinPages({plainStream(1), singleEntryStream(2, 2)})},
+      // The last link has the first one's serial number: the open takes the file for one link,
+      // and only the decode meets the hostile one.
+      // The open, refused at the second link, goes on looking for the first one's pages: it must
+      // find the source ended, not empty where it had read pages.
+      {"damaged first link before a hostile one",
+       test::joinPages({damagedPlainStream(), singleEntryStream(2, 2)})},
+      {"middle link with a zero-dimension book",
+       test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2), plainStream(1)})},
   };
   // LUNADIO_CORPUS_DIR=fuzz/audio/corpus writes these streams out as seeds of the fuzz targets.
   const char* corpus = std::getenv("LUNADIO_CORPUS_DIR");
@@ -267,6 +349,134 @@ TEST(VorbisSetupCheck, SourcesWithoutOggPagesAreNotOgg) {
   const auto flac = test::encodeFlac(test::makeSignal(1000, 2), {});
   ByteSource flacSource(flac);
   EXPECT_EQ(scanOggVorbisHeaders(flacSource), OggVorbisScan::NotOgg);
+}
+
+// The streams after the first link, met by the open (looking for the links) or by the decode: a
+// hostile one is refused, or ends the source before the library reads it.
+TEST(VorbisSetupCheck, LaterStreamsAreCheckedWhereTheReadsMeetThem) {
+  // Links longer than the library's reads (64 KiB), so that the open, which reads the start and
+  // the end of the file, does not meet the middle one.
+  constexpr std::size_t kLongFrames = 8 * 44100;
+  const Bytes longFirst = plainStream(1, kLongFrames);
+  ASSERT_GT(longFirst.size(), 3u * 32768);
+  Bytes lookalike = {'O', 'g', 'g', 'S', 0, 0x02};
+  lookalike.resize(3000, 0x33);
+  struct Case {
+    const char* name;
+    Bytes stream;
+    bool opens;
+    std::int64_t frames;  // decoded, when it opens
+  };
+  const Case cases[] = {
+      {"two plain links", test::joinPages({plainStream(1), plainStream(2)}), true,
+       2 * kPlainFrames},
+      {"a hostile second link",
+       test::joinPages({plainStream(1), hostileStream(ZeroedBook::Partition, 2)}), false, 0},
+      // The last link has the first one's serial number: the open takes the file for one link,
+      // and the decode ends where it meets the hostile one.
+      {"a hostile middle link that only the decode meets",
+       test::joinPages({longFirst, hostileStream(ZeroedBook::Partition, 2), longFirst}), true,
+       kLongFrames},
+      {"a hostile stream's start inside another page",
+       withCarriedBytes(headerPagesOf(hostileStream(ZeroedBook::Partition, 2))), false, 0},
+      {"bytes inside a page that only look like a stream's start", withCarriedBytes(lookalike),
+       true, kPlainFrames},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempFile file(c.stream);
+    std::FILE* stdioFile = std::fopen(file.path().c_str(), "rb");
+    ASSERT_TRUE(stdioFile);
+    for (const DecoderSource& source :
+         {DecoderSource{nullptr, c.stream}, DecoderSource{stdioFile, {}}}) {
+      auto handle = vorbisDecoder().open(source, 0);
+      EXPECT_EQ(static_cast<bool>(handle), c.opens) << (source.file ? "file" : "memory");
+      if (handle) {
+        EXPECT_EQ(decodedFrames(*handle), c.frames);
+      }
+    }
+    std::fclose(stdioFile);
+  }
+}
+
+// A reader's pieces may cut a stream's first page anywhere: its start is still checked before the
+// piece that completes it is handed over.
+TEST(VorbisSetupCheck, AStreamStartSplitAcrossReadsIsCheckedAllTheSame) {
+  const Bytes first = plainStream(1);
+  for (const bool hostile : {false, true}) {
+    const Bytes stream = test::joinPages(
+        {first, hostile ? hostileStream(ZeroedBook::Partition, 2) : plainStream(2)});
+    for (std::size_t split = first.size() - 6; split <= first.size() + 6; ++split) {
+      SCOPED_TRACE(::testing::Message() << (hostile ? "hostile" : "plain") << " at " << split);
+      CheckedOggSource source{ByteSource(stream)};
+      ASSERT_EQ(source.open(), OggVorbisScan::Decodable);
+      Bytes out(stream.size());
+      std::size_t got = source.read(out.data(), split);
+      got += source.read(out.data() + got, 1);
+      got += source.read(out.data() + got, out.size() - got);
+      EXPECT_EQ(source.refused(), hostile);
+      if (hostile) {
+        // Everything before the refused page, and at most the five bytes of it that cannot make
+        // a page, read before its sixth told what it was.
+        EXPECT_GE(got, first.size());
+        EXPECT_LT(got, first.size() + 6);
+      } else {
+        EXPECT_EQ(got, stream.size());
+      }
+    }
+  }
+}
+
+// A stdio stream over an image that counts what is read of the bytes between two offsets.
+struct CountingImage {
+  const Bytes& image;
+  std::size_t watchedFrom, watchedTo;
+  std::size_t position = 0, watchedBytes = 0;
+
+  static ssize_t read(void* cookie, char* destination, std::size_t bytes) {
+    auto& self = *static_cast<CountingImage*>(cookie);
+    const std::size_t take = std::min(bytes, self.image.size() - self.position);
+    std::memcpy(destination, self.image.data() + self.position, take);
+    const std::size_t from = std::max(self.position, self.watchedFrom);
+    const std::size_t to = std::min(self.position + take, self.watchedTo);
+    if (to > from) self.watchedBytes += to - from;
+    self.position += take;
+    return static_cast<ssize_t>(take);
+  }
+  static int seek(void* cookie, off64_t* offset, int whence) {
+    auto& self = *static_cast<CountingImage*>(cookie);
+    const off64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<off64_t>(self.position)
+                                              : static_cast<off64_t>(self.image.size());
+    if (base + *offset < 0 || base + *offset > static_cast<off64_t>(self.image.size())) return -1;
+    self.position = static_cast<std::size_t>(*offset = base + *offset);
+    return 0;
+  }
+};
+
+TEST(VorbisSetupCheck, APlainFileOpensAndStartsWithoutBeingReadWhole) {
+  const Bytes stream =
+      test::encodeVorbis(test::toInt16(test::makeSignal(16 * 44100, 2)), {.quality = 1.0f});
+  // What an open and the first second may read: the start and the end, a chunk of the library's
+  // reads each (64 KiB) and what the checks read ahead of it.
+  constexpr std::size_t kEdgeBytes = 256 * 1024;
+  ASSERT_GT(stream.size(), 3 * kEdgeBytes) << "long enough to have a middle";
+  CountingImage counting{stream, kEdgeBytes, stream.size() - kEdgeBytes};
+  std::FILE* file = fopencookie(
+      &counting, "rb",
+      cookie_io_functions_t{CountingImage::read, nullptr, CountingImage::seek, nullptr});
+  ASSERT_TRUE(file);
+  auto handle = vorbisDecoder().open(DecoderSource{file, {}}, 0);
+  ASSERT_TRUE(handle);
+  EXPECT_EQ(handle->frameCount(), 16u * 44100);
+  std::vector<std::uint8_t> pcm(44100 * 4);
+  EXPECT_EQ(handle->read(pcm.data(), static_cast<std::int32_t>(pcm.size()), AtEnd::Stop),
+            static_cast<std::int32_t>(pcm.size()));
+  EXPECT_EQ(counting.watchedBytes, 0u);
+  // The decode goes on through the middle, unrefused.
+  EXPECT_EQ(decodedFrames(*handle), 15 * 44100);
+  handle.reset();
+  std::fclose(file);
 }
 
 }  // namespace
