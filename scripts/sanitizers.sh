@@ -41,7 +41,8 @@ run_step() {
         # The whole report on a finding (the sanitizer's stack and the crashing input's name), the
         # last lines otherwise.
         local output
-        if output=$("$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        if output=$(LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp" \
+          "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
           -print_final_stats=0 -artifact_prefix="$root/build-fuzz/" "$corpus" 2>&1); then
           tail -n 3 <<<"$output"
         else
