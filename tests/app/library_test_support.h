@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,7 @@
 #include "core/strings.h"
 #include "storage/preferences.h"
 #include "ui/events.h"
+#include "ui/events_internal.h"
 #include "ui/gadgets.h"
 #include "ui/requesters.h"
 #include "ui/ui_runtime.h"
@@ -119,8 +121,28 @@ inline QString qt(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Calls `then` from the event loop once what was posted before this call has been delivered and
+// taken from the queue by whatever loop the program runs: the events a step queued have been
+// handled, however slow the machine (a sanitizer build, say). Gives up waiting after 5 s.
+inline void whenEventsHandled(std::function<void()> then) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto poll = std::make_shared<std::function<void()>>();
+  *poll = [poll, giveUp, then = std::move(then)] {
+    if (!ui::eventQueue().empty() && std::chrono::steady_clock::now() < giveUp) {
+      QTimer::singleShot(5, [poll] { (*poll)(); });
+      return;
+    }
+    const auto run = then;
+    *poll = nullptr;  // ends the cycle of references
+    run();
+  };
+  // Posted work runs in order: when this marker runs, every event posted before it is queued.
+  ui::postToMainThread([poll] { (*poll)(); });
+}
+
 // Runs the steps one after another inside whatever loop the main thread is in, each a little
-// after the previous one so that the events it queued have been handled by then.
+// after the previous one has had its effect: its events handled, then `gapMs` for what they set
+// off (a redraw, a timer).
 inline void runSteps(std::vector<std::function<void()>> steps, int gapMs = 30) {
   auto remaining = std::make_shared<std::vector<std::function<void()>>>(std::move(steps));
   auto index = std::make_shared<std::size_t>(0);
@@ -131,8 +153,10 @@ inline void runSteps(std::vector<std::function<void()>> steps, int gapMs = 30) {
       return;
     }
     (*remaining)[(*index)++]();
-    QTimer::singleShot(gapMs, [next] {
-      if (*next) (*next)();
+    whenEventsHandled([next, gapMs] {
+      QTimer::singleShot(gapMs, [next] {
+        if (*next) (*next)();
+      });
     });
   };
   QTimer::singleShot(gapMs, [next] { (*next)(); });
