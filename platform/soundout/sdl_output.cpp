@@ -60,7 +60,12 @@ void prepareSdlAudio() {
   noThrow([] {
     Preparation& p = preparation();
     if (p.thread.joinable()) return;
-    p.thread = std::thread([&p] { initSdlAudio(p.started); });
+    p.thread = std::thread([&p] {
+      initSdlAudio(p.started);
+      // SDL keeps per-thread data (its error text) for every thread that calls it; this thread
+      // is not one of SDL's own, so it frees its own before it ends.
+      SDL_TLSCleanup();
+    });
   });
 }
 
