@@ -47,11 +47,11 @@ bool takePreparedSdlAudio() {
   return std::exchange(p.started, false);
 }
 
-void initSdlAudio(bool& started) {
+bool initSdlAudio() {
   // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
   // program would no longer end when the session or a user asks it to.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ void prepareSdlAudio() {
     Preparation& p = preparation();
     if (p.thread.joinable()) return;
     p.thread = std::thread([&p] {
-      initSdlAudio(p.started);
+      p.started = initSdlAudio();
       // SDL keeps per-thread data (its error text) for every thread that calls it; this thread
       // is not one of SDL's own, so it frees its own before it ends.
       SDL_TLSCleanup();
@@ -122,8 +122,7 @@ Result SdlOutput::open(OutputSpec& spec) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool prepared = takePreparedSdlAudio();
-    bool started = false;
-    initSdlAudio(started);
+    const bool started = initSdlAudio();
     // Our own reference holds the subsystem from here; the preparation's is no longer needed.
     if (prepared) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     if (!started) return kErrNoDevice;
