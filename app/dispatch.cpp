@@ -1,18 +1,15 @@
 #include "app/dispatch.h"
 
-#include <algorithm>
-
 #include "app/desktop_link.h"
 #include "app/fades.h"
 #include "app/library_window.h"
 #include "app/panel.h"
 #include "app/playback.h"
 #include "app/player_state.h"
+#include "app/pump.h"
 #include "ui/events.h"
 #include "ui/gadgets.h"
-#include "ui/images.h"
 #include "ui/requesters.h"
-#include "ui/tray.h"
 #include "ui/windows.h"
 
 namespace lunadio {
@@ -21,17 +18,12 @@ namespace {
 // The designed width of the progress bar: a click's x is scaled by it, whatever the canvas's
 // real width.
 constexpr double kProgressDesignWidth = 280.0;
-constexpr int kVolumeLeftEndX = 2;
-constexpr int kVolumeRightEndX = 276;
 
 // The loop's waits: a pass every 5 ms while something visible moves; otherwise until the next
 // event or timer. A media track's end is an event of its own (EventMediaEnd), so nothing polls
 // for it.
 constexpr int kPassMs = 5;
 constexpr int kWaitForEvents = -1;
-
-// The position the last tail read (-1: a paused media track). Main thread only.
-TrackTime lastTailPosition = 0;
 
 void hidePanel() {
   fadeWindow(PanelWindow);
@@ -44,7 +36,7 @@ void onFramePiece(int gadget, int type) {
   const int y = static_cast<int>(getGadgetAttribute(gadget, 3));
   switch (type) {
     case EventTypeMouseMove:
-      if (st.draggingWindow == 1) {
+      if (st.draggingWindow) {
         resizeWindow(PanelWindow, windowX(PanelWindow) + x - st.dragStartX,
                      windowY(PanelWindow) + y - st.dragStartY, IgnoreValue, IgnoreValue);
         drawWindowFrame(PanelWindow);
@@ -53,15 +45,15 @@ void onFramePiece(int gadget, int type) {
       }
       break;
     case EventTypeLeftButtonDown:
-      if (st.draggingWindow == 0) {
+      if (!st.draggingWindow) {
         st.dragStartX = x;
         st.dragStartY = y;
-        st.draggingWindow = 1;
+        st.draggingWindow = true;
       }
       setGadgetAttribute(gadget, 7, 6);  // four-way move cursor
       break;
     case EventTypeLeftButtonUp:
-      st.draggingWindow = 0;
+      st.draggingWindow = false;
       setGadgetAttribute(gadget, 7, 0);  // arrow
       break;
     case EventTypeRightClick:
@@ -73,57 +65,31 @@ void onFramePiece(int gadget, int type) {
 }
 
 void onProgressBar(int type) {
-  const PlayerState& st = playerState();
-  if (st.trackLength == 0 || type != EventTypeLeftButtonDown) return;
+  PlayerState& st = playerState();
+  if (!trackLoaded() || type != EventTypeLeftButtonDown) return;
   const auto x = static_cast<double>(getGadgetAttribute(ProgressGadget, 2));
-  const auto position =
-      static_cast<TrackTime>(static_cast<double>(st.trackLength) * x / kProgressDesignWidth);
-  seekTrack(position);
-  announceTrackSeek(position);
+  const TrackUs length = st.currentTrack.status().length;
+  seekTrackTo(static_cast<TrackUs>(static_cast<double>(length) * x / kProgressDesignWidth));
 }
 
 void onVolumeSlider(int type) {
   PlayerState& st = playerState();
-  if (type == EventTypeLeftButtonDown) st.draggingVolume = 1;
-  if (type == EventTypeLeftButtonUp) st.draggingVolume = 0;
+  if (type == EventTypeLeftButtonDown) st.draggingVolume = true;
+  if (type == EventTypeLeftButtonUp) st.draggingVolume = false;
   if (type != EventTypeMouseMove) return;
-  if (st.draggingVolume == 1) {
-    const int x = static_cast<int>(getGadgetAttribute(VolumeGadget, 2));
-    st.volumeKnobX = x;
-    if (x > kVolumeLeftEndX && x < kVolumeRightEndX) {
-      drawVolumeSlider();
-      const int width = gadgetWidth(VolumeGadget);
-      st.volumePercent =
-          width > 0 ? static_cast<float>(static_cast<int>(static_cast<double>(x) / width * 100.0))
-                    : 0.0f;
-    } else if (x <= kVolumeLeftEndX) {
-      drawVolumeSlider(KnobPlace::LeftEnd);
-      st.volumePercent = 0;
-    } else {
-      drawVolumeSlider(KnobPlace::RightEnd);
-      st.volumePercent = 100.0f;
-    }
+  if (!st.draggingVolume) {
+    // Moving over the slider without dragging sets the track to the volume it already has.
+    st.currentTrack.setVolume(nearestInt(st.volumePercent));
+    return;
   }
-  setTrackVolume(nearestInt(st.volumePercent));
-}
-
-void togglePlayPause() {
-  PlayerState& st = playerState();
-  if (st.trackLength == 0) return;
-  if (st.playing == 1) {
-    pauseTrack();
-    setGadgetState(PlayPauseGadget, imageHandle(PlayImage));
-    st.playing = 0;
-  } else {
-    resumeTrack();
-    setGadgetState(PlayPauseGadget, imageHandle(PauseImage));
-    st.playing = 1;
-  }
+  const int x = static_cast<int>(getGadgetAttribute(VolumeGadget, 2));
+  const SliderVolume volume = volumeAtKnob(x, gadgetWidth(VolumeGadget));
+  setVolume(volume.percent, x, volume.place);
 }
 
 void closePanel() {
   fadeWindow(PanelWindow);
-  if (playerState().trackLength != 0) fadeOutAndPause();
+  if (trackLoaded()) fadeOutAndPause();
   playerState().windowMode = ModeHidden;
 }
 
@@ -143,34 +109,20 @@ LoopStep confirmQuit() {
 }
 
 void openLibrary() {
-  PlayerState& st = playerState();
   fadeWindow(PanelWindow);
-  const int result = openLibraryWindow();
+  const LibraryChoice choice = openLibraryWindow();
   // Hidden now, so this fades the panel back in.
   fadeWindow(PanelWindow);
   buildMainGadgets();
-  if (result != 1) return;
-  if (st.selectedTrackPath == u"NULL") {
+  if (choice.outcome != LibraryOutcome::Play) return;
+  if (choice.path == u"NULL") {
     messageRequester(u"Lunadio",
                      u"Impossible de récupérer les informations de lecture de la musique. "
                      u"Sélectionnez la manuellement via 'Ouvrir'",
                      MessageOk);
     return;
   }
-  st.currentPath = st.selectedTrackPath;
-  openTrack();
-}
-
-void onTray() {
-  PlayerState& st = playerState();
-  drawWindowFrame(PanelWindow);
-  if (st.windowMode == ModeShown) {
-    fadeWindow(PanelWindow);
-    st.windowMode = ModeHidden;
-  } else if (st.windowMode == ModeHidden) {
-    fadeWindow(PanelWindow);
-    if (st.trackLength != 0) fadeInAndResume();
-  }
+  openTrack(choice.path);
 }
 
 LoopStep onGadget(int gadget, int type) {
@@ -212,6 +164,18 @@ LoopStep onGadget(int gadget, int type) {
 
 }  // namespace
 
+void pressTray() {
+  PlayerState& st = playerState();
+  drawWindowFrame(PanelWindow);
+  if (st.windowMode == ModeShown) {
+    fadeWindow(PanelWindow);
+    st.windowMode = ModeHidden;
+  } else if (st.windowMode == ModeHidden) {
+    fadeWindow(PanelWindow);
+    if (trackLoaded()) fadeInAndResume();
+  }
+}
+
 LoopStep dispatchEvent(int event) {
   switch (event) {
     case EventSizeWindow:
@@ -232,10 +196,8 @@ LoopStep dispatchEvent(int event) {
       if (eventWindow() != PanelWindow) break;
       return onGadget(static_cast<int>(eventObject()), eventType());
     case EventSysTray:
-      if (eventObject() == TrayIconNumber) onTray();
+      if (eventObject() == TrayIconNumber) pressTray();
       break;
-    case EventMediaEnd:
-      break;  // the tail that follows sees the end and plays the track again
     default:
       break;
   }
@@ -243,46 +205,28 @@ LoopStep dispatchEvent(int event) {
 }
 
 void runLoopTail() {
-  const PlayerState& st = playerState();
-  if (st.trackLength == 0) return;
-  const TrackTime position = trackPosition();
-  lastTailPosition = position;
-  refreshProgressBar(position, st.trackLength);
-  updateMediaTrack(position);
+  if (!trackLoaded()) return;
+  refreshProgressBar(playerState().currentTrack.status());
 }
 
 int loopWaitMs() {
   const PlayerState& st = playerState();
-  // Nothing moves without a track: only events and timers have something to do.
-  if (st.trackLength == 0) return kWaitForEvents;
-  const bool panelHidden = st.windowMode == ModeHidden;
-  switch (st.currentTrack.engine) {
-    case EngineKind::Sound:
-      // The engine loops a sound by itself; only a visible, moving bar needs the passes.
-      return panelHidden || st.playing == 0 ? kWaitForEvents : kPassMs;
-    case EngineKind::Media:
-      // Paused, or hidden: the track loops inside the engine, and should it end anyway, its end
-      // posts EventMediaEnd; the panel's timers still wake the loop for the length's queries.
-      if (lastTailPosition < 0 || panelHidden) return kWaitForEvents;
-      return kPassMs;
-    case EngineKind::None:
-      break;
-  }
-  return kWaitForEvents;
+  // Nothing moves without a track, on a hidden panel or while paused: the engines loop the track
+  // by themselves, and a media track's end comes as an event; only a visible, moving bar needs
+  // the passes.
+  if (!trackLoaded() || st.windowMode == ModeHidden || !st.playing) return kWaitForEvents;
+  return kPassMs;
 }
 
 LoopStep runMainLoopPass(int waitMs) {
-  const int event = waitWindowEvent(waitMs);
+  const int event = waitPlayerEvent(waitMs);
   const LoopStep step = dispatchEvent(event);
   if (step == LoopStep::Quit) return step;
   runLoopTail();
-  // Second starts and media-control calls wait here, whatever loop took their events.
-  serviceDesktopLink();
+  showRequestedPanel();
+  publishPlayerState();
   return LoopStep::Continue;
 }
-
-void pressTray() { onTray(); }
-void clickPlayPause() { togglePlayPause(); }
 
 void runMainLoop() {
   while (runMainLoopPass(loopWaitMs()) == LoopStep::Continue) {

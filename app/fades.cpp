@@ -5,6 +5,7 @@
 #include "app/panel.h"
 #include "app/playback.h"
 #include "app/player_state.h"
+#include "app/pump.h"
 #include "core/threads.h"
 #include "ui/events.h"
 #include "ui/gadgets.h"
@@ -23,27 +24,22 @@ constexpr int kCompactHeight = 60;
 constexpr int kCompactAlpha = 200;
 constexpr int kGrowStepPixels = 3;
 
-FadeStepObserver& observer() {
-  static FadeStepObserver instance;  // main thread only
-  return instance;
-}
-
 void notify(FadeStep step, int value) {
-  if (observer()) observer()(step, value);
+  if (playerState().fadeStepObserver) playerState().fadeStepObserver(step, value);
 }
 
-// What arrives while a fade runs is dropped, clicks included: the panel is not usable meanwhile.
-void drainEvents() {
-  while (windowEvent() != 0) {
-  }
+// Waits one step through the pump: requests are served meanwhile, what a person does is dropped
+// (the panel is not usable during a fade).
+void waitStep(int ms) {
+  dropQueuedEvents();
+  delay(ms);
 }
 
-// One step of a sound fade: `percent` of the chosen volume and of the loaded frequency.
+// One step of a sound fade: `percent` of the chosen volume and of the loaded speed.
 void soundStep(int percent) {
-  PlayerState& st = playerState();
-  setTrackVolume(nearestInt(static_cast<double>(st.volumePercent) * percent / 100.0));
-  st.currentTrack.fadeFrequencyHz = st.currentTrack.baseFrequencyHz * percent / 100.0f;
-  setTrackFrequency(nearestInt(st.currentTrack.fadeFrequencyHz));
+  Track& track = playerState().currentTrack;
+  track.setVolume(nearestInt(static_cast<double>(playerState().volumePercent) * percent / 100.0));
+  track.setSpeed(percent);
   notify(FadeStep::Sound, percent);
   delay(kSoundStepMs);
 }
@@ -55,21 +51,21 @@ void placeStripGadgets(int window) {
   resizeGadget(ProgressGadget, 10, static_cast<int>(height / 2), IgnoreValue, IgnoreValue);
 }
 
-// The track keeps going while the panel is a strip: its bar, its volume, the media loop.
+// The track keeps going while the panel is a strip: its bar and its volume.
 void updateTrack() {
-  const PlayerState& st = playerState();
-  if (st.trackLength == 0) return;
-  const TrackTime position = trackPosition();
-  refreshProgressBar(position, st.trackLength);
-  setTrackVolume(nearestInt(st.volumePercent));
-  updateMediaTrack(position);
+  PlayerState& st = playerState();
+  if (!trackLoaded()) return;
+  refreshProgressBar(st.currentTrack.status());
+  st.currentTrack.setVolume(nearestInt(st.volumePercent));
 }
 
 bool pointerAway(int window) { return windowMouseX(window) == -1; }
 
 }  // namespace
 
-void setFadeStepObserver(FadeStepObserver newObserver) { observer() = std::move(newObserver); }
+void setFadeStepObserver(FadeStepObserver observer) {
+  playerState().fadeStepObserver = std::move(observer);
+}
 
 void fadeWindow(int window) {
   PlayerState& st = playerState();
@@ -82,8 +78,7 @@ void fadeWindow(int window) {
     for (int alpha = 255; alpha >= 1; --alpha) {
       setWindowAlpha(handle, alpha);
       notify(FadeStep::WindowAlpha, alpha);
-      drainEvents();
-      delay(kWindowStepMs);
+      waitStep(kWindowStepMs);
     }
     st.windowMode = ModeHidden;
     hideWindow(window, 1);
@@ -91,8 +86,7 @@ void fadeWindow(int window) {
     for (int alpha = 1; alpha <= 255; ++alpha) {
       setWindowAlpha(handle, alpha);
       notify(FadeStep::WindowAlpha, alpha);
-      drainEvents();
-      delay(kWindowStepMs);
+      waitStep(kWindowStepMs);
     }
     st.windowMode = ModeShown;
   }
@@ -101,23 +95,27 @@ void fadeWindow(int window) {
 
 void fadeOutAndPause() {
   for (int percent = 100; percent >= 0; percent -= 2) soundStep(percent);
-  pauseTrack();
-  setGadgetState(PlayPauseGadget, imageHandle(PlayImage));
-  playerState().playing = 0;
+  // Paused whatever the flag said: a track opened while paused plays under the play image.
+  PlayerState& st = playerState();
+  st.currentTrack.pause();
+  st.playing = false;
+  showPlayPauseImage();
 }
 
 void fadeInAndResume() {
-  resumeTrack();
+  playerState().currentTrack.resume();
   for (int percent = 0; percent <= 99; percent += 3) soundStep(percent);
   soundStep(100);
-  setGadgetState(PlayPauseGadget, imageHandle(PauseImage));
-  playerState().playing = 1;
+  PlayerState& st = playerState();
+  st.playing = true;
+  showPlayPauseImage();
 }
 
 void enterCompactMode(int window) {
   PlayerState& st = playerState();
   const NativeHandle handle = windowHandle(window);
   for (int n = 0; n <= 19; ++n) freeGadget(n);
+  st.gadgetOwner = GadgetOwner::Strip;
   useGadgetList(handle);
   createTitleGadget();
   createProgressGadget();
@@ -132,13 +130,12 @@ void enterCompactMode(int window) {
     updateTrack();
     notify(FadeStep::Shrink, windowHeight(window));
     if (!pointerAway(window)) break;
-    drainEvents();
-    delay(kShrinkStepMs);
+    waitStep(kShrinkStepMs);
   }
   st.windowMode = ModeCompact;
 
   while (pointerAway(window)) {
-    if (waitWindowEvent(5) == EventSysTray) {
+    if (waitPlayerEvent(5) == EventSysTray) {
       for (int alpha = kCompactAlpha; alpha <= 255; ++alpha) {
         setWindowAlpha(handle, alpha);
         delay(kTrayFadeStepMs);
@@ -157,13 +154,12 @@ void enterCompactMode(int window) {
     resizeWindow(window, IgnoreValue, IgnoreValue, IgnoreValue, std::min(h, fullHeight));
     placeStripGadgets(window);
     drawWindowFrame(window);
-    if (st.trackLength != 0) {
-      refreshProgressBar(trackPosition(), st.trackLength);
-      setTrackVolume(nearestInt(st.volumePercent));
+    if (trackLoaded()) {
+      refreshProgressBar(st.currentTrack.status());
+      st.currentTrack.setVolume(nearestInt(st.volumePercent));
     }
     notify(FadeStep::Grow, windowHeight(window));
-    drainEvents();
-    delay(kGrowStepMs);
+    waitStep(kGrowStepMs);
   }
 
   setWindowAlpha(handle, 255);

@@ -1,10 +1,11 @@
 #pragma once
 // The panel's fades: the window through its transparency, the sound through its volume and
 // speed, and the compact strip the panel shrinks into while the pointer stays away. All run on
-// the main thread inside the main loop's pass and drain the events that arrive meanwhile; every
-// wait sleeps.
+// the main thread inside the main loop's pass and wait through the pump, which serves second
+// starts, media controls and a media track's end meanwhile; what a person does during a fade is
+// dropped. Every wait sleeps.
 
-#include <functional>
+#include "app/player_state.h"
 
 namespace lunadio {
 
@@ -21,8 +22,6 @@ void fadeInAndResume();
 void enterCompactMode(int window);
 
 // -- test seam: called at every step, after the step's change and before its wait.
-enum class FadeStep { WindowAlpha, Sound, Shrink, CompactPass, Grow };
-using FadeStepObserver = std::function<void(FadeStep step, int value)>;
 void setFadeStepObserver(FadeStepObserver observer);
 
 }  // namespace lunadio

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <utility>
 
-#include "app/player_state.h"
 #include "core/strings.h"
 #include "core/threads.h"
 #include "storage/directory.h"
@@ -101,34 +100,6 @@ std::u16string joinPath(std::u16string_view directory, std::u16string_view name)
   return path;
 }
 
-void TrackPathList::append(std::vector<std::u16string>& paths) {
-  std::lock_guard lock(mutex_);
-  // The main thread's lookups move the cursor; new paths always go at the end.
-  paths_.selectElement(paths_.listSize() - 1);
-  for (std::u16string& path : paths) {
-    std::u16string* element = paths_.addElement();
-    if (!element) return;  // out of memory: the rows after it have no path and play nothing
-    *element = std::move(path);
-  }
-}
-
-std::optional<std::u16string> TrackPathList::pathAt(std::int32_t index) {
-  std::lock_guard lock(mutex_);
-  const std::u16string* element = paths_.selectElement(index);
-  if (!element) return std::nullopt;
-  return *element;
-}
-
-void TrackPathList::clear() {
-  std::lock_guard lock(mutex_);
-  paths_.clearList();
-}
-
-std::int32_t TrackPathList::size() {
-  std::lock_guard lock(mutex_);
-  return paths_.listSize();
-}
-
 void RowBatch::add(std::u16string_view name, std::u16string_view size, std::u16string fullPath,
                    RowLevel level, std::int32_t itemCounter) {
   const RowColours colours = rowColours(name, level);
@@ -137,17 +108,11 @@ void RowBatch::add(std::u16string_view name, std::u16string_view size, std::u16s
   text += name;
   text += u'\n';
   text += size;
-  items_.push_back(GadgetItem{std::move(text), colours.front, colours.back, itemCounter});
-  paths_.push_back(std::move(fullPath));
+  batch_.rows.push_back(GadgetItem{std::move(text), colours.front, colours.back, itemCounter});
+  batch_.paths.push_back(std::move(fullPath));
 }
 
-void RowBatch::handOver(TrackPathList& tracks) {
-  if (items_.empty()) return;
-  tracks.append(paths_);
-  addGadgetItems(LibraryTrackList, std::move(items_));
-  items_ = {};
-  paths_.clear();
-}
+ScanBatch RowBatch::take() { return std::exchange(batch_, ScanBatch{}); }
 
 std::optional<DirectoryIdentity> identifyDirectory(std::u16string_view path) {
   const std::string bytes = path.empty() ? std::string(".") : toUtf8(path);
@@ -157,12 +122,9 @@ std::optional<DirectoryIdentity> identifyDirectory(std::u16string_view path) {
                            static_cast<std::uint64_t>(info.st_ino)};
 }
 
-ScanJob::ScanJob(std::u16string_view formatFilter, std::intptr_t generation, TrackPathList& tracks,
+ScanJob::ScanJob(std::u16string_view formatFilter, std::intptr_t generation,
                  std::int32_t nextItemCounter)
-    : matcher_(formatFilter),
-      generation_(generation),
-      tracks_(tracks),
-      itemCounter_(nextItemCounter) {}
+    : matcher_(formatFilter), generation_(generation), itemCounter_(nextItemCounter) {}
 
 void ScanJob::addPendingDirectory(std::u16string path) {
   pending_.selectElement(pending_.listSize() - 1);
@@ -209,35 +171,43 @@ void ScanJob::walkDirectory(const std::u16string& directory, int progressPercent
   const std::int32_t listing = examineDirectory(ObjectAny, directory, u"*.*");
   if (listing == 0) return;  // unreadable: skipped without a message
   std::int32_t itemCounter = itemCounter_.load(std::memory_order_relaxed);
-  while (nextDirectoryEntry(listing)) {
-    if (stopped()) break;
-    const std::u16string name = directoryEntryName(listing);
-    const std::int32_t type = directoryEntryType(listing);
-    if (type == EntryFile && matcher_.matches(name)) {
-      batch_.add(name, sizeText(directoryEntrySize(listing)), joinPath(directory, name),
-                 RowLevel::Subdirectory, itemCounter++);
-    } else if (type == EntryDirectory && isWalkedDirectoryName(name)) {
-      // Right after the directory being read, with the cursor back on it: depth first.
-      if (std::u16string* element = pending_.addElement()) {
-        *element = joinPath(directory, name);
-        pending_.previousElement();
-      }
-    }
-    if (batch_.size() >= kBatchRows || nowNs() - lastHandOverNs_ >= kHandOverIntervalNs) {
-      itemCounter_.store(itemCounter, std::memory_order_release);
-      handOver(progressPercent, joinPath(directory, name));
-    }
-  }
+  walkEntries(
+      listing, directory, RowLevel::Subdirectory, matcher_, itemCounter, batch_,
+      [this](std::u16string path) {
+        // Right after the directory being read, with the cursor back on it: depth first.
+        if (std::u16string* element = pending_.addElement()) {
+          *element = std::move(path);
+          pending_.previousElement();
+        }
+      },
+      [&](const std::u16string& path) {
+        if (stopped()) return false;
+        if (batch_.size() >= kBatchRows || nowNs() - lastHandOverNs_ >= kHandOverIntervalNs) {
+          itemCounter_.store(itemCounter, std::memory_order_release);
+          handOver(progressPercent, path);
+        }
+        return true;
+      });
   itemCounter_.store(itemCounter, std::memory_order_release);
   finishDirectory(listing);
 }
 
 void ScanJob::handOver(int progressPercent, std::u16string_view examinedPath) {
   lastHandOverNs_ = nowNs();
-  batch_.handOver(tracks_);
   // The path field and the bar change once per hand-over, not for each of 100,000 entries.
-  if (!examinedPath.empty()) setGadgetText(LibraryPathField, examinedPath);
-  setGadgetState(LibraryProgressBar, progressPercent);
+  ScanBatch batch = batch_.take();
+  batch.examinedPath = examinedPath;
+  batch.progressPercent = progressPercent;
+  {
+    std::lock_guard lock(outboxMutex_);
+    outbox_.push_back(std::move(batch));
+  }
+  postEvent(EventScanRows, 0, 0, 0, generation_);
+}
+
+std::vector<ScanBatch> ScanJob::takeBatches() {
+  std::lock_guard lock(outboxMutex_);
+  return std::exchange(outbox_, {});
 }
 
 }  // namespace lunadio

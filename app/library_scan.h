@@ -4,13 +4,12 @@
 // thread of its own.
 //
 // Ownership:
-//   TrackPathList -- guarded by its own mutex: the scan thread appends, the main thread reads a
-//     row's path and clears the list.
 //   ScanJob -- its pending directories belong to the main thread until start() and from the end
 //     of the thread on (waitUntilEnded), to the scan thread in between. The stop request and the
-//     item counter are atomics. The job hands its rows to the list gadget as batched gadget calls
-//     (applied on the main thread in order, dropped once the gadget is gone) and posts
-//     EventScanStarted / EventScanFinished with its generation as the event's data.
+//     item counter are atomics. The thread calls nothing of the user interface: it puts each
+//     batch of rows in the job's outbox and posts EventScanRows, and posts EventScanStarted /
+//     EventScanFinished, each with its generation as the event's data. The window's loop takes
+//     the batches and applies them, in order; a window that has closed drops them with the job.
 
 #include <atomic>
 #include <cstdint>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "core/object_table.h"
+#include "storage/directory.h"
 #include "storage/ordered_list.h"
 #include "ui/gadgets.h"
 
@@ -34,6 +34,11 @@ inline constexpr ObjectNumber LibraryTrackList = 3;
 inline constexpr ObjectNumber LibraryProgressBar = 25;
 
 enum class RowLevel { TopDirectory, Subdirectory };
+
+// Posted by the scan thread, with its generation as the data.
+inline constexpr int EventScanStarted = 65536;
+inline constexpr int EventScanFinished = 65537;
+inline constexpr int EventScanRows = 65539;
 
 // "padLeft(size in MB, 4) Mo": 3,456,789 bytes give "3.45 Mo", 1,000,000 give "   1 Mo".
 std::u16string sizeText(std::int64_t bytes);
@@ -64,33 +69,37 @@ bool isWalkedDirectoryName(std::u16string_view name);
 // empty directory, which is the current one, take the name as it is).
 std::u16string joinPath(std::u16string_view directory, std::u16string_view name);
 
-// The full paths of the list's rows: element r is row r.
-class TrackPathList {
- public:
-  void append(std::vector<std::u16string>& paths);
-  // The path of row `index`, or nothing outside the list.
-  std::optional<std::u16string> pathAt(std::int32_t index);
-  void clear();
-  std::int32_t size();
-
- private:
-  std::mutex mutex_;
-  OrderedList<std::u16string> paths_;  // -- guarded by mutex_
+// What the scan hands to the window in one go: rows with their paths (paths[r] belongs to
+// rows[r]), the path field's text and the bar's place. Plain data: the thread builds it, the
+// window's loop applies it.
+struct ScanBatch {
+  std::vector<GadgetItem> rows;
+  std::vector<std::u16string> paths;
+  std::u16string examinedPath;  // empty: the field keeps its text
+  int progressPercent = 0;
 };
 
-// Rows on their way to the list and to the paths, handed over together and in order.
+// Rows on their way to a batch.
 class RowBatch {
  public:
   void add(std::u16string_view name, std::u16string_view size, std::u16string fullPath,
            RowLevel level, std::int32_t itemCounter);
-  std::size_t size() const { return items_.size(); }
-  // Paths first, so a row the list shows always has its path.
-  void handOver(TrackPathList& tracks);
+  std::size_t size() const { return batch_.rows.size(); }
+  // The rows so far, emptying this one.
+  ScanBatch take();
 
  private:
-  std::vector<GadgetItem> items_;
-  std::vector<std::u16string> paths_;
+  ScanBatch batch_;
 };
+
+// Reads every entry of a listing made by examineDirectory: a file the matcher takes becomes a row
+// numbered from `itemCounter` on, a directory that is walked goes to `onDirectory(path)`, and
+// after each entry `afterEntry(path)` may hand the rows over. The top directory (main thread) and
+// the subdirectories (scan thread) share it.
+template <class OnDirectory, class AfterEntry>
+void walkEntries(std::int32_t listing, const std::u16string& directory, RowLevel level,
+                 const FormatMatcher& matcher, std::int32_t& itemCounter, RowBatch& rows,
+                 OnDirectory&& onDirectory, AfterEntry&& afterEntry);
 
 // The identity of a directory on its file system: a link cycle leads back to one already seen.
 struct DirectoryIdentity {
@@ -103,8 +112,7 @@ std::optional<DirectoryIdentity> identifyDirectory(std::u16string_view path);
 
 class ScanJob {
  public:
-  ScanJob(std::u16string_view formatFilter, std::intptr_t generation, TrackPathList& tracks,
-          std::int32_t nextItemCounter);
+  ScanJob(std::u16string_view formatFilter, std::intptr_t generation, std::int32_t nextItemCounter);
 
   // -- main thread, before start()
   void addPendingDirectory(std::u16string path);
@@ -123,6 +131,9 @@ class ScanJob {
   std::intptr_t generation() const { return generation_; }
   int thread() const { return thread_; }
 
+  // -- main thread: the batches posted so far, oldest first.
+  std::vector<ScanBatch> takeBatches();
+
  private:
   struct IdentityHash {
     std::size_t operator()(const DirectoryIdentity& id) const {
@@ -138,7 +149,6 @@ class ScanJob {
 
   const FormatMatcher matcher_;
   const std::intptr_t generation_;
-  TrackPathList& tracks_;
   int thread_ = 0;
   std::atomic<bool> stopRequested_{false};
   std::atomic<std::int32_t> itemCounter_;
@@ -149,6 +159,27 @@ class ScanJob {
   // -- scan thread only
   RowBatch batch_;
   std::int64_t lastHandOverNs_ = 0;
+
+  // -- guarded by outboxMutex_: filled by the scan thread, emptied by the main thread
+  std::mutex outboxMutex_;
+  std::vector<ScanBatch> outbox_;
 };
+
+template <class OnDirectory, class AfterEntry>
+void walkEntries(std::int32_t listing, const std::u16string& directory, RowLevel level,
+                 const FormatMatcher& matcher, std::int32_t& itemCounter, RowBatch& rows,
+                 OnDirectory&& onDirectory, AfterEntry&& afterEntry) {
+  while (nextDirectoryEntry(listing)) {
+    const std::u16string name = directoryEntryName(listing);
+    const std::u16string path = joinPath(directory, name);
+    const std::int32_t type = directoryEntryType(listing);
+    if (type == EntryFile && matcher.matches(name)) {
+      rows.add(name, sizeText(directoryEntrySize(listing)), path, level, itemCounter++);
+    } else if (type == EntryDirectory && isWalkedDirectoryName(name)) {
+      onDirectory(std::u16string(path));
+    }
+    if (!afterEntry(path)) break;
+  }
+}
 
 }  // namespace lunadio

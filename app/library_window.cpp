@@ -10,6 +10,7 @@
 #include "app/library_scan.h"
 #include "app/library_window_testing.h"
 #include "app/player_state.h"
+#include "app/pump.h"
 #include "app/settings.h"
 #include "core/strings.h"
 #include "storage/directory.h"
@@ -59,18 +60,28 @@ constexpr std::u16string_view kNothingToPlay =
     u"Vous n'avez sélectionné aucune musique à lire. Veuillez utiliser le bouton 'Parcourir' pour "
     u"définir un répertoire a scanner";
 
-// -- main thread only, except `tracks`, which guards itself (the scan thread appends to it)
-struct LibraryState {
-  TrackPathList tracks;
-  std::shared_ptr<ScanJob> scan;  // the running scan, or null
-  std::intptr_t lastGeneration = 0;
-  int lastScanThread = 0;
-  std::function<void(LibraryScanStep)> observer;
-};
+LibraryState& library() { return playerState().library; }
 
-LibraryState& library() {
-  static LibraryState state;
-  return state;
+std::optional<std::u16string> trackPathAt(std::int32_t row) {
+  const std::vector<std::u16string>& paths = library().trackPaths;
+  if (row < 0 || static_cast<std::size_t>(row) >= paths.size()) return std::nullopt;
+  return paths[static_cast<std::size_t>(row)];
+}
+
+// A batch of the scan on the window: the paths first, so a row the list shows always has its path.
+void applyBatch(ScanBatch&& batch) {
+  std::vector<std::u16string>& paths = library().trackPaths;
+  paths.insert(paths.end(), std::make_move_iterator(batch.paths.begin()),
+               std::make_move_iterator(batch.paths.end()));
+  if (!batch.rows.empty()) addGadgetItems(TrackList, std::move(batch.rows));
+  if (!batch.examinedPath.empty()) setGadgetText(PathField, batch.examinedPath);
+  setGadgetState(ProgressBar, batch.progressPercent);
+}
+
+void applyScanBatches() {
+  LibraryState& s = library();
+  if (!s.scan) return;
+  for (ScanBatch& batch : s.scan->takeBatches()) applyBatch(std::move(batch));
 }
 
 void notify(LibraryScanStep step) {
@@ -127,7 +138,7 @@ void stopScan() {
 }
 
 void clearTracks() {
-  library().tracks.clear();
+  library().trackPaths.clear();
   clearGadgetItems(TrackList);
 }
 
@@ -141,25 +152,22 @@ void scanTopDirectory(const std::u16string& directory) {
   RowBatch rows;
   std::u16string lastExamined;
   if (examineDirectory(TopDirectoryListing, directory, u"*.*") != 0) {
-    while (nextDirectoryEntry(TopDirectoryListing)) {
-      const std::u16string name = directoryEntryName(TopDirectoryListing);
-      lastExamined = joinPath(directory, name);
-      const std::int32_t type = directoryEntryType(TopDirectoryListing);
-      if (type == EntryFile && matcher.matches(name)) {
-        rows.add(name, sizeText(directoryEntrySize(TopDirectoryListing)), lastExamined,
-                 RowLevel::TopDirectory, player.itemCounter++);
-      } else if (type == EntryDirectory && isWalkedDirectoryName(name)) {
-        subdirectories.push_back(lastExamined);
-      }
-    }
+    walkEntries(
+        TopDirectoryListing, directory, RowLevel::TopDirectory, matcher, player.itemCounter, rows,
+        [&](std::u16string path) { subdirectories.push_back(std::move(path)); },
+        [&](const std::u16string& path) {
+          lastExamined = path;
+          return true;
+        });
   }
   finishDirectory(TopDirectoryListing);
   // The field ends on the last entry examined, as if it had shown each one.
   if (!lastExamined.empty()) setGadgetText(PathField, lastExamined);
-  rows.handOver(s.tracks);
+  ScanBatch top = rows.take();
+  top.progressPercent = getGadgetState(ProgressBar);
+  applyBatch(std::move(top));
 
-  auto job = std::make_shared<ScanJob>(player.formatFilter, ++s.lastGeneration, s.tracks,
-                                       player.itemCounter);
+  auto job = std::make_shared<ScanJob>(player.formatFilter, ++s.lastGeneration, player.itemCounter);
   job->markVisited(directory);
   for (std::u16string& path : subdirectories) job->addPendingDirectory(std::move(path));
   if (job->start(job) != 0) {
@@ -188,7 +196,7 @@ std::vector<HeldEvent> holdEvents(int ms, Meet&& meet) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    const int code = waitWindowEvent(static_cast<int>(left.count()));
+    const int code = waitPlayerEvent(static_cast<int>(left.count()));
     if (code == 0) continue;
     const Meeting meeting = meet(code);
     if (meeting == Meeting::Stop) break;
@@ -212,8 +220,8 @@ std::vector<HeldEvent> dropScanEvents() {
   if (!postEvent(EventScanFence, 0, 0, 0, token)) return {};
   return holdEvents(kFenceTimeoutMs, [token](int code) {
     if (code == EventScanFence && eventData() == token) return Meeting::Stop;
-    const bool fromScan =
-        code == EventScanStarted || code == EventScanFinished || code == EventScanFence;
+    const bool fromScan = code == EventScanStarted || code == EventScanRows ||
+                          code == EventScanFinished || code == EventScanFence;
     return fromScan ? Meeting::Drop : Meeting::Keep;
   });
 }
@@ -237,7 +245,8 @@ void onScanStarted() {
 
 void onScanFinished() {
   LibraryState& s = library();
-  // Also applies every row the thread handed over before it posted this.
+  // Every row the thread handed over before it posted this.
+  applyScanBatches();
   setGadgetState(ProgressBar, 100);
   if (s.scan) {
     // Posting this was the thread's last act: the wait is short.
@@ -247,8 +256,7 @@ void onScanFinished() {
     s.scan.reset();
   }
   notify(LibraryScanStep::Finished);
-  while (windowEvent() != 0) {
-  }
+  dropQueuedEvents();
   // The full bar stays for half a second. The window still repaints meanwhile; what the user does
   // in that time is handled afterwards.
   queueAgain(holdEvents(kFullBarMs, [](int) { return Meeting::Keep; }), -1);
@@ -267,7 +275,7 @@ void showDetails(std::int32_t row) {
 }
 
 void showInformation(std::int32_t row) {
-  const std::optional<std::u16string> path = library().tracks.pathAt(row);
+  const std::optional<std::u16string> path = trackPathAt(row);
   if (!path) return;
   const std::u16string name = getGadgetItemText(TrackList, row, 0);
   messageRequester(u"Lunadio - Informations",
@@ -278,12 +286,14 @@ void showInformation(std::int32_t row) {
 
 }  // namespace
 
-int openLibraryWindow() {
+LibraryChoice openLibraryWindow() {
   loadLibraryFonts();
   const std::intptr_t window = openWindow(ObjectAny, 0, 0, 700, 520, u"Lunadio",
                                           WindowTitleBar | WindowSystemMenu | WindowScreenCentered);
-  if (window == 0) return 0;
+  if (window == 0) return {};
   const auto libraryWindow = static_cast<ObjectNumber>(window);
+  // From here the gadget numbers are the library's: the panel's are rebuilt when it closes.
+  playerState().gadgetOwner = GadgetOwner::OtherWindow;
   createLibraryGadgets();
   loadFormatFilter();
 
@@ -299,14 +309,16 @@ int openLibraryWindow() {
   auto current = [&s] { return s.scan && eventData() == s.scan->generation(); };
 
   for (;;) {
-    const int code = waitWindowEvent();
+    const int code = waitPlayerEvent(-1);
     if (code == EventScanStarted) {
       if (current()) onScanStarted();
+    } else if (code == EventScanRows) {
+      if (current()) applyScanBatches();
     } else if (code == EventScanFinished) {
       if (current()) onScanFinished();
     } else if (code == EventCloseWindow) {
       closeLibraryWindow(libraryWindow, scanned);
-      return 0;
+      return {};
     } else if (code == EventGadget) {
       switch (eventObject()) {
         case BrowseButton:
@@ -319,7 +331,7 @@ int openLibraryWindow() {
                                        ? -1
                                        : static_cast<std::int32_t>(getGadgetState(TrackList));
           // A row must be chosen: with none, there is nothing to hand to the panel.
-          const std::optional<std::u16string> path = row < 0 ? std::nullopt : s.tracks.pathAt(row);
+          const std::optional<std::u16string> path = trackPathAt(row);
           if (!path) {
             messageRequester(u"Lunadio", kNothingToPlay, MessageOk);
             break;
@@ -328,7 +340,7 @@ int openLibraryWindow() {
           playerState().selectedTrackPath = *path;
           clearTracks();
           closeLibraryWindow(libraryWindow, scanned);
-          return 1;
+          return {LibraryOutcome::Play, *path};
         }
         case FiltersButton:
           stopScan();
@@ -358,6 +370,8 @@ void setLibraryScanObserver(std::function<void(LibraryScanStep)> observer) {
 
 int lastLibraryScanThread() { return library().lastScanThread; }
 
-std::int32_t libraryTrackPathCount() { return library().tracks.size(); }
+std::int32_t libraryTrackPathCount() {
+  return static_cast<std::int32_t>(library().trackPaths.size());
+}
 
 }  // namespace lunadio

@@ -4,13 +4,9 @@
 #include <cstdint>
 #include <functional>
 
-namespace lunadio {
+#include "app/player_state.h"
 
-enum class LibraryScanStep {
-  Started,   // the window shows the progress bar
-  Finished,  // every row of the scan is in the list (the bar reads 100)
-  Idle,      // the window takes clicks again
-};
+namespace lunadio {
 
 // Called by the window's loop at each step of a scan; an empty function removes the observer.
 void setLibraryScanObserver(std::function<void(LibraryScanStep)> observer);

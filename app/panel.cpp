@@ -30,10 +30,6 @@ constexpr std::int32_t kBarFront = rgb(255, 0, 0);
 constexpr std::int32_t kBarEdge = rgb(240, 240, 255);
 constexpr std::int32_t kFrameLine = rgb(255, 0, 0);
 
-// What canvas 19 shows, so the loop redraws it only when the fill moves. -1: unknown (a new
-// canvas, a new colour). Main thread only.
-int shownFillPixels = -1;
-
 void paintFramePiece(int number) {
   const std::int32_t theme = playerState().themeColour;
   if (!startDrawing(canvasOutput(number))) return;
@@ -52,7 +48,7 @@ void paintEmptyProgressBar() {
   drawRoundBox(0, 0, w, h, 3, 2, kBarEdge);
   drawRoundBox(1, 1, w - 2, h - 2, 3, 2, theme);
   stopDrawing();
-  shownFillPixels = -1;
+  playerState().shownFillPixels = -1;
 }
 
 }  // namespace
@@ -71,6 +67,7 @@ void createProgressGadget() {
 }
 
 void buildMainGadgets() {
+  playerState().gadgetOwner = GadgetOwner::Panel;
   useGadgetList(windowHandle(PanelWindow));
   for (const Box& piece : kFramePieces) {
     createCanvasGadget(piece.number, piece.x, piece.y, piece.width, piece.height);
@@ -106,13 +103,13 @@ void drawVolumeSlider(KnobPlace place) {
   stopDrawing();
 }
 
-int progressFillPixels(TrackTime position, TrackTime length, int canvasWidth) {
+int progressFillPixels(TrackUs position, TrackUs length, int canvasWidth) {
   if (length <= 0 || position <= 0) return 0;
   const double fill = static_cast<double>(position) / static_cast<double>(length) * canvasWidth;
   return std::clamp(static_cast<int>(fill), 0, canvasWidth);
 }
 
-void drawProgressBar(TrackTime position, TrackTime length) {
+void drawProgressBar(TrackUs position, TrackUs length) {
   const std::int32_t theme = playerState().themeColour;
   if (!startDrawing(canvasOutput(ProgressGadget))) return;
   const int w = outputWidth();
@@ -128,15 +125,32 @@ void drawProgressBar(TrackTime position, TrackTime length) {
   linearGradient(0, 9, 0, 4);
   drawBox(1, 4, fill, 5);
   stopDrawing();
-  shownFillPixels = fill;
+  playerState().shownFillPixels = fill;
 }
 
-void refreshProgressBar(TrackTime position, TrackTime length) {
-  if (position < 0) return;
+void refreshProgressBar(const TrackStatus& status) {
+  if (playerState().gadgetOwner == GadgetOwner::OtherWindow) return;
   const int w = gadgetWidth(ProgressGadget);
   if (w <= 0) return;
-  if (progressFillPixels(position, length, w) == shownFillPixels) return;
-  drawProgressBar(position, length);
+  if (progressFillPixels(status.position, status.length, w) == playerState().shownFillPixels) {
+    return;
+  }
+  drawProgressBar(status.position, status.length);
+}
+
+void showTitle() {
+  if (playerState().gadgetOwner == GadgetOwner::OtherWindow) return;
+  setGadgetText(TitleGadget, playerState().currentTitle);
+}
+
+void showPlayPauseImage() {
+  if (playerState().gadgetOwner != GadgetOwner::Panel) return;
+  setGadgetState(PlayPauseGadget, imageHandle(playerState().playing ? PauseImage : PlayImage));
+}
+
+void showVolumeSlider(KnobPlace place) {
+  if (playerState().gadgetOwner != GadgetOwner::Panel) return;
+  drawVolumeSlider(place);
 }
 
 void drawWindowFrame(int window) {
@@ -165,7 +179,7 @@ void chooseThemeColour() {
     gadgetToolTip(n, u"Lunadio, lecteur de musiques. \nCliquez pour déplacer");
     paintFramePiece(n);
   }
-  shownFillPixels = -1;
+  st.shownFillPixels = -1;
   st.windowMode = ModeShown;
   drawWindowFrame(PanelWindow);
 }

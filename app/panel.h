@@ -1,7 +1,9 @@
 #pragma once
 // The panel (window 0): its gadgets, the themed pieces drawn into them and the colour chooser.
 // Main thread only. Gadget numbers are shared by every window, so whoever reuses 0..19 (the
-// library window, the compact strip) has the panel's gadgets rebuilt with buildMainGadgets().
+// library window, the compact strip) has the panel's gadgets rebuilt with buildMainGadgets(); the
+// show...() procedures touch only the gadgets the panel holds at the time (playerState().
+// gadgetOwner), so the player's state can change under any window.
 
 #include <cstdint>
 
@@ -30,8 +32,10 @@ inline constexpr std::intptr_t FramePieceData = 1;
 inline constexpr std::int32_t TitleTextColour = rgb(255, 240, 210);
 inline constexpr int PanelWidth = 300;
 inline constexpr int PanelHeight = 155;
+inline constexpr int kPanelSliderWidth = 280;  // the volume canvas
 
-// Creates every gadget of the panel in window 0 and paints them.
+// Creates every gadget of the panel in window 0 and paints them; the panel holds the gadget
+// numbers again.
 void buildMainGadgets();
 // The title text (gadget 2) and the empty progress bar (canvas 19) at their panel places; the
 // compact strip keeps only these two.
@@ -43,12 +47,18 @@ enum class KnobPlace { AtX, LeftEnd, RightEnd };
 void drawVolumeSlider(KnobPlace place = KnobPlace::AtX);
 
 // Canvas 19 filled to position / length of its width, in a gradient mirrored about its middle.
-void drawProgressBar(TrackTime position, TrackTime length);
-// The loop's redraw: draws only when the fill would differ from what the canvas shows. A
-// negative position (a paused media track) keeps the bar as it is.
-void refreshProgressBar(TrackTime position, TrackTime length);
+void drawProgressBar(TrackUs position, TrackUs length);
+// The loop's redraw, where the panel or the strip shows the bar: draws only when the fill would
+// differ from what the canvas shows.
+void refreshProgressBar(const TrackStatus& status);
 // The fill in pixels that drawProgressBar() gives, clamped to the canvas.
-int progressFillPixels(TrackTime position, TrackTime length, int canvasWidth);
+int progressFillPixels(TrackUs position, TrackUs length, int canvasWidth);
+
+// The state record shown on whichever of the panel's gadgets it holds now: the title (panel and
+// strip), the play/pause image and the volume slider (panel only).
+void showTitle();
+void showPlayPauseImage();
+void showVolumeSlider(KnobPlace place = KnobPlace::AtX);
 
 // The red frame lines on the window's drawing overlay; the overlay is not kept across window
 // changes, so this runs on every timer and size event.

@@ -1,33 +1,21 @@
 #include "app/playback.h"
 
-#include "app/panel.h"
-
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <string>
 
-#include "audio/sound.h"
-#include "audio/sound_loader.h"
+#include "app/desktop_link.h"
+#include "app/panel.h"
+#include "app/player_state.h"
 #include "core/strings.h"
-#include "media/media.h"
-#include "ui/gadgets.h"
+#include "storage/user_folders.h"
 #include "ui/requesters.h"
 #include "ui/tray.h"
-#include "ui/windows.h"
 
 namespace lunadio {
 namespace {
 
-// A stream without a duration yet is asked again at most this often. Main thread only.
-constexpr auto kLengthQueryInterval = std::chrono::milliseconds(250);
-std::chrono::steady_clock::time_point lastLengthQuery;
-
-EngineKind engine() { return playerState().currentTrack.engine; }
+constexpr int kVolumeLeftEndX = 2;
+constexpr int kVolumeRightEndX = 276;
 
 void showPlayFailure() {
   const PlayerState& st = playerState();
@@ -47,127 +35,35 @@ void showUnknownType() {
                    MessageIconError);
 }
 
-// The trial and the real load; false when either failed.
-bool openMediaTrack() {
-  PlayerState& st = playerState();
-  // The trial keeps a playing media track when the new file fails, as loading into number 0 frees
-  // what was there; with no media track there (the start-up's track, or after a sound), that
-  // load is its own trial and the track sounds one preroll sooner.
-  if (isMedia(TrackNumber) && !loadMedia(TrialNumber, st.currentPath)) return false;
-  const bool loaded = loadMedia(TrackNumber, st.currentPath) != 0;
-  freeMedia(TrialNumber);
-  if (!loaded) {
-    // Loading into number 0 freed the media track that was there.
-    if (engine() == EngineKind::Media) {
-      st.currentTrack.engine = EngineKind::None;
-      st.trackLength = 0;
-    }
-    return false;
-  }
-  if (isSound(TrackNumber)) freeSound(TrackNumber);
-  // The stream's own duration when it tells one; else the loop raises the length to the largest
-  // position seen, starting from 1, and keeps asking the stream (some tell it only once playing).
-  const TrackTime duration = mediaLength(TrackNumber);
-  st.trackLength = std::max<TrackTime>(duration, 1);
-  st.currentTrack.lengthSource =
-      duration > 0 ? LengthSource::Stream : LengthSource::LargestPosition;
-  lastLengthQuery = std::chrono::steady_clock::now();
-  st.currentTrack.baseFrequencyHz = 0;
-  resizeMedia(TrackNumber, 10, 10, 0, 0);
-  // Turned on before the first pass plays, so that every seam is seamless; the loop's tail still
-  // restarts a track that ends (position 0) should the engine not loop it.
-  setMediaLoop(TrackNumber, 1);
-  playMedia(TrackNumber, windowHandle(PanelWindow));
-  st.currentTrack.engine = EngineKind::Media;
-  return true;
-}
-
-bool isRegularFile(const std::u16string& path) {
-  struct stat info {};
-  return ::stat(toUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool openSoundTrack() {
-  PlayerState& st = playerState();
-  // Opening a FIFO for reading would wait for a writer with the panel frozen.
-  if (!isRegularFile(st.currentPath)) return false;
-  // The loader shares the trial's decode with the real load, so the file is decoded once.
-  if (!loadSound(TrialNumber, st.currentPath)) return false;
-  if (!loadSound(TrackNumber, st.currentPath)) return false;
-  if (isMedia(TrackNumber)) freeMedia(TrackNumber);
-  st.trackLength = std::max<TrackTime>(getSoundLength(TrackNumber), 0);
-  st.currentTrack.baseFrequencyHz = static_cast<float>(getSoundFrequency(TrackNumber));
-  playSound(TrackNumber, PlayLooped);
-  st.currentTrack.engine = EngineKind::Sound;
-  return true;
-}
-
-bool isDirectory(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The XDG_MUSIC_DIR line of user-dirs.dirs: "$HOME/Musique" or an absolute path, in quotes.
-std::string musicDirFromUserDirs(const std::string& home) {
-  std::string configHome;
-  if (const char* value = std::getenv("XDG_CONFIG_HOME"); value && *value == '/') {
-    configHome = value;
-  } else if (!home.empty()) {
-    configHome = home + "/.config";
-  } else {
-    return {};
-  }
-  std::ifstream in(configHome + "/user-dirs.dirs");
-  std::string line;
-  std::string found;
-  while (std::getline(in, line)) {
-    const std::string key = "XDG_MUSIC_DIR=";
-    const auto start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line.compare(start, key.size(), key) != 0) continue;
-    std::string value = line.substr(start + key.size());
-    while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) value.pop_back();
-    if (value.size() < 2 || value.front() != '"' || value.back() != '"') continue;
-    value = value.substr(1, value.size() - 2);
-    if (value.rfind("$HOME", 0) == 0) {
-      value = home + value.substr(5);
-    } else if (value.empty() || value.front() != '/') {
-      continue;
-    }
-    found = value;  // the last definition wins, as in a shell
-  }
-  while (found.size() > 1 && found.back() == '/') found.pop_back();
-  return found;
-}
-
 }  // namespace
 
 int nearestInt(double value) { return static_cast<int>(std::nearbyint(value)); }
 
-EngineKind chooseEngine(std::u16string_view extension) {
-  if (findString(u".mp3", extension, 1, FindNoCase) > 0) return EngineKind::Media;
-  if (findString(u".ogg .wav .flac", extension, 1, FindNoCase) > 0) return EngineKind::Sound;
-  return EngineKind::None;
-}
-
-void openTrack() {
+TrackOpenResult openTrack(const std::u16string& path) {
+  if (path.empty()) return TrackOpenResult::NotRegularFile;
   PlayerState& st = playerState();
-  st.currentTitle = getFilePart(st.currentPath, FilePartNoExtension);
-  const EngineKind chosen = chooseEngine(getExtensionPart(st.currentPath));
-  if (chosen == EngineKind::None) {
-    showUnknownType();
-    return;
+  st.currentPath = path;
+  st.currentTitle = getFilePart(path, FilePartNoExtension);
+  const TrackOpenResult result = st.currentTrack.open(path, nearestInt(st.volumePercent));
+  switch (result) {
+    case TrackOpenResult::Opened:
+      break;
+    case TrackOpenResult::UnknownType:
+      showUnknownType();
+      return result;
+    case TrackOpenResult::NotRegularFile:
+    case TrackOpenResult::TrialRefused:
+    case TrackOpenResult::DecoderFailed:
+    case TrackOpenResult::MediaGraphFailed:
+      showPlayFailure();
+      return result;
   }
-  const bool opened = chosen == EngineKind::Media ? openMediaTrack() : openSoundTrack();
-  if (!opened) {
-    showPlayFailure();
-    return;
-  }
-  // A new track plays at the slider's volume, not at full level.
-  setTrackVolume(nearestInt(st.volumePercent));
-  st.currentTrack.path = st.currentPath;
-  st.currentTrack.title = st.currentTitle;
-  setGadgetText(TitleGadget, st.currentTitle);
+  // The play/pause image and the `playing` flag stay as they were: a new track opened while
+  // paused plays at once under the play image.
+  showTitle();
+  st.shownFillPixels = -1;
   sysTrayIconToolTip(TrayIconNumber, u"Lunadio. Lecture de " + st.currentTitle);
+  return result;
 }
 
 void openFileFromRequester() {
@@ -176,77 +72,54 @@ void openFileFromRequester() {
   const std::u16string path =
       openFileRequester(u"Choisissez une musique", musicFolder() + u"/",
                         u"Formats supportés|*.wav;*.ogg;*flac;*.mp3|Tous|*.*", 0);
-  if (!path.empty()) {
-    st.currentPath = path;
-    openTrack();
-  }
+  if (!path.empty()) openTrack(path);
   st.windowMode = ModeShown;
 }
 
-std::u16string musicFolder() {
-  const char* homeValue = std::getenv("HOME");
-  const std::string home = homeValue ? homeValue : "";
-  const std::string music = musicDirFromUserDirs(home);
-  if (isDirectory(music)) return fromUtf8(music);
-  std::string folder = home.empty() ? "/" : home;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return fromUtf8(folder);
-}
-
-TrackTime trackPosition() {
-  switch (engine()) {
-    case EngineKind::Media:
-      return mediaStatus(TrackNumber);
-    case EngineKind::Sound:
-      return getSoundPosition(TrackNumber);
-    case EngineKind::None:
-      break;
-  }
-  return 0;
-}
-
-void seekTrack(TrackTime position) {
-  if (engine() == EngineKind::Sound) setSoundPosition(TrackNumber, position);
-  if (engine() == EngineKind::Media) seekMedia(TrackNumber, position);
-}
-
-void pauseTrack() {
-  if (engine() == EngineKind::Sound) pauseSound(TrackNumber);
-  if (engine() == EngineKind::Media) pauseMedia(TrackNumber);
-}
-
-void resumeTrack() {
-  if (engine() == EngineKind::Sound) resumeSound(TrackNumber);
-  if (engine() == EngineKind::Media) resumeMedia(TrackNumber);
-}
-
-void setTrackVolume(int volumePercent) {
-  if (engine() == EngineKind::Sound) setSoundVolume(TrackNumber, volumePercent);
-  if (engine() == EngineKind::Media) setMediaVolume(TrackNumber, volumePercent, 0);
-}
-
-void setTrackFrequency(int frequencyHz) {
-  if (engine() == EngineKind::Sound) setSoundFrequency(TrackNumber, frequencyHz);
-}
-
-void updateMediaTrack(TrackTime position) {
-  if (engine() != EngineKind::Media) return;
+void setPlaying(bool playing) {
   PlayerState& st = playerState();
-  if (position == 0) {
-    playMedia(TrackNumber, windowHandle(PanelWindow));
-    return;
+  if (!trackLoaded() || st.playing == playing) return;
+  if (playing) {
+    st.currentTrack.resume();
+  } else {
+    st.currentTrack.pause();
   }
-  st.trackLength = std::max(st.trackLength, position);
-  if (st.currentTrack.lengthSource == LengthSource::LargestPosition) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastLengthQuery < kLengthQueryInterval) return;
-    lastLengthQuery = now;
-    const TrackTime duration = mediaLength(TrackNumber);
-    if (duration > 0) {
-      st.trackLength = std::max(duration, position);
-      st.currentTrack.lengthSource = LengthSource::Stream;
-    }
-  }
+  st.playing = playing;
+  showPlayPauseImage();
+}
+
+void togglePlayPause() { setPlaying(!playerState().playing); }
+
+void seekTrackTo(TrackUs position) {
+  PlayerState& st = playerState();
+  if (!trackLoaded()) return;
+  st.currentTrack.seek(position);
+  announceTrackSeek(st.currentTrack.lastStatus().position);
+}
+
+SliderVolume volumeAtKnob(int knobX, int sliderWidth) {
+  if (knobX <= kVolumeLeftEndX) return {0.0f, KnobPlace::LeftEnd};
+  if (knobX >= kVolumeRightEndX) return {100.0f, KnobPlace::RightEnd};
+  if (sliderWidth <= 0) return {0.0f, KnobPlace::AtX};
+  const double percent = static_cast<double>(knobX) / sliderWidth * 100.0;
+  return {static_cast<float>(static_cast<int>(percent)), KnobPlace::AtX};
+}
+
+void setVolume(float percent, int knobX, KnobPlace place) {
+  PlayerState& st = playerState();
+  st.volumePercent = std::clamp(percent, 0.0f, 100.0f);
+  st.volumeKnobX = knobX;
+  showVolumeSlider(place);
+  st.currentTrack.setVolume(nearestInt(st.volumePercent));
+}
+
+void setVolumePercent(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  const int knobX = percent * kPanelSliderWidth / 100;
+  setVolume(static_cast<float>(percent), knobX,
+            percent == 0     ? KnobPlace::LeftEnd
+            : percent == 100 ? KnobPlace::RightEnd
+                             : KnobPlace::AtX);
 }
 
 }  // namespace lunadio

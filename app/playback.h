@@ -1,44 +1,43 @@
 #pragma once
-// The current track, whichever engine holds it: number 0 of the audio engine (WAV, Ogg Vorbis,
-// FLAC, decoded whole and played looped) or of the media engine (MP3, restarted at its end).
-// Number 1 of each engine only ever holds a trial load. Main thread only.
-//
-// Every operation does nothing (trackPosition() gives 0) while no engine holds a track.
+// What a person can do to the current track, whether by a click on the panel, a key, a second
+// start or the desktop's media controls: each verb changes the track, the state record and the
+// panel's gadgets together (those only while the panel holds the gadget numbers). Main thread only.
 
 #include <string>
-#include <string_view>
 
-#include "app/player_state.h"
+#include "app/panel.h"
+#include "app/track.h"
 
 namespace lunadio {
 
-// The engine for a file extension (without its dot): the extension is looked for, without case,
-// inside ".mp3" and then inside ".ogg .wav .flac", so any piece of those names chooses it.
-EngineKind chooseEngine(std::u16string_view extension);
-
-// Opens playerState().currentPath: trial load, real load, play, title and tray tooltip. Shows
-// the player's message when the file cannot be played; the previous track then plays on.
-void openTrack();
+// Opens `path` (written to currentPath and currentTitle first): trial load, real load, play,
+// title and tray tooltip. Shows the player's message when the file cannot be played; the
+// previous track then plays on. An empty path opens nothing and shows nothing.
+TrackOpenResult openTrack(const std::u16string& path);
 
 // The open-file requester, starting in the user's music folder, then openTrack().
 void openFileFromRequester();
-// XDG_MUSIC_DIR from user-dirs.dirs when that folder exists, else $HOME (UTF-16, no trailing /).
-std::u16string musicFolder();
 
-// Frames for a sound, 100-ns units for a media track: -1 while a media track is paused, 0 once
-// it has stopped at its end.
-TrackTime trackPosition();
-void seekTrack(TrackTime position);
-void pauseTrack();
-void resumeTrack();
-void setTrackVolume(int volumePercent);
-// Sounds only: a media track keeps its speed.
-void setTrackFrequency(int frequencyHz);
+// Pauses or resumes: the engine, the `playing` flag and the play/pause image. Nothing without a
+// track.
+void setPlaying(bool playing);
+void togglePlayPause();
 
-// The loop's media step: a media track that reads position 0 has ended and starts again;
-// otherwise its length is raised to the largest position seen (when the stream told none, or
-// told too little).
-void updateMediaTrack(TrackTime position);
+// Moves the track to `position` and tells the media controls of the jump.
+void seekTrackTo(TrackUs position);
+
+// The volume slider's one rounding: the knob at `knobX` on a slider `sliderWidth` pixels wide
+// gives this many percent (whole percents, towards zero; the ends give 0 and 100).
+struct SliderVolume {
+  float percent;
+  KnobPlace place;
+};
+SliderVolume volumeAtKnob(int knobX, int sliderWidth);
+
+// Sets the volume: the state record, the knob (at knobX), the slider and the track.
+void setVolume(float percent, int knobX, KnobPlace place);
+// The same from a percentage alone: the knob goes where that percentage puts it.
+void setVolumePercent(int percent);
 
 // volumePercent as the engines take it: rounded to nearest, ties to even.
 int nearestInt(double value);

@@ -1,44 +1,34 @@
 #pragma once
 // The player's one state record. Every procedure of the player reads and writes it, on the main
-// thread only; the library scan thread never touches it (it hands its rows over through posted
-// work, see library_window.h).
+// thread only; no other thread touches it (the library scan hands its rows over as posted data,
+// see library_scan.h). What the player remembers between two calls lives here and nowhere else.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/track.h"
 #include "core/strings.h"
-#include "storage/ordered_list.h"
 
 namespace lunadio {
 
 // What the panel is doing; changed only by window actions, never by loading a track.
 enum WindowMode : std::int32_t {
+  ModeStarting = 1,  // before the panel exists
   ModeCompact = 10,
   ModeShown = 11,
   ModeHidden = 12,
   ModeModal = 14,
 };
 
-enum class EngineKind : std::uint8_t {
-  None = 0,
-  Sound = 15,  // WAV, Ogg Vorbis, FLAC: the audio engine, lengths and positions in frames
-  Media = 16,  // MP3: the media engine, lengths and positions in 100-nanosecond units
-};
-
-// A length or position in the current engine's unit (frames, or 100 ns for media). 64-bit: a
-// media position passes 2^31 after 3 min 34 s.
-using TrackTime = std::int64_t;
-
-// Where a media track's length comes from: the stream's duration, or (while the stream tells
-// none) the largest position seen so far.
-enum class LengthSource : std::uint8_t { Stream, LargestPosition };
-
-struct CurrentTrack {
-  std::u16string path;
-  std::u16string title;
-  float baseFrequencyHz = 0;  // read right after loading; 0 for media tracks
-  float fadeFrequencyHz = 0;  // set by the last fade step
-  EngineKind engine = EngineKind::None;
-  LengthSource lengthSource = LengthSource::Stream;
+// Gadget numbers are one namespace for every window: whoever holds them now. A request served
+// while another window holds them changes the sound and this record, never those gadgets; the
+// panel shows the change when buildMainGadgets() rebuilds it.
+enum class GadgetOwner : std::uint8_t {
+  Panel,        // every gadget of the panel
+  Strip,        // the compact strip: only the title and the progress bar
+  OtherWindow,  // the library window (and the filter dialog it opens)
 };
 
 struct WindowGeometry {
@@ -51,8 +41,6 @@ struct WindowGeometry {
 // Fixed object numbers.
 inline constexpr int PanelWindow = 0;
 inline constexpr int FilterDialogWindow = 23;
-inline constexpr int TrackNumber = 0;  // sound 0 / media player 0: the current track
-inline constexpr int TrialNumber = 1;  // number 1 of each engine: the trial load
 inline constexpr int TrayIconNumber = 0;
 inline constexpr int CompactTimer = 1;  // every 2000 ms
 inline constexpr int FrameTimer = 18;   // every 200 ms
@@ -69,38 +57,71 @@ enum ImageNumber : int {
   LibraryImage = 9,
 };
 
-// Custom events of the library scan.
-inline constexpr int EventScanStarted = 65536;
-inline constexpr int EventScanFinished = 65537;
-// Posted from the media engine's thread when the media track has played to its end: it wakes a
-// loop that sleeps instead of polling for the end. The pass's tail does the rest.
+// Posted from the media engine's thread when the media track has played to its end; the pump
+// hands it to the track, whatever loop is waiting.
 inline constexpr int EventMediaEnd = 65540;
 
 inline constexpr std::int32_t DefaultThemeColour = rgb(40, 80, 200);
 
+// The panel's fades report each step to this, after the step's change and before its wait.
+enum class FadeStep { WindowAlpha, Sound, Shrink, CompactPass, Grow };
+using FadeStepObserver = std::function<void(FadeStep step, int value)>;
+
+// The library window's steps of a scan, for its observer.
+enum class LibraryScanStep {
+  Started,   // the window shows the progress bar
+  Finished,  // every row of the scan is in the list (the bar reads 100)
+  Idle,      // the window takes clicks again
+};
+
+class ScanJob;
+
+// What the library keeps between two openings of its window.
+struct LibraryState {
+  // The full paths of the list's rows: element r is row r. They outlive the window until the next
+  // scan.
+  std::vector<std::u16string> trackPaths;
+  std::shared_ptr<ScanJob> scan;  // the running scan, or null
+  std::intptr_t lastGeneration = 0;
+  int lastScanThread = 0;
+  std::function<void(LibraryScanStep)> observer;
+};
+
 struct PlayerState {
   std::u16string currentTitle = u"Aucune musique chargée.";
-  std::u16string currentPath;
-  TrackTime trackLength = 0;  // 0: no track loaded, every playback action disabled
+  std::u16string currentPath;  // the track being opened or played
   float volumePercent = 80.0f;
   int volumeKnobX = 224;  // 80 % of the 280-pixel slider
-  int playing = 1;        // 1 while the play/pause gadget shows the pause image
+  bool playing = true;    // while the play/pause gadget shows the pause image
   std::int32_t themeColour = DefaultThemeColour;
-  int windowMode = 1;  // ModeHidden once the panel exists
+  WindowMode windowMode = ModeStarting;
+  GadgetOwner gadgetOwner = GadgetOwner::Panel;
   std::u16string selectedTrackPath = u"NULL";
   std::u16string formatFilter = u"Formats : ";
   std::int32_t itemCounter = 1;
-  // The library's two lists live with the library window (library_window.cpp), guarded there,
-  // since its scan thread fills them.
+  LibraryState library;
   WindowGeometry savedGeometry;
-  int draggingWindow = 0;
+  bool draggingWindow = false;
   int dragStartX = 0;
   int dragStartY = 0;
-  int draggingVolume = 0;
-  CurrentTrack currentTrack;
+  bool draggingVolume = false;
+  Track currentTrack;
+
+  // -- the pump's
+  bool servingRequests = false;  // a request is being handled: the pump serves no other meanwhile
+  bool panelShowRequested = false;  // a request to show the panel, for the main pass to carry out
+  std::int64_t announcedPositionUs = 0;  // the last position the media controls were told
+
+  // -- what the panel's canvases show
+  int shownFillPixels = -1;  // the bar's fill; -1: unknown (a new canvas, a new colour)
+
+  FadeStepObserver fadeStepObserver;  // a test seam; empty in the player
 };
 
 // The one record; main thread only.
 PlayerState& playerState();
+
+// A track is loaded: every playback action is enabled.
+inline bool trackLoaded() { return playerState().currentTrack.loaded(); }
 
 }  // namespace lunadio

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/player_state.h"
+#include "app/pump.h"
 #include "storage/directory.h"
 #include "storage/preferences.h"
 #include "ui/events.h"
@@ -120,7 +121,7 @@ void openSearchFilterDialog(int x, int y, int width, int height) {
   }
 
   for (;;) {
-    const int code = waitWindowEvent();
+    const int code = waitPlayerEvent(-1);
     if (code == EventGadget && eventObject() == OtherFormatsBox) {
       const int tick = getGadgetState(OtherFormatsBox) == 1 ? 1 : 0;
       setGadgetState(Mp3Box, tick);

@@ -58,7 +58,6 @@ void resetState() {
   PlayerState& st = playerState();
   st = PlayerState{};
   loadFont(TitleFont, u"Segoe UI Semilight", 11, FontHighQuality);
-  st.windowMode = 1;
 }
 
 void openPanel() {
@@ -93,16 +92,12 @@ StartResult startPlayer(const std::u16string& startTrack) {
                      MessageOk);
     return StartResult::NoSoundSystem;
   }
-  // GStreamer's thread only queues a wake-up; the main loop's tail handles the end.
-  setMediaEndCallback(
-      [](ObjectNumber) { postEvent(EventMediaEnd, PanelWindow, TrackNumber, 0, 0); });
+  // GStreamer's thread only queues a wake-up; the pump hands the end to the track.
+  setMediaEndCallback([](ObjectNumber number) { postEvent(EventMediaEnd, 0, number, 0, 0); });
   createPictures();
   resetState();
   openPanel();
-  if (!startTrack.empty()) {
-    playerState().currentPath = startTrack;
-    openTrack();
-  }
+  if (!startTrack.empty()) openTrack(startTrack);
   return StartResult::Running;
 }
 

@@ -252,6 +252,14 @@ static int getSoundFrequencyBody(ObjectNumber number, SoundInstanceHandle instan
   return buffer ? static_cast<int>(frequencyOf(*buffer)) : 0;
 }
 
+static std::int32_t getSoundAttenuationBody(ObjectNumber number, SoundInstanceHandle instance) {
+  SoundRecord* record = findSound(number);
+  SoundBuffer* buffer = record ? singleTarget(*record, instance) : nullptr;
+  std::int32_t attenuation = 1;
+  if (buffer) buffer->getVolume(attenuation);
+  return attenuation;
+}
+
 static std::int64_t getSoundLengthBody(ObjectNumber number, SoundUnit unit) {
   SoundRecord* record = findSound(number);
   if (!record || record->stream) return -1;
@@ -347,6 +355,10 @@ void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle
 
 int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance) {
   return noThrow(0, [&] { return getSoundFrequencyBody(number, instance); });
+}
+
+std::int32_t getSoundAttenuation(ObjectNumber number, SoundInstanceHandle instance) {
+  return noThrow(std::int32_t{1}, [&] { return getSoundAttenuationBody(number, instance); });
 }
 
 std::int64_t getSoundLength(ObjectNumber number, SoundUnit unit) {

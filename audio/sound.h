@@ -40,6 +40,9 @@ void resumeSound(ObjectNumber number, SoundInstanceHandle instance = 0);
 // volume in percent, 0..100 (clamped), on the engine's one volume curve.
 void setSoundVolume(ObjectNumber number, int volume, SoundInstanceHandle instance = 0);
 void setSoundFrequency(ObjectNumber number, int frequencyHz, SoundInstanceHandle instance = 0);
+// The buffer's attenuation in hundredths of a dB (0 = full level) that the volume became; 1 for no
+// such sound or instance.
+std::int32_t getSoundAttenuation(ObjectNumber number, SoundInstanceHandle instance = 0);
 // Hz; 0 for no such sound or instance, or a streamed sound.
 int getSoundFrequency(ObjectNumber number, SoundInstanceHandle instance = 0);
 // -1 for no such sound or instance, or a streamed sound.

@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   registerLibraryLifecycles();
   if (!runStartSequence(StartStage::Tray)) return 1;
   if (startPlayer(fromUtf8(argv[1])) != StartResult::Running) return 1;
-  if (playerState().trackLength == 0) {
+  if (!trackLoaded()) {
     std::fprintf(stderr, "the track did not open\n");
     return 1;
   }

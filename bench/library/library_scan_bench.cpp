@@ -105,11 +105,11 @@ int main(int argc, char** argv) {
       postEvent(EventGadget, 0, 4, 0, 0);  // "Jouer" clears the rows and closes the window
     }
   });
-  const int played = openLibraryWindow();
+  const bool played = openLibraryWindow().outcome == LibraryOutcome::Play;
   const std::size_t heapWithout = heapBytes();
   ticker.stop();
   setLibraryScanObserver({});
-  if (played != 1 || rows == 0) {
+  if (!played || rows == 0) {
     std::fprintf(stderr, "the scan listed nothing (%d rows)\n", rows);
     return 1;
   }

@@ -7,16 +7,20 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "app/desktop_link.h"
 #include "app/dispatch.h"
+#include "app/fades.h"
 #include "app/panel.h"
 #include "core/instance_guard.h"
 #include "desktop/instance_channel.h"
 #include "desktop/mpris.h"
 #include "tests/app/player_test_support.h"
+#include "ui/events.h"
 #include "ui/gadgets.h"
+#include "ui/images.h"
 #include "ui/tray.h"
 #include "ui/ui_internal.h"
 #include "ui/windows.h"
@@ -76,8 +80,8 @@ TEST_F(DesktopLinkTest, ForwardedTrackPlaysAsACommandLineTrackWithTheModeKept) {
 
   secondStart({InstanceRequestKind::OpenTrack, path.u16string()});
   const PlayerState& st = playerState();
-  EXPECT_EQ(st.currentTrack.path, path.u16string());
-  EXPECT_EQ(st.trackLength, 88200);
+  EXPECT_EQ(st.currentTrack.path(), path.u16string());
+  EXPECT_EQ(trackLengthUs(), 2 * kUsPerSecond);
   EXPECT_EQ(getGadgetText(TitleGadget), u"Deuxième départ");
   EXPECT_EQ(st.windowMode, ModeHidden);
   EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
@@ -89,9 +93,69 @@ TEST_F(DesktopLinkTest, ForwardedTrackPlaysAsACommandLineTrackWithTheModeKept) {
   const auto other = folder_ / "autre.wav";
   writeFile(other, sineWav(1.0, 22050));
   secondStart({InstanceRequestKind::OpenTrack, other.u16string()});
-  EXPECT_EQ(st.currentTrack.path, other.u16string());
+  EXPECT_EQ(st.currentTrack.path(), other.u16string());
   EXPECT_EQ(st.windowMode, ModeShown);
   EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+}
+
+// The nested loops wait through the same pump as the main pass: a second start is played while
+// they run, not after. The strip shows the new title; the panel's other gadgets, which the strip
+// freed, are rebuilt from the record when it grows back.
+TEST_F(DesktopLinkTest, ASecondStartIsServedInsideTheStripAndAFade) {
+  const struct {
+    const char* loop;
+    FadeStep step;
+    std::function<void()> enter;
+    std::function<void()> leave;  // ends the loop once the track is heard
+  } loops[] = {
+      {"strip", FadeStep::CompactPass,
+       [this] {
+         pointerAway();
+         postTimer(CompactTimer);
+       },
+       [this] { pointerAtPanel(150, 30); }},
+      {"fade", FadeStep::WindowAlpha, [this] { postTray(); }, {}},
+  };
+  for (const auto& c : loops) {
+    SCOPED_TRACE(c.loop);
+    startWith();
+    ASSERT_TRUE(startInstanceChannel(currentProgramName()));
+    showPanel();
+    const auto path = folder_ / (std::string(c.loop) + ".wav");
+    writeFile(path, sineWav(2.0, 44100));
+    std::thread second;
+    std::atomic<bool> sent{false};
+    bool heardInside = false;
+    std::u16string titleInside;
+    setFadeStepObserver([&](FadeStep step, int) {
+      if (step != c.step) return;
+      if (!sent.exchange(true)) {
+        second = std::thread([&] {
+          forwardToRunningInstance(currentProgramName(),
+                                   {InstanceRequestKind::OpenTrack, path.u16string()}, 2000);
+        });
+        return;
+      }
+      if (heardInside || playerState().currentTrack.path() != path.u16string()) return;
+      heardInside = true;
+      titleInside = getGadgetText(TitleGadget);
+      if (c.leave) c.leave();
+    });
+    c.enter();
+    setFadeStepObserver({});
+    if (second.joinable()) second.join();
+    EXPECT_TRUE(heardInside);
+    EXPECT_EQ(titleInside, std::u16string(path.stem().u16string()));
+    // Rebuilt from the record: the new title, and the image of a playing track.
+    settle();
+    if (playerState().gadgetOwner == GadgetOwner::Panel) {
+      EXPECT_EQ(getGadgetText(TitleGadget), titleInside);
+      EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PauseImage));
+    }
+    stopInstanceChannel();
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(DesktopLinkTest, ShowRequestBringsBackAHiddenPanelOnly) {

@@ -111,8 +111,8 @@ TEST_F(FadesTest, SoundFadesStepVolumeAndSpeedTogetherRoundedToEven) {
   // Ties go to the even neighbour: 75 % of 2 is 1.5 -> 2, of 6 is 4.5 -> 4.
   EXPECT_EQ(steps[49].volumeHundredthsDb, attenuationFor(2));
   EXPECT_EQ(steps[47].volumeHundredthsDb, attenuationFor(4));
-  EXPECT_EQ(playerState().currentTrack.fadeFrequencyHz, 0.0f);
-  EXPECT_EQ(playerState().playing, 0);
+  EXPECT_EQ(playerState().currentTrack.fadeFrequencyHz(), 0.0f);
+  EXPECT_EQ(playerState().playing, false);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PlayImage));
   EXPECT_EQ(playerState().windowMode, ModeHidden);
   memoryOutput().render(480);
@@ -133,7 +133,7 @@ TEST_F(FadesTest, SoundFadesStepVolumeAndSpeedTogetherRoundedToEven) {
   EXPECT_EQ(steps[34].percent, 100);
   EXPECT_EQ(getSoundFrequency(TrackNumber), 22050);
   EXPECT_EQ(trackVolumeHundredthsDb(), attenuationFor(75));
-  EXPECT_EQ(playerState().playing, 1);
+  EXPECT_EQ(playerState().playing, true);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PauseImage));
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.05);
 
@@ -241,17 +241,16 @@ TEST_F(FadesTest, AMediaTrackLoopsWhileCompactAndFadesByVolumeOnly) {
   const auto mp3 = makeMp3(folder_, "courte.mp3", 1.0);
   if (mp3.empty()) GTEST_SKIP() << "no lame encoder";
   startWith(mp3.u16string());
-  ASSERT_EQ(playerState().currentTrack.engine, EngineKind::Media);
+  ASSERT_EQ(playerState().currentTrack.engine(), EngineKind::Media);
   showPanel();
-  TrackTime largest = 0;
+  TrackUs largest = 0;
   bool restarted = false;
   const auto begin = std::chrono::steady_clock::now();
   setFadeStepObserver([&](FadeStep step, int) {
     if (step != FadeStep::CompactPass) return;
-    const TrackTime position = trackPosition();
+    const TrackUs position = playerState().currentTrack.status().position;
     if (position > largest) largest = position;
-    if (position > 0 && largest > kMediaUnitsPerSecond / 2 &&
-        position < largest - kMediaUnitsPerSecond / 2) {
+    if (position > 0 && largest > kUsPerSecond / 2 && position < largest - kUsPerSecond / 2) {
       restarted = true;
     }
     if (restarted || std::chrono::steady_clock::now() - begin > std::chrono::seconds(6)) {
@@ -271,7 +270,7 @@ TEST_F(FadesTest, AMediaTrackLoopsWhileCompactAndFadesByVolumeOnly) {
   postGadget(CloseGadget, EventTypeLeftClick);
   EXPECT_EQ(percents.size(), 51u);
   EXPECT_EQ(mediaStatus(TrackNumber), -1);
-  EXPECT_EQ(playerState().currentTrack.fadeFrequencyHz, 0.0f);
+  EXPECT_EQ(playerState().currentTrack.fadeFrequencyHz(), 0.0f);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PlayImage));
 }
 

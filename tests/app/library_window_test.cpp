@@ -138,7 +138,7 @@ TEST_F(LibraryWindowTest, ListsMatchingFilesWithSizesColoursAndDetails) {
     });
   });
   Watchdog watchdog(std::chrono::seconds(30));
-  EXPECT_EQ(openLibraryWindow(), 0);
+  EXPECT_EQ(openLibraryWindow().outcome, LibraryOutcome::Closed);
   EXPECT_FALSE(watchdog.fired());
 
   const std::int32_t wavFront = rgb(0, 128, 192), oggFront = rgb(0, 145, 110);
@@ -197,7 +197,7 @@ TEST_F(LibraryWindowTest, PlayWithoutASelectedRowOnlyExplainsAndOtherClicksDoNot
     });
   });
   Watchdog watchdog(std::chrono::seconds(30));
-  EXPECT_EQ(openLibraryWindow(), 0);
+  EXPECT_EQ(openLibraryWindow().outcome, LibraryOutcome::Closed);
   EXPECT_FALSE(watchdog.fired());
   EXPECT_EQ(emptyList->text, nothingToPlay);
   ASSERT_TRUE(noSelection);
@@ -233,10 +233,12 @@ TEST_F(LibraryWindowTest, PlayHandsBackTheChosenPathEvenWhenItIsNotUtf8) {
     });
   });
   Watchdog watchdog(std::chrono::seconds(30));
-  EXPECT_EQ(openLibraryWindow(), 1);
+  const LibraryChoice choice = openLibraryWindow();
+  EXPECT_EQ(choice.outcome, LibraryOutcome::Play);
   EXPECT_FALSE(watchdog.fired());
   EXPECT_EQ(shownTitle, u"Titre : " + fromUtf8(file));
-  const std::string chosen = toUtf8(playerState().selectedTrackPath);
+  EXPECT_EQ(choice.path, playerState().selectedTrackPath);
+  const std::string chosen = toUtf8(choice.path);
   EXPECT_EQ(chosen, root + directory + "/" + file);
   EXPECT_EQ(::access(chosen.c_str(), R_OK), 0);
   // "Jouer" clears the library's rows.
@@ -258,7 +260,7 @@ TEST_F(LibraryWindowTest, LinkCycleEndsAndNoDirectoryIsWalkedTwice) {
     postEvent(EventCloseWindow, 0, 0, 0, 0);
   });
   Watchdog watchdog(std::chrono::seconds(30));
-  EXPECT_EQ(openLibraryWindow(), 0);
+  EXPECT_EQ(openLibraryWindow().outcome, LibraryOutcome::Closed);
   EXPECT_FALSE(watchdog.fired());
   EXPECT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows.count(u"song.wav"), 1u);
@@ -291,7 +293,7 @@ TEST_F(LibraryWindowTest, ApplyingOnlyWaveRescansForWaveFilesOfAnyCase) {
     });
   });
   Watchdog watchdog(std::chrono::seconds(30));
-  EXPECT_EQ(openLibraryWindow(), 0);
+  EXPECT_EQ(openLibraryWindow().outcome, LibraryOutcome::Closed);
   EXPECT_FALSE(watchdog.fired());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0],
@@ -315,7 +317,7 @@ TEST_F(LibraryWindowTest, ClosingDuringAScanEndsTheThreadAndNothingArrivesLater)
     if (step == LibraryScanStep::Started) postEvent(EventCloseWindow, 0, 0, 0, 0);
     if (step == LibraryScanStep::Finished) finished = true;
   });
-  EXPECT_EQ(openLibraryWindow(), 0);
+  EXPECT_EQ(openLibraryWindow().outcome, LibraryOutcome::Closed);
   const int thread = lastLibraryScanThread();
   ASSERT_NE(thread, 0);
   EXPECT_FALSE(isThread(thread));

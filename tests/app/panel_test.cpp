@@ -31,7 +31,7 @@ class PanelTest : public PlayerTest {
     const auto path = folder_ / "piste.wav";
     writeFile(path, sineWav(10.0, 44100));
     startWith(path.u16string());
-    ASSERT_EQ(playerState().trackLength, 441000);
+    ASSERT_EQ(trackLengthUs(), 10 * kUsPerSecond);
     showPanel();
   }
 };
@@ -98,10 +98,10 @@ TEST_F(PanelTest, WithoutATrackThePlaybackControlsDoNothing) {
   startWith();
   showPanel();
   postGadget(PlayPauseGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().playing, 1);
+  EXPECT_EQ(playerState().playing, true);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PauseImage));
   postCanvas(ProgressGadget, EventTypeLeftButtonDown, 140, 5);
-  EXPECT_EQ(playerState().trackLength, 0);
+  EXPECT_FALSE(trackLoaded());
   postCanvas(VolumeGadget, EventTypeLeftButtonDown, 140, 5);
   postCanvas(VolumeGadget, EventTypeMouseMove, 140, 5);
   EXPECT_FLOAT_EQ(playerState().volumePercent, 50.0f);
@@ -164,12 +164,12 @@ TEST_F(PanelTest, PlayPauseTogglesTheSoundAndTheImage) {
   memoryOutput().render(4800);
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.05);
   postGadget(PlayPauseGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().playing, 0);
+  EXPECT_EQ(playerState().playing, false);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PlayImage));
   memoryOutput().render(4800);
   EXPECT_EQ(rms(memoryOutput().render(4800)), 0.0);
   postGadget(PlayPauseGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().playing, 1);
+  EXPECT_EQ(playerState().playing, true);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PauseImage));
   memoryOutput().render(4800);
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.05);
@@ -180,8 +180,7 @@ TEST_F(PanelTest, TheLoopWaitsForEventsWhenNothingItShowsCanMove) {
   EXPECT_EQ(loopWaitMs(), -1);  // no track
   const auto path = folder_ / "piste.wav";
   writeFile(path, sineWav(2.0, 44100));
-  playerState().currentPath = path.u16string();
-  openTrack();
+  openTrack(path.u16string());
   EXPECT_EQ(loopWaitMs(), -1);  // hidden: the engine loops the sound by itself
   showPanel();
   EXPECT_EQ(loopWaitMs(), 5);  // the bar moves
@@ -190,9 +189,9 @@ TEST_F(PanelTest, TheLoopWaitsForEventsWhenNothingItShowsCanMove) {
   // The bar is redrawn only when its fill changes.
   drawProgressBar(0, 1);
   ui::canvasBackingImage(ProgressGadget)->fill(Qt::black);
-  refreshProgressBar(0, 1);
+  refreshProgressBar({TrackPhase::Playing, 0, 1});
   EXPECT_EQ(canvasPixels(ProgressGadget).pixel(100, 4), qRgb(0, 0, 0));
-  refreshProgressBar(1, 2);
+  refreshProgressBar({TrackPhase::Playing, 1, 2});
   EXPECT_EQ(canvasPixels(ProgressGadget).pixel(100, 4), qRgb(255, 0, 0));
 }
 

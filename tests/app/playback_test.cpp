@@ -15,6 +15,7 @@
 #include "app/playback.h"
 #include "audio/sound.h"
 #include "media/media.h"
+#include "storage/user_folders.h"
 #include "tests/app/player_test_support.h"
 #include "tests/audio/support/fixtures.h"
 #include "ui/events.h"
@@ -70,10 +71,7 @@ class PlaybackTest : public PlayerTest {
     writeFile(path, sineWav(seconds, 44100));
     return path;
   }
-  void open(const std::filesystem::path& path) {
-    playerState().currentPath = path.u16string();
-    openTrack();
-  }
+  void open(const std::filesystem::path& path) { openTrack(path.u16string()); }
   bool soundReachesTheDevice() {
     memoryOutput().render(2400);
     return rms(memoryOutput().render(4800)) > 0.05;
@@ -85,12 +83,12 @@ TEST_F(PlaybackTest, UpperCaseExtensionsPlay) {
   const auto flac = folder_ / "Live.FLAC";
   writeFile(flac, sineFlac(1.0, 48000));
   open(flac);
-  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound);
-  EXPECT_EQ(playerState().trackLength, 48000);
-  EXPECT_FLOAT_EQ(playerState().currentTrack.baseFrequencyHz, 48000.0f);
+  EXPECT_EQ(playerState().currentTrack.engine(), EngineKind::Sound);
+  EXPECT_EQ(trackLengthUs(), kUsPerSecond);
+  EXPECT_FLOAT_EQ(playerState().currentTrack.baseFrequencyHz(), 48000.0f);
   EXPECT_TRUE(soundReachesTheDevice());
   open(wav("TRACK01.WAV"));
-  EXPECT_EQ(playerState().currentTrack.title, u"TRACK01");
+  EXPECT_EQ(playerState().currentTrack.title(), u"TRACK01");
   EXPECT_EQ(getGadgetText(TitleGadget), u"TRACK01");
 }
 
@@ -105,7 +103,7 @@ TEST_F(PlaybackTest, UnknownTypesAreRefusedAndThePreviousTrackPlaysOn) {
     open(path);
     EXPECT_EQ(shown.title, "Erreur de chargement - Lunadio") << name;
     EXPECT_EQ(shown.text, kUnknownType) << name;
-    EXPECT_EQ(playerState().currentTrack.title, u"avant") << name;
+    EXPECT_EQ(playerState().currentTrack.title(), u"avant") << name;
     EXPECT_EQ(getGadgetText(TitleGadget), u"avant") << name;
     EXPECT_TRUE(soundReachesTheDevice()) << name;
   }
@@ -132,16 +130,15 @@ TEST_F(PlaybackTest, FilesThatCannotPlayGiveTheMessageAndTheTrackPlaysOn) {
   for (const auto& path : {empty, truncated, directory, fifo, emptyMp3, notUtf8, missing}) {
     Shown shown;
     recordNextMessage(shown);
-    playerState().currentPath = fromUtf8(path.string());
-    openTrack();
+    openTrack(fromUtf8(path.string()));
     EXPECT_EQ(shown.title, "Lunadio") << path;
     EXPECT_TRUE(shown.text.contains(QString::fromUtf8("\nAdresse du fichier: ") +
                                     QString::fromStdU16String(fromUtf8(path.string())) +
                                     QString::fromUtf8("\nNom : ")))
         << path;
     EXPECT_TRUE(shown.text.startsWith(QString::fromUtf8("Lunadio ne peut pas lire ce morceau.")));
-    EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound) << path;
-    EXPECT_EQ(playerState().currentTrack.title, u"avant") << path;
+    EXPECT_EQ(playerState().currentTrack.engine(), EngineKind::Sound) << path;
+    EXPECT_EQ(playerState().currentTrack.title(), u"avant") << path;
     EXPECT_TRUE(soundReachesTheDevice()) << path;
   }
 }
@@ -153,20 +150,20 @@ TEST_F(PlaybackTest, AnMp3ThatFailsLeavesThePlayingMp3AndOneThatWorksNeedsNoTria
   writeFile(bad, {});
   startWith();
   open(mp3);
-  ASSERT_EQ(playerState().currentTrack.engine, EngineKind::Media);
+  ASSERT_EQ(playerState().currentTrack.engine(), EngineKind::Media);
   EXPECT_FALSE(isMedia(TrialNumber));
   Shown shown;
   recordNextMessage(shown);
   open(bad);
   EXPECT_TRUE(shown.text.startsWith(QString::fromUtf8("Lunadio ne peut pas lire ce morceau.")));
-  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Media);
-  EXPECT_EQ(playerState().currentTrack.title, u"bon");
+  EXPECT_EQ(playerState().currentTrack.engine(), EngineKind::Media);
+  EXPECT_EQ(playerState().currentTrack.title(), u"bon");
   EXPECT_TRUE(isMedia(TrackNumber));
   EXPECT_FALSE(isMedia(TrialNumber));
-  TrackTime position = 0;
+  TrackUs position = 0;
   for (int i = 0; i < 100 && position <= 0; ++i) {
     runMainLoopPass(5);
-    position = trackPosition();
+    position = playerState().currentTrack.status().position;
   }
   EXPECT_GT(position, 0);
 }
@@ -180,8 +177,8 @@ TEST_F(PlaybackTest, OggDataUnderAWavNamePlaysThroughTheDecoders) {
   }
   writeFile(path, test::encodeVorbis(tone, {}));
   open(path);
-  EXPECT_EQ(playerState().currentTrack.engine, EngineKind::Sound);
-  EXPECT_EQ(playerState().currentTrack.title, u"faux");
+  EXPECT_EQ(playerState().currentTrack.engine(), EngineKind::Sound);
+  EXPECT_EQ(playerState().currentTrack.title(), u"faux");
   EXPECT_TRUE(soundReachesTheDevice());
 }
 
@@ -190,9 +187,9 @@ TEST_F(PlaybackTest, ANewTrackPlaysWhileThePlayImageStaysAfterAPause) {
   open(wav("un.wav"));
   showPanel();
   postGadget(PlayPauseGadget, EventTypeLeftClick);
-  ASSERT_EQ(playerState().playing, 0);
+  ASSERT_EQ(playerState().playing, false);
   open(wav("deux.wav"));
-  EXPECT_EQ(playerState().playing, 0);
+  EXPECT_EQ(playerState().playing, false);
   EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(PlayImage));
   EXPECT_TRUE(soundReachesTheDevice());
 }
@@ -205,15 +202,13 @@ TEST_F(PlaybackTest, TheEnginesTakeTurnsAndALongMp3KeepsItsLengthAndPosition) {
   open(wav("son.wav"));
   open(mp3);
   const PlayerState& st = playerState();
-  ASSERT_EQ(st.currentTrack.engine, EngineKind::Media);
+  ASSERT_EQ(st.currentTrack.engine(), EngineKind::Media);
   EXPECT_FALSE(isSound(TrackNumber));
   EXPECT_TRUE(isMedia(TrackNumber));
   EXPECT_FALSE(isMedia(TrialNumber));
   // The stream's duration (this one tells it once playing), not the largest position seen.
-  for (int i = 0; i < 400 && st.trackLength < kMediaUnitsPerSecond * 60; ++i) runMainLoopPass(5);
-  EXPECT_NEAR(static_cast<double>(st.trackLength), 240.0 * kMediaUnitsPerSecond,
-              1.0 * kMediaUnitsPerSecond);
-  EXPECT_GT(st.trackLength, TrackTime{1} << 31);
+  for (int i = 0; i < 400 && trackLengthUs() < kUsPerSecond * 60; ++i) runMainLoopPass(5);
+  EXPECT_NEAR(static_cast<double>(trackLengthUs()), 240.0 * kUsPerSecond, 1.0 * kUsPerSecond);
   EXPECT_EQ(getGadgetText(TitleGadget), u"Longue");
   // Hidden, the loop sleeps until an event: the end, if any, is one.
   runLoopTail();
@@ -221,16 +216,21 @@ TEST_F(PlaybackTest, TheEnginesTakeTurnsAndALongMp3KeepsItsLengthAndPosition) {
   showPanel();
   // A click at 268 of 280 goes to 3 min 49.7 s.
   postCanvas(ProgressGadget, EventTypeLeftButtonDown, 268, 5);
-  for (int i = 0; i < 40 && trackPosition() < (TrackTime{1} << 31); ++i) runMainLoopPass(5);
-  EXPECT_GT(trackPosition(), TrackTime{1} << 31);
-  EXPECT_GE(progressFillPixels(trackPosition(), st.trackLength, 280), 267);
+  constexpr TrackUs kPast32Bits = ((TrackUs{1} << 31) / 10) + 1;  // in the engine's 100-ns units
+  TrackUs position = 0;
+  for (int i = 0; i < 40 && position < kPast32Bits; ++i) {
+    runMainLoopPass(5);
+    position = playerState().currentTrack.status().position;
+  }
+  EXPECT_GT(position, kPast32Bits);
+  EXPECT_GE(progressFillPixels(position, trackLengthUs(), 280), 267);
   const QImage bar = canvasPixels(ProgressGadget);
   EXPECT_EQ(bar.pixel(260, 4), qRgb(255, 0, 0));
   // And back to the audio engine: the media player goes.
   open(wav("retour.wav"));
-  EXPECT_EQ(st.currentTrack.engine, EngineKind::Sound);
+  EXPECT_EQ(st.currentTrack.engine(), EngineKind::Sound);
   EXPECT_FALSE(isMedia(TrackNumber));
-  EXPECT_EQ(st.trackLength, 88200);
+  EXPECT_EQ(trackLengthUs(), 2 * kUsPerSecond);
 }
 
 // Hidden, so that every pass is the event-driven one a tray player makes.
@@ -239,16 +239,16 @@ TEST_F(PlaybackTest, AShortMp3LoopsThroughItsSeamAndAnEndThatComesAnywayWakesThe
   if (mp3.empty()) GTEST_SKIP() << "no lame encoder";
   startWith();
   open(mp3);
-  ASSERT_EQ(playerState().currentTrack.engine, EngineKind::Media);
+  ASSERT_EQ(playerState().currentTrack.engine(), EngineKind::Media);
   EXPECT_EQ(mediaLoop(TrackNumber), 1);
   // Through at least two seams: the position never reads 0 (a stop) and goes back to the start.
-  TrackTime previous = 0;
+  TrackUs previous = 0;
   int seams = 0;
   for (int i = 0; i < 400 && seams < 2; ++i) {
     runMainLoopPass(5);
-    const TrackTime position = trackPosition();
+    const TrackUs position = playerState().currentTrack.status().position;
     ASSERT_NE(position, 0) << "pass " << i;
-    if (position < previous - kMediaUnitsPerSecond / 5) ++seams;
+    if (position < previous - kUsPerSecond / 5) ++seams;
     previous = position;
   }
   EXPECT_EQ(seams, 2);
@@ -262,11 +262,10 @@ TEST_F(PlaybackTest, AShortMp3LoopsThroughItsSeamAndAnEndThatComesAnywayWakesThe
     dispatchEvent(event);
   }
   ASSERT_EQ(event, EventMediaEnd);
-  runLoopTail();
-  TrackTime restarted = 0;
+  TrackUs restarted = 0;
   for (int i = 0; i < 100 && restarted <= 0; ++i) {
     runMainLoopPass(5);
-    restarted = trackPosition();
+    restarted = playerState().currentTrack.status().position;
   }
   EXPECT_GT(restarted, 0);
 }
@@ -313,12 +312,12 @@ TEST_F(PlaybackTest, TheOpenRequesterStartsInTheMusicFolder) {
   answerNextRequester(answer);
   postGadget(OpenFileGadget, EventTypeLeftClick);
   EXPECT_EQ(startFolder, QString::fromStdString((home / "Musique").string()));
-  EXPECT_EQ(playerState().currentTrack.title, u"choisie");
+  EXPECT_EQ(playerState().currentTrack.title(), u"choisie");
   EXPECT_EQ(playerState().windowMode, ModeShown);
   // A cancel opens nothing and gives the panel back.
   answerNextRequester(RequesterAnswer::cancel());
   postGadget(OpenFileGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().currentTrack.title, u"choisie");
+  EXPECT_EQ(playerState().currentTrack.title(), u"choisie");
   EXPECT_EQ(playerState().windowMode, ModeShown);
   setenv("HOME", savedHome.c_str(), 1);
 }

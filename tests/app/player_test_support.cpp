@@ -12,7 +12,6 @@
 #include "app/dispatch.h"
 #include "app/fades.h"
 #include "app/startup.h"
-#include "audio/internal/sound_record.h"
 #include "audio/sound.h"
 #include "audio/sound_device.h"
 #include "media/media.h"
@@ -90,13 +89,7 @@ std::filesystem::path makeMp3(const std::filesystem::path& folder, const std::st
   return mp3;
 }
 
-std::int32_t trackVolumeHundredthsDb() {
-  ObjectTable<SoundRecord>* table = soundTable();
-  SoundRecord* record = table ? table->lookup(TrackNumber) : nullptr;
-  std::int32_t volume = 1;
-  if (record && record->buffer) record->buffer->getVolume(volume);
-  return volume;
-}
+std::int32_t trackVolumeHundredthsDb() { return getSoundAttenuation(TrackNumber); }
 
 std::int32_t attenuationFor(int volumePercent) {
   return attenuationTable()[static_cast<std::size_t>(std::clamp(volumePercent, 0, 100))] - 10000;

@@ -18,6 +18,14 @@
 
 namespace lunadio::testing {
 
+// The engines' fixed numbers: the current track, and the trial load of the next one.
+inline constexpr std::int32_t TrackNumber = 0;
+inline constexpr std::int32_t TrialNumber = 1;
+inline constexpr TrackUs kUsPerSecond = 1'000'000;
+
+// The current track's length as the panel's last read gives it.
+inline TrackUs trackLengthUs() { return playerState().currentTrack.lastStatus().length; }
+
 // The device every sound of the process plays on.
 soundout::MemoryOutput& memoryOutput();
 

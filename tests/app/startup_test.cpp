@@ -23,8 +23,8 @@ TEST_F(StartupTest, WithoutParametersOnlyTheTrayIconShows) {
   startWith();
   const PlayerState& st = playerState();
   EXPECT_EQ(st.windowMode, ModeHidden);
-  EXPECT_EQ(st.trackLength, 0);
-  EXPECT_EQ(st.currentTrack.engine, EngineKind::None);
+  EXPECT_EQ(trackLengthUs(), 0);
+  EXPECT_EQ(st.currentTrack.engine(), EngineKind::None);
   ASSERT_TRUE(isWindow(PanelWindow));
   EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
   QSystemTrayIcon* tray = ui::trayIconObject(TrayIconNumber);
@@ -45,8 +45,8 @@ TEST_F(StartupTest, OneTrackParameterPlaysAtOnceWhileThePanelStaysHidden) {
   writeFile(path, sineFlac(2.0, 44100));
   startWith(path.u16string());
   const PlayerState& st = playerState();
-  EXPECT_EQ(st.currentTrack.engine, EngineKind::Sound);
-  EXPECT_EQ(st.trackLength, 88200);
+  EXPECT_EQ(st.currentTrack.engine(), EngineKind::Sound);
+  EXPECT_EQ(trackLengthUs(), 2 * kUsPerSecond);
   EXPECT_EQ(st.windowMode, ModeHidden);
   EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
   EXPECT_EQ(getGadgetText(TitleGadget), u"Première écoute");

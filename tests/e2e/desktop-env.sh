@@ -4,7 +4,7 @@
 # Source it, then: desktop_up RUN_DIR; ...; desktop_down. Everything is stopped by recorded PID.
 # desktop_missing prints the commands that are not installed.
 
-desktop_tools=(pulseaudio pactl parec Xvfb trayer xdotool xprop xwininfo import sox cc)
+desktop_tools=(pulseaudio pactl parec Xvfb trayer xdotool xprop xwininfo import sox cc od dbus-daemon dbus-send)
 
 desktop_missing() {
   local tool missing=()
@@ -90,4 +90,28 @@ click_at() {
 screen_pixel() {
   import -window root -crop "1x1+$1+$2" txt:- 2>/dev/null | tail -1 |
     sed -E 's/.*srgb\(([0-9]+),([0-9]+),([0-9]+)\).*/\1,\2,\3/'
+}
+
+# Milliseconds from running COMMAND to the first loud sample at the sink (MODE loud), or to the
+# last one before it falls silent (MODE quiet); empty when that never happens within 1.5 s.
+sink_response_ms() {
+  local mode=$1 raw recorder start_bytes
+  shift
+  raw=$(mktemp "$DESKTOP_RUN/response-XXXXXX.raw")
+  parec -d nullsink.monitor --raw --format=s16le --channels=2 --rate=44100 \
+    --latency-msec=10 >"$raw" 2>/dev/null &
+  recorder=$!
+  sleep 0.5
+  start_bytes=$(stat -c %s "$raw")
+  "$@" >/dev/null 2>&1
+  sleep 1.5
+  kill "$recorder" 2>/dev/null
+  wait "$recorder" 2>/dev/null
+  od -An -v -td2 -w4 -j "$start_bytes" "$raw" | awk -v mode="$mode" '
+    { level = ($1 < 0 ? -$1 : $1); if (level > 3000) { if (first == "") first = NR; last = NR } }
+    END {
+      if (mode == "loud" && first != "") printf "%d\n", first / 44.1
+      if (mode == "quiet" && last != "" && last < NR - 4410) printf "%d\n", last / 44.1
+    }'
+  rm -f "$raw"
 }

@@ -136,6 +136,58 @@ for _ in $(seq 1 50); do
 done
 check "Yes ends the player with 0 (exit code ${code:-still running})" test "${code:-1}" = 0
 
+# Requests reach the player in every loop: a second start with a track while the panel is its
+# compact strip and while the library window is open, and a media key (MPRIS PlayPause) while the
+# strip is shown, each heard at the sink within 300 ms.
+bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null)
+bus_pid=$(sed -n 2p <<<"$bus")
+export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
+sox -n -r 44100 -c 2 -b 16 "$run/other.flac" synth 60 sine 660 vol 0.5
+"$binary" >"$run/requests.log" 2>&1 &
+player_pid=$!
+sleep 1.5
+read -r tray_x tray_y < <(tray_panel_centre)
+click_at "$tray_x" "$tray_y"
+xdotool mousemove 640 790
+strip_height=
+for _ in $(seq 1 60); do
+  sleep 0.1
+  panel=$(xdotool search --onlyvisible --name '^Lunadio$' | head -1)
+  [[ -n $panel ]] || continue
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  strip_height=$HEIGHT
+  ((HEIGHT <= 60)) && break
+done
+check "the panel shrinks into its strip while the pointer is away (height $strip_height)" \
+  test "${strip_height:-0}" -le 60
+ms=$(sink_response_ms loud "$binary" "$run/track.flac")
+check "a second start with a track is heard while the strip is shown ($ms ms)" \
+  below "${ms:-9999}" 300
+ms=$(sink_response_ms quiet dbus-send --session --type=method_call \
+  --dest=org.mpris.MediaPlayer2.lunadio /org/mpris/MediaPlayer2 \
+  org.mpris.MediaPlayer2.Player.PlayPause)
+check "a media key's PlayPause pauses while the strip is shown ($ms ms)" below "${ms:-9999}" 300
+# Back over the strip: it grows into the panel; then its library image (240,10, 25x25).
+eval "$(xdotool getwindowgeometry --shell "$panel")"
+xdotool mousemove $((X + 150)) $((Y + 30))
+sleep 1.5
+click_at $((X + 252)) $((Y + 22))
+library=
+for _ in $(seq 1 30); do
+  library=$(xdotool search --onlyvisible --name '^Lunadio$' | grep -v "^$panel\$" | head -1)
+  [[ -n $library ]] && break
+  sleep 0.1
+done
+check "the library window opens" test -n "$library"
+ms=$(sink_response_ms loud "$binary" "$run/other.flac")
+check "a second start with a track is heard while the library window is open ($ms ms)" \
+  below "${ms:-9999}" 300
+kill "$player_pid" 2>/dev/null
+wait "$player_pid" 2>/dev/null
+player_pid=
+[[ -n $bus_pid ]] && kill "$bus_pid" 2>/dev/null
+unset DBUS_SESSION_BUS_ADDRESS
+
 # Two parameters: nothing is opened (the panel's tray icon only), and TERM ends the program.
 "$binary" "$run/track.flac" "$run/track.flac" >"$run/two.log" 2>&1 &
 player_pid=$!

@@ -1,0 +1,215 @@
+#include "app/track.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/sound.h"
+#include "audio/sound_loader.h"
+#include "core/strings.h"
+#include "media/media.h"
+
+namespace lunadio {
+namespace {
+
+// The fixed numbers of each engine.
+constexpr ObjectNumber kTrackNumber = 0;
+constexpr ObjectNumber kTrialNumber = 1;
+
+// A stream without a duration yet is asked again at most this often.
+constexpr auto kLengthQueryInterval = std::chrono::milliseconds(250);
+
+constexpr double kUsPerSecond = 1e6;
+constexpr std::int64_t k100nsPerUs = 10;
+
+int nearestInt(double value) { return static_cast<int>(std::nearbyint(value)); }
+
+bool isRegularFile(const std::u16string& path) {
+  struct stat info {};
+  return ::stat(toUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+EngineKind chooseEngine(std::u16string_view extension) {
+  if (findString(u".mp3", extension, 1, FindNoCase) > 0) return EngineKind::Media;
+  if (findString(u".ogg .wav .flac", extension, 1, FindNoCase) > 0) return EngineKind::Sound;
+  return EngineKind::None;
+}
+
+TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
+  const EngineKind chosen = chooseEngine(getExtensionPart(path));
+  if (chosen == EngineKind::None) return TrackOpenResult::UnknownType;
+  const TrackOpenResult result = chosen == EngineKind::Media ? openMedia(path) : openSound(path);
+  if (result != TrackOpenResult::Opened) return result;
+  path_ = path;
+  title_ = getFilePart(path, FilePartNoExtension);
+  paused_ = false;
+  fadeFrequencyHz_ = 0;
+  last_ = {TrackPhase::Playing, 0, toUs(engineLength_)};
+  // A new track plays at the slider's volume, not at full level.
+  setVolume(volumePercent);
+  return result;
+}
+
+TrackOpenResult Track::openSound(const std::u16string& path) {
+  // Opening a FIFO for reading would wait for a writer with the panel frozen.
+  if (!isRegularFile(path)) return TrackOpenResult::NotRegularFile;
+  // The loader shares the trial's decode with the real load, so the file is decoded once.
+  if (!loadSound(kTrialNumber, path)) return TrackOpenResult::TrialRefused;
+  if (!loadSound(kTrackNumber, path)) return TrackOpenResult::DecoderFailed;
+  if (isMedia(kTrackNumber)) freeMedia(kTrackNumber);
+  engine_ = EngineKind::Sound;
+  engineLength_ = std::max<std::int64_t>(getSoundLength(kTrackNumber), 0);
+  lengthSource_ = LengthSource::Stream;
+  baseFrequencyHz_ = static_cast<float>(getSoundFrequency(kTrackNumber));
+  playSound(kTrackNumber, PlayLooped);
+  return TrackOpenResult::Opened;
+}
+
+TrackOpenResult Track::openMedia(const std::u16string& path) {
+  // The trial keeps a playing media track when the new file fails, as loading into number 0 frees
+  // what was there; with no media track there (the start-up's track, or after a sound), that
+  // load is its own trial and the track sounds one preroll sooner.
+  if (isMedia(kTrackNumber) && !loadMedia(kTrialNumber, path)) {
+    return TrackOpenResult::TrialRefused;
+  }
+  const bool loaded = loadMedia(kTrackNumber, path) != 0;
+  freeMedia(kTrialNumber);
+  if (!loaded) {
+    // Loading into number 0 freed the media track that was there.
+    if (engine_ == EngineKind::Media) forget();
+    return TrackOpenResult::MediaGraphFailed;
+  }
+  if (isSound(kTrackNumber)) freeSound(kTrackNumber);
+  engine_ = EngineKind::Media;
+  // The stream's own duration when it tells one; else the length grows with the largest position
+  // seen, starting from 1, while the stream is asked again (some tell it only once playing).
+  const std::int64_t duration = mediaLength(kTrackNumber);
+  engineLength_ = std::max<std::int64_t>(duration, 1);
+  lengthSource_ = duration > 0 ? LengthSource::Stream : LengthSource::LargestPosition;
+  lastLengthQuery_ = std::chrono::steady_clock::now();
+  baseFrequencyHz_ = 0;
+  resizeMedia(kTrackNumber, 10, 10, 0, 0);
+  // Turned on before the first pass plays, so that every seam is seamless; status() still
+  // restarts a track that ends should the engine not loop it.
+  setMediaLoop(kTrackNumber, 1);
+  playMedia(kTrackNumber, 0);
+  return TrackOpenResult::Opened;
+}
+
+void Track::forget() {
+  engine_ = EngineKind::None;
+  engineLength_ = 0;
+  baseFrequencyHz_ = 0;
+  paused_ = false;
+  last_ = {};
+}
+
+TrackUs Track::toUs(std::int64_t engineTime) const {
+  switch (engine_) {
+    case EngineKind::Sound:
+      if (baseFrequencyHz_ <= 0) return 0;
+      return static_cast<TrackUs>(
+          std::llround(static_cast<double>(engineTime) * kUsPerSecond / baseFrequencyHz_));
+    case EngineKind::Media:
+      return engineTime / k100nsPerUs;
+    case EngineKind::None:
+      break;
+  }
+  return 0;
+}
+
+std::int64_t Track::fromUs(TrackUs time) const {
+  switch (engine_) {
+    case EngineKind::Sound:
+      return static_cast<std::int64_t>(
+          std::llround(static_cast<double>(time) * baseFrequencyHz_ / kUsPerSecond));
+    case EngineKind::Media:
+      return time * k100nsPerUs;
+    case EngineKind::None:
+      break;
+  }
+  return 0;
+}
+
+void Track::pause() {
+  if (engine_ == EngineKind::Sound) pauseSound(kTrackNumber);
+  if (engine_ == EngineKind::Media) pauseMedia(kTrackNumber);
+  if (loaded()) {
+    paused_ = true;
+    last_.phase = TrackPhase::Paused;
+  }
+}
+
+void Track::resume() {
+  if (engine_ == EngineKind::Sound) resumeSound(kTrackNumber);
+  if (engine_ == EngineKind::Media) resumeMedia(kTrackNumber);
+  if (loaded()) {
+    paused_ = false;
+    last_.phase = TrackPhase::Playing;
+  }
+}
+
+void Track::seek(TrackUs position) {
+  if (!loaded()) return;
+  const std::int64_t target =
+      std::clamp<std::int64_t>(fromUs(position), 0, std::max<std::int64_t>(engineLength_ - 1, 0));
+  if (engine_ == EngineKind::Sound) setSoundPosition(kTrackNumber, target);
+  if (engine_ == EngineKind::Media) seekMedia(kTrackNumber, target);
+  last_.position = toUs(target);
+}
+
+void Track::setVolume(int volumePercent) {
+  if (engine_ == EngineKind::Sound) setSoundVolume(kTrackNumber, volumePercent);
+  if (engine_ == EngineKind::Media) setMediaVolume(kTrackNumber, volumePercent, 0);
+}
+
+void Track::setSpeed(int percent) {
+  fadeFrequencyHz_ = baseFrequencyHz_ * static_cast<float>(percent) / 100.0f;
+  if (engine_ == EngineKind::Sound) setSoundFrequency(kTrackNumber, nearestInt(fadeFrequencyHz_));
+}
+
+void Track::refreshMediaLength(std::int64_t position) {
+  engineLength_ = std::max(engineLength_, position);
+  if (lengthSource_ != LengthSource::LargestPosition) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastLengthQuery_ < kLengthQueryInterval) return;
+  lastLengthQuery_ = now;
+  const std::int64_t duration = mediaLength(kTrackNumber);
+  if (duration > 0) {
+    engineLength_ = std::max(duration, position);
+    lengthSource_ = LengthSource::Stream;
+  }
+}
+
+TrackStatus Track::status() {
+  switch (engine_) {
+    case EngineKind::None:
+      last_ = {};
+      return last_;
+    case EngineKind::Sound:
+      last_.position = toUs(getSoundPosition(kTrackNumber));
+      break;
+    case EngineKind::Media: {
+      const std::int64_t position = mediaStatus(kTrackNumber);
+      if (position < 0) break;  // paused: the engine tells no position, the last one stands
+      if (position == 0 && !paused_) {
+        // Stopped at its end: the stream starts again.
+        last_.phase = TrackPhase::Ended;
+        last_.position = 0;
+        playMedia(kTrackNumber, 0);
+        return last_;
+      }
+      refreshMediaLength(position);
+      last_.position = toUs(position);
+      break;
+    }
+  }
+  last_.phase = paused_ ? TrackPhase::Paused : TrackPhase::Playing;
+  last_.length = toUs(engineLength_);
+  return last_;
+}
+
+}  // namespace lunadio
