@@ -13,16 +13,21 @@
 namespace lunadio {
 
 int runApplication(int argc, char** argv) {
+  // A second start only hands its track over: it takes the guard before starting anything, so
+  // that neither the display, the sound server nor GStreamer's registry delay the hand-over or
+  // take the processor from the running player while it opens the track.
+  InstanceGuard guard(currentProgramName());
+  if (guard.anotherInstanceRuns()) {
+    handOverToRunningInstance(argc, argv);
+    return 0;
+  }
   registerLibraryLifecycles();
   // Reaching the sound server and reading GStreamer's registry take as long as the display's start
   // and need nothing of it: both begin now, on threads of their own, and initSound and initMedia
   // find them done, in their places in the start.
   prepareSound();
   prepareMedia();
-  const bool librariesStarted = runStartSequence(StartStage::Tray);
-  InstanceGuard guard(currentProgramName());
-  if (!librariesStarted || guard.anotherInstanceRuns()) {
-    if (guard.anotherInstanceRuns()) handOverToRunningInstance(argc, argv);
+  if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();
     return 0;
   }
