@@ -27,15 +27,17 @@ int runApplication(int argc, char** argv) {
   // find them done, in their places in the start.
   prepareSound();
   prepareMedia();
+  setProgramArguments(argc, argv);
+  // Exactly one non-empty parameter names the track to open; with two or more nothing is opened.
+  std::u16string startTrack;
+  if (countProgramParameters() == 1) startTrack = nextProgramParameter();
+  // The track's way to the sink waits for nothing a person sees: it sounds while the display,
+  // the fonts and the pictures start.
+  startTrackEarly(startTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();
     return 0;
   }
-  setProgramArguments(argc, argv);
-  // Exactly one non-empty parameter names the track to open once the player is up; with two or
-  // more nothing is opened.
-  std::u16string startTrack;
-  if (countProgramParameters() == 1) startTrack = nextProgramParameter();
 
   if (startPlayer(startTrack) == StartResult::Running) {
     startDesktopLink();

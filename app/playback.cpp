@@ -41,29 +41,38 @@ int nearestInt(double value) { return static_cast<int>(std::nearbyint(value)); }
 
 TrackOpenResult openTrack(const std::u16string& path) {
   if (path.empty()) return TrackOpenResult::NotRegularFile;
+  const TrackOpenResult result = loadTrack(path);
+  showOpenResult(result);
+  return result;
+}
+
+TrackOpenResult loadTrack(const std::u16string& path) {
   PlayerState& st = playerState();
   st.currentPath = path;
   st.currentTitle = getFilePart(path, FilePartNoExtension);
-  const TrackOpenResult result = st.currentTrack.open(path, nearestInt(st.volumePercent));
+  return st.currentTrack.open(path, nearestInt(st.volumePercent));
+}
+
+void showOpenResult(TrackOpenResult result) {
+  PlayerState& st = playerState();
   switch (result) {
     case TrackOpenResult::Opened:
       break;
     case TrackOpenResult::UnknownType:
       showUnknownType();
-      return result;
+      return;
     case TrackOpenResult::NotRegularFile:
     case TrackOpenResult::TrialRefused:
     case TrackOpenResult::DecoderFailed:
     case TrackOpenResult::MediaGraphFailed:
       showPlayFailure();
-      return result;
+      return;
   }
   // The play/pause image and the `playing` flag stay as they were: a new track opened while
   // paused plays at once under the play image.
   showTitle();
   st.shownFillPixels = -1;
   sysTrayIconToolTip(TrayIconNumber, u"Lunadio. Lecture de " + st.currentTitle);
-  return result;
 }
 
 void openFileFromRequester() {

@@ -14,6 +14,10 @@ namespace lunadio {
 // title and tray tooltip. Shows the player's message when the file cannot be played; the
 // previous track then plays on. An empty path opens nothing and shows nothing.
 TrackOpenResult openTrack(const std::u16string& path);
+// openTrack() in two halves, for the command-line track that sounds before the panel exists: the
+// state and the engines first, what a person sees of the result (title, tooltip, message) later.
+TrackOpenResult loadTrack(const std::u16string& path);
+void showOpenResult(TrackOpenResult result);
 
 // The open-file requester, starting in the user's music folder, then openTrack().
 void openFileFromRequester();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,9 @@ struct PlayerState {
   int dragStartY = 0;
   bool draggingVolume = false;
   Track currentTrack;
+
+  // A command-line track loaded before the panel existed, whose result the start shows.
+  std::optional<TrackOpenResult> startTrackResult;
 
   // -- the pump's
   bool servingRequests = false;  // a request is being handled: the pump serves no other meanwhile

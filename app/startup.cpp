@@ -1,11 +1,14 @@
 #include "app/startup.h"
 
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "app/panel.h"
 #include "app/playback.h"
 #include "app/player_state.h"
 #include "assets/embedded_assets.h"
+#include "audio/decoders/sound_decoder.h"
 #include "audio/sound_device.h"
 #include "core/lifecycle.h"
 #include "media/media.h"
@@ -54,9 +57,17 @@ void createPictures() {
   }
 }
 
+// The record as the player starts, keeping a command-line track that already sounds.
 void resetState() {
   PlayerState& st = playerState();
-  st = PlayerState{};
+  PlayerState fresh;
+  if (st.startTrackResult) {
+    fresh.currentPath = std::move(st.currentPath);
+    fresh.currentTitle = std::move(st.currentTitle);
+    fresh.currentTrack = std::move(st.currentTrack);
+    fresh.startTrackResult = st.startTrackResult;
+  }
+  st = std::move(fresh);
   loadFont(TitleFont, u"Segoe UI Semilight", 11, FontHighQuality);
 }
 
@@ -81,6 +92,10 @@ void openPanel() {
 
 }  // namespace
 
+namespace {
+PlayerState& st() { return playerState(); }
+}  // namespace
+
 StartResult startPlayer(const std::u16string& startTrack) {
   createTrayImage();
   // The picture decoder, then Ogg Vorbis before FLAC (the order they are probed in).
@@ -97,8 +112,26 @@ StartResult startPlayer(const std::u16string& startTrack) {
   createPictures();
   resetState();
   openPanel();
-  if (!startTrack.empty()) openTrack(startTrack);
+  if (const std::optional<TrackOpenResult> early = std::exchange(st().startTrackResult, {})) {
+    showOpenResult(*early);
+  } else if (!startTrack.empty()) {
+    openTrack(startTrack);
+  }
   return StartResult::Running;
+}
+
+void startTrackEarly(const std::u16string& startTrack) {
+  playerState() = PlayerState{};
+  // The audio engine's tracks only: a media track needs GStreamer's start, which overlaps the
+  // display's and is joined in its place.
+  if (startTrack.empty() || chooseEngine(getExtensionPart(startTrack)) != EngineKind::Sound) {
+    return;
+  }
+  useVorbisDecoder();
+  useFlacDecoder();
+  // A sound service that cannot start is reported in its place, with no window.
+  if (!initSound()) return;
+  playerState().startTrackResult = loadTrack(startTrack);
 }
 
 void shutdownLibraries() {

@@ -56,6 +56,12 @@ check "the track plays at once (sink peak $peak)" above "$peak" 0.2
 check "the panel stays hidden" \
   bash -c '! xdotool search --onlyvisible --name "^Lunadio$" >/dev/null'
 
+# The track sounds before the display has started: the tray icon comes with the panel.
+for _ in $(seq 1 50); do
+  xdotool search --name '^Lunadio$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+sleep 0.5
 read -r tray_x tray_y < <(tray_panel_centre)
 click_at "$tray_x" "$tray_y"
 # Onto the panel while it fades in, or it shrinks into its strip after two seconds.
