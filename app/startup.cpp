@@ -61,11 +61,12 @@ void createPictures() {
 void resetState() {
   PlayerState& st = playerState();
   PlayerState fresh;
-  if (st.startTrackResult) {
+  fresh.startTrackResult = st.startTrackResult;
+  // A failed track leaves the panel as it starts; its path and title come back with its message.
+  if (st.startTrackResult == TrackOpenResult::Opened) {
     fresh.currentPath = std::move(st.currentPath);
     fresh.currentTitle = std::move(st.currentTitle);
     fresh.currentTrack = std::move(st.currentTrack);
-    fresh.startTrackResult = st.startTrackResult;
   }
   st = std::move(fresh);
   loadFont(TitleFont, u"Segoe UI Semilight", 11, FontHighQuality);
@@ -113,6 +114,10 @@ StartResult startPlayer(const std::u16string& startTrack) {
   resetState();
   openPanel();
   if (const std::optional<TrackOpenResult> early = std::exchange(st().startTrackResult, {})) {
+    if (*early != TrackOpenResult::Opened) {
+      st().currentPath = startTrack;
+      st().currentTitle = getFilePart(startTrack, FilePartNoExtension);
+    }
     showOpenResult(*early);
   } else if (!startTrack.empty()) {
     openTrack(startTrack);
@@ -122,15 +127,18 @@ StartResult startPlayer(const std::u16string& startTrack) {
 
 void startTrackEarly(const std::u16string& startTrack) {
   playerState() = PlayerState{};
-  // The audio engine's tracks only: a media track needs GStreamer's start, which overlaps the
-  // display's and is joined in its place.
-  if (startTrack.empty() || chooseEngine(getExtensionPart(startTrack)) != EngineKind::Sound) {
-    return;
+  const EngineKind engine =
+      startTrack.empty() ? EngineKind::None : chooseEngine(getExtensionPart(startTrack));
+  if (engine == EngineKind::None) return;
+  if (engine == EngineKind::Sound) {
+    useVorbisDecoder();
+    useFlacDecoder();
   }
-  useVorbisDecoder();
-  useFlacDecoder();
-  // A sound service that cannot start is reported in its place, with no window.
+  // An engine that cannot start is reported in its place, with no window. The media engine's
+  // start waits for GStreamer's, which began first thing; its graph then prerolls on GStreamer's
+  // threads while the display starts.
   if (!initSound()) return;
+  if (engine == EngineKind::Media && !initMedia()) return;
   playerState().startTrackResult = loadTrack(startTrack);
 }
 

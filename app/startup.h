@@ -13,9 +13,9 @@ enum class StartResult { Running, NoSoundSystem };
 // shown and nothing else was made; the caller takes the exit path.
 StartResult startPlayer(const std::u16string& startTrack);
 
-// Before the display starts: a command-line track for the audio engine is loaded and plays at
-// once (the sound service opened for it, the decoders registered); what a person sees of it
-// comes in startPlayer(). Clears the state record first. Nothing for a media track or none.
+// Before the display starts: the command-line track is loaded and plays at once (its engine
+// started for it); what a person sees of it comes in startPlayer(). Clears the state record
+// first.
 void startTrackEarly(const std::u16string& startTrack);
 
 // The exit path's first half: every library's end routine in the fixed order.

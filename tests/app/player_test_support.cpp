@@ -121,6 +121,8 @@ void PlayerTest::TearDown() {
 }
 
 void PlayerTest::startWith(const std::u16string& startTrack) {
+  // As the program starts: the track first, then everything a person sees.
+  startTrackEarly(startTrack);
   ASSERT_EQ(startPlayer(startTrack), StartResult::Running);
   removeWindowTimer(PanelWindow, CompactTimer);
   removeWindowTimer(PanelWindow, FrameTimer);

@@ -58,6 +58,40 @@ TEST_F(StartupTest, OneTrackParameterPlaysAtOnceWhileThePanelStaysHidden) {
   EXPECT_EQ(trackVolumeHundredthsDb(), attenuationFor(80));
 }
 
+// The command-line track sounds before the display's start; what it shows waits for the panel.
+TEST_F(StartupTest, TheStartTrackSoundsBeforeThePanelAndItsMessageWaitsForIt) {
+  const auto good = folder_ / "tôt.wav";
+  writeFile(good, sineWav(2.0, 44100));
+  const auto bad = folder_ / "abîmé.wav";
+  writeFile(bad, {'R', 'I', 'F', 'F'});
+  const struct {
+    std::filesystem::path path;
+    bool sounds;
+  } cases[] = {{good, true}, {bad, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    startTrackEarly(c.path.u16string());
+    EXPECT_FALSE(isWindow(PanelWindow));
+    memoryOutput().render(4800);
+    EXPECT_EQ(rms(memoryOutput().render(4800)) > 0.1, c.sounds);
+    int messages = 0;
+    bool panelWasThere = false;
+    RequesterAnswer answer = RequesterAnswer::pressButton(RequesterOk);
+    answer.whileShown = [&] {
+      ++messages;
+      panelWasThere = isWindow(PanelWindow);
+    };
+    answerNextRequester(answer);
+    ASSERT_EQ(startPlayer(c.path.u16string()), StartResult::Running);
+    clearRequesterAnswers();
+    EXPECT_EQ(messages, c.sounds ? 0 : 1);
+    EXPECT_EQ(panelWasThere, !c.sounds);
+    EXPECT_EQ(getGadgetText(TitleGadget), c.sounds ? u"tôt" : u"Aucune musique chargée.");
+    TearDown();
+    SetUp();
+  }
+}
+
 TEST_F(StartupTest, WithoutASoundDeviceOnlyTheMessageShows) {
   resetSoundDeviceForTests();
   setSoundServiceOpener([](std::unique_ptr<soundout::SoundDevice>& device) {
