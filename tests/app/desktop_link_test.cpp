@@ -21,6 +21,7 @@
 #include "ui/events.h"
 #include "ui/gadgets.h"
 #include "ui/images.h"
+#include "ui/requesters.h"
 #include "ui/tray.h"
 #include "ui/ui_internal.h"
 #include "ui/windows.h"
@@ -156,6 +157,24 @@ TEST_F(DesktopLinkTest, ASecondStartIsServedInsideTheStripAndAFade) {
     TearDown();
     SetUp();
   }
+}
+
+TEST_F(DesktopLinkTest, ASecondStartWithAnEmptyParameterOpensAndShowsNothing) {
+  startWith();
+  ASSERT_TRUE(startInstanceChannel(currentProgramName()));
+  int messages = 0;
+  RequesterAnswer answer = RequesterAnswer::pressButton(RequesterOk);
+  answer.whileShown = [&] { ++messages; };
+  answerNextRequester(answer);
+  char program[] = "lunadio";
+  char empty[] = "";
+  char* argv[] = {program, empty, nullptr};
+  handOverToRunningInstance(2, argv);
+  for (int i = 0; i < 20; ++i) runMainLoopPass(5);
+  clearRequesterAnswers();
+  EXPECT_EQ(messages, 0);
+  EXPECT_FALSE(trackLoaded());
+  EXPECT_EQ(playerState().windowMode, ModeHidden);
 }
 
 TEST_F(DesktopLinkTest, ShowRequestBringsBackAHiddenPanelOnly) {
