@@ -3,8 +3,6 @@
 // the panel at start.
 #include <sys/stat.h>
 
-#include <QWidget>
-
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -22,8 +20,8 @@
 #include "ui/gadgets.h"
 #include "ui/images.h"
 #include "ui/requesters.h"
+#include "ui/test_seams.h"
 #include "ui/tray.h"
-#include "ui/ui_internal.h"
 #include "ui/windows.h"
 
 namespace lunadio::testing {
@@ -85,7 +83,7 @@ TEST_F(DesktopLinkTest, ForwardedTrackPlaysAsACommandLineTrackWithTheModeKept) {
   EXPECT_EQ(trackLengthUs(), 2 * kUsPerSecond);
   EXPECT_EQ(getGadgetText(TitleGadget), u"Deuxième départ");
   EXPECT_EQ(st.windowMode, ModeHidden);
-  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
   memoryOutput().render(4800);
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.1);
 
@@ -96,7 +94,7 @@ TEST_F(DesktopLinkTest, ForwardedTrackPlaysAsACommandLineTrackWithTheModeKept) {
   secondStart({InstanceRequestKind::OpenTrack, other.u16string()});
   EXPECT_EQ(st.currentTrack.path(), other.u16string());
   EXPECT_EQ(st.windowMode, ModeShown);
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
 }
 
 // The nested loops wait through the same pump as the main pass: a second start is played while
@@ -182,11 +180,11 @@ TEST_F(DesktopLinkTest, ShowRequestBringsBackAHiddenPanelOnly) {
   ASSERT_TRUE(startInstanceChannel(currentProgramName()));
   secondStart({InstanceRequestKind::ShowPanel, {}});
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
   // A tray press would hide it now; a second start leaves it shown.
   secondStart({InstanceRequestKind::ShowPanel, {}});
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
 }
 
 TEST_F(DesktopLinkTest, WithoutATrayThePanelShowsAtStart) {
@@ -195,7 +193,7 @@ TEST_F(DesktopLinkTest, WithoutATrayThePanelShowsAtStart) {
   startDesktopLink();
   settle();
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // The fades and the compact strip, with their real waits: the window's alpha steps, the sound's
 // volume and frequency steps read back from the sound controls, the strip's shrink and grow.
-#include <QWidget>
-
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -16,13 +14,11 @@
 #include "ui/events.h"
 #include "ui/gadgets.h"
 #include "ui/images.h"
-#include "ui/ui_internal.h"
+#include "ui/test_seams.h"
 #include "ui/windows.h"
 
 namespace lunadio::testing {
 namespace {
-
-QWidget* panel() { return ui::windowWidget(PanelWindow); }
 
 // Frequency 0 asks for the buffer's own rate, which is what the control then reads back.
 int readBackFrequency(int percent, int loadedHz) {
@@ -66,21 +62,21 @@ TEST_F(FadesTest, WindowFadesStepEveryAlphaAndDropWhatArrivesMeanwhile) {
   for (int i = 0; i < 255; ++i) ASSERT_EQ(alphas[i], i + 1);
   settle();
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_TRUE(panel()->isVisible());
-  EXPECT_DOUBLE_EQ(panel()->windowOpacity(), 1.0);
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
+  EXPECT_DOUBLE_EQ(ui::windowOpacity(PanelWindow), 1.0);
 
   alphas.clear();
   postGadget(HideGadget, EventTypeLeftClick);
   ASSERT_EQ(alphas.size(), 255u);
   for (int i = 0; i < 255; ++i) ASSERT_EQ(alphas[i], 255 - i);
   EXPECT_EQ(playerState().windowMode, ModeHidden);
-  EXPECT_FALSE(panel()->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
   // In a modal mode the window is only shown.
   alphas.clear();
   playerState().windowMode = ModeModal;
   fadeWindow(PanelWindow);
   EXPECT_TRUE(alphas.empty());
-  EXPECT_TRUE(panel()->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
   EXPECT_EQ(playerState().windowMode, ModeModal);
 }
 
@@ -170,7 +166,7 @@ TEST_F(FadesTest, ThePanelShrinksToTheStripAndGrowsBackRebuilt) {
     if (step != FadeStep::CompactPass) return;
     memoryOutput().render(4800);  // the track moves on while compact
     if (++passes == 5) {
-      stripAlpha = panel()->windowOpacity();
+      stripAlpha = ui::windowOpacity(PanelWindow);
       stripGadgets = liveGadgets();
       titleY = gadgetY(TitleGadget);
       barY = gadgetY(ProgressGadget);
@@ -202,7 +198,7 @@ TEST_F(FadesTest, ThePanelShrinksToTheStripAndGrowsBackRebuilt) {
   EXPECT_EQ(windowY(PanelWindow), saved.y);
   EXPECT_EQ(windowWidth(PanelWindow), saved.innerWidth);
   EXPECT_EQ(windowHeight(PanelWindow), saved.innerHeight);
-  EXPECT_DOUBLE_EQ(panel()->windowOpacity(), 1.0);
+  EXPECT_DOUBLE_EQ(ui::windowOpacity(PanelWindow), 1.0);
   EXPECT_EQ(liveGadgets().size(), 20u);
   EXPECT_EQ(gadgetY(TitleGadget), 50);
   EXPECT_EQ(gadgetY(ProgressGadget), 70);
@@ -228,13 +224,13 @@ TEST_F(FadesTest, TheTrayHidesTheStripAndThePanelReadsShownWhileHidden) {
   EXPECT_EQ(modes.back(), ModeHidden);
   // Grown back and rebuilt, but still hidden.
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_FALSE(panel()->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
   EXPECT_EQ(windowHeight(PanelWindow), PanelHeight);
   // The next tray press shows it and fades it out again.
   setFadeStepObserver({});
   postTray();
   EXPECT_EQ(playerState().windowMode, ModeHidden);
-  EXPECT_FALSE(panel()->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
 }
 
 TEST_F(FadesTest, AMediaTrackLoopsWhileCompactAndFadesByVolumeOnly) {

@@ -31,9 +31,9 @@
 #include "core/strings.h"
 #include "storage/preferences.h"
 #include "ui/events.h"
-#include "ui/events_internal.h"
 #include "ui/gadgets.h"
 #include "ui/requesters.h"
+#include "ui/test_seams.h"
 #include "ui/ui_runtime.h"
 #include "ui/windows.h"
 
@@ -128,7 +128,7 @@ inline void whenEventsHandled(std::function<void()> then) {
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   auto poll = std::make_shared<std::function<void()>>();
   *poll = [poll, giveUp, then = std::move(then)] {
-    if (!ui::eventQueue().empty() && std::chrono::steady_clock::now() < giveUp) {
+    if (ui::eventsWaiting() && std::chrono::steady_clock::now() < giveUp) {
       QTimer::singleShot(5, [poll] { (*poll)(); });
       return;
     }
@@ -137,7 +137,7 @@ inline void whenEventsHandled(std::function<void()> then) {
     run();
   };
   // Posted work runs in order: when this marker runs, every event posted before it is queued.
-  ui::postToMainThread([poll] { (*poll)(); });
+  ui::runOnMainLoop([poll] { (*poll)(); });
 }
 
 // Runs the steps one after another inside whatever loop the main thread is in, each a little

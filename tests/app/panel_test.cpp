@@ -11,12 +11,13 @@
 #include "app/playback.h"
 #include "audio/sound.h"
 #include "tests/app/player_test_support.h"
+#include "ui/drawing.h"
 #include "ui/events.h"
 #include "ui/gadgets.h"
 #include "ui/images.h"
 #include "ui/requesters.h"
+#include "ui/test_seams.h"
 #include "ui/tray.h"
-#include "ui/ui_internal.h"
 #include "ui/windows.h"
 
 namespace lunadio::testing {
@@ -125,7 +126,7 @@ TEST_F(PanelTest, DraggingAFramePieceMovesTheWindowBySavedDisplacement) {
   // A right click on the frame hides the panel.
   postCanvas(14, EventTypeRightClick, 60, 15);
   EXPECT_EQ(playerState().windowMode, ModeHidden);
-  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
 }
 
 TEST_F(PanelTest, AClickOnTheBarSeeksByTheDesignedWidth) {
@@ -188,7 +189,10 @@ TEST_F(PanelTest, TheLoopWaitsForEventsWhenNothingItShowsCanMove) {
   EXPECT_EQ(loopWaitMs(), -1);  // paused
   // The bar is redrawn only when its fill changes.
   drawProgressBar(0, 1);
-  ui::canvasBackingImage(ProgressGadget)->fill(Qt::black);
+  // Blackened behind the panel's back, so a repaint would show.
+  ASSERT_NE(startDrawing(canvasOutput(ProgressGadget)), 0);
+  drawBox(0, 0, outputWidth(), outputHeight(), rgb(0, 0, 0));
+  stopDrawing();
   refreshProgressBar({TrackPhase::Playing, 0, 1});
   EXPECT_EQ(canvasPixels(ProgressGadget).pixel(100, 4), qRgb(0, 0, 0));
   refreshProgressBar({TrackPhase::Playing, 1, 2});
@@ -231,9 +235,7 @@ TEST_F(PanelTest, AChosenColourThemesThePanelAndTheFrameGetsItsTooltip) {
   EXPECT_EQ(panel.pixel(150, 5), rgbOf(green));
   // The bar takes the colour at its next repaint, the loop's next pass.
   EXPECT_EQ(canvasPixels(ProgressGadget).pixel(278, 5), rgbOf(green));
-  QWidget* frame = ui::windowWidget(PanelWindow)->childAt(150, 3);
-  ASSERT_NE(frame, nullptr);
-  EXPECT_EQ(frame->toolTip(),
+  EXPECT_EQ(ui::toolTipAt(PanelWindow, 150, 3),
             QString::fromUtf8("Lunadio, lecteur de musiques. \nCliquez pour déplacer"));
   // A cancelled chooser gives -1, kept like a colour.
   answerNextRequester(RequesterAnswer::cancel());
@@ -260,7 +262,7 @@ TEST_F(PanelTest, TheLibraryButtonFadesOutAndBackWithTheGadgetsRebuilt) {
   postGadget(LibraryGadget, EventTypeLeftClick);
   EXPECT_FALSE(closer.isActive());
   EXPECT_EQ(playerState().windowMode, ModeShown);
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
   EXPECT_TRUE(isGadget(ColourGadget));
   EXPECT_EQ(getGadgetData(8), 1);
 }
@@ -268,11 +270,11 @@ TEST_F(PanelTest, TheLibraryButtonFadesOutAndBackWithTheGadgetsRebuilt) {
 TEST_F(PanelTest, HideAndTrayToggleThePanel) {
   startWith();
   showPanel();
-  EXPECT_TRUE(ui::windowWidget(PanelWindow)->isVisible());
-  EXPECT_NEAR(ui::windowWidget(PanelWindow)->windowOpacity(), 1.0, 0.001);
+  EXPECT_TRUE(ui::windowShown(PanelWindow));
+  EXPECT_NEAR(ui::windowOpacity(PanelWindow), 1.0, 0.001);
   postGadget(HideGadget, EventTypeLeftClick);
   EXPECT_EQ(playerState().windowMode, ModeHidden);
-  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
   postTray(TrayRightPress);
   EXPECT_EQ(playerState().windowMode, ModeShown);
   postTray(TrayLeftDoubleClick);

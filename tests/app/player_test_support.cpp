@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QWidget>
 
 #include <unistd.h>
 #include <cmath>
@@ -17,11 +16,10 @@
 #include "media/media.h"
 #include "tests/audio/support/fixtures.h"
 #include "ui/events.h"
-#include "ui/events_internal.h"
 #include "ui/gadgets.h"
 #include "ui/requesters.h"
+#include "ui/test_seams.h"
 #include "ui/tray.h"
-#include "ui/ui_internal.h"
 #include "ui/windows.h"
 
 namespace lunadio::testing {
@@ -147,10 +145,7 @@ void PlayerTest::postGadget(int gadget, int type) {
 }
 
 void PlayerTest::postCanvas(int gadget, int type, int x, int y) {
-  ui::CanvasSnapshot snapshot;
-  snapshot.mouseX = x;
-  snapshot.mouseY = y;
-  ui::queueCanvasEvent(gadget, PanelWindow, type, snapshot);
+  ui::queueCanvasPointerEvent(gadget, PanelWindow, type, x, y);
   settle();
 }
 
@@ -173,14 +168,8 @@ void PlayerTest::pointerAway() {
   QCursor::setPos(windowX(PanelWindow) - 50, windowY(PanelWindow) - 50);
 }
 
-QImage PlayerTest::panelPixels() {
-  QWidget* panel = ui::windowWidget(PanelWindow);
-  return panel ? panel->grab().toImage() : QImage();
-}
+QImage PlayerTest::panelPixels() { return ui::windowPixels(PanelWindow); }
 
-QImage PlayerTest::canvasPixels(int gadget) {
-  const QImage* image = ui::canvasBackingImage(gadget);
-  return image ? image->copy() : QImage();
-}
+QImage PlayerTest::canvasPixels(int gadget) { return ui::canvasPixels(gadget); }
 
 }  // namespace lunadio::testing

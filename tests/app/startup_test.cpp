@@ -1,7 +1,6 @@
 // Start-up: what a person sees and hears right after starting the player.
 #include <QApplication>
 #include <QMessageBox>
-#include <QSystemTrayIcon>
 
 #include "app/panel.h"
 #include "app/startup.h"
@@ -10,8 +9,7 @@
 #include "tests/app/player_test_support.h"
 #include "ui/gadgets.h"
 #include "ui/requesters.h"
-#include "ui/tray_internal.h"
-#include "ui/ui_internal.h"
+#include "ui/test_seams.h"
 #include "ui/windows.h"
 
 namespace lunadio::testing {
@@ -26,10 +24,8 @@ TEST_F(StartupTest, WithoutParametersOnlyTheTrayIconShows) {
   EXPECT_EQ(trackLengthUs(), 0);
   EXPECT_EQ(st.currentTrack.engine(), EngineKind::None);
   ASSERT_TRUE(isWindow(PanelWindow));
-  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
-  QSystemTrayIcon* tray = ui::trayIconObject(TrayIconNumber);
-  ASSERT_NE(tray, nullptr);
-  EXPECT_EQ(tray->toolTip(), QString::fromUtf8("Lunadio. Lire de la musique."));
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
+  EXPECT_EQ(ui::trayToolTip(TrayIconNumber), QString::fromUtf8("Lunadio. Lire de la musique."));
   // The panel is built, centred, and its size is what the strip grows back to.
   EXPECT_EQ(windowWidth(PanelWindow), PanelWidth);
   EXPECT_EQ(windowHeight(PanelWindow), PanelHeight);
@@ -48,9 +44,9 @@ TEST_F(StartupTest, OneTrackParameterPlaysAtOnceWhileThePanelStaysHidden) {
   EXPECT_EQ(st.currentTrack.engine(), EngineKind::Sound);
   EXPECT_EQ(trackLengthUs(), 2 * kUsPerSecond);
   EXPECT_EQ(st.windowMode, ModeHidden);
-  EXPECT_FALSE(ui::windowWidget(PanelWindow)->isVisible());
+  EXPECT_FALSE(ui::windowShown(PanelWindow));
   EXPECT_EQ(getGadgetText(TitleGadget), u"Première écoute");
-  EXPECT_EQ(ui::trayIconObject(TrayIconNumber)->toolTip(),
+  EXPECT_EQ(ui::trayToolTip(TrayIconNumber),
             QString::fromUtf8("Lunadio. Lecture de Première écoute"));
   memoryOutput().render(4800);
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.1);
@@ -114,7 +110,7 @@ TEST_F(StartupTest, WithoutASoundDeviceOnlyTheMessageShows) {
   EXPECT_EQ(text, QString::fromUtf8("Chef, on peut pas initialiser le systéme de son!! Vérifiez "
                                     "vos pilotes audio et votre systéme de sonorisation."));
   EXPECT_FALSE(isWindow(PanelWindow));
-  EXPECT_EQ(ui::trayIconObject(TrayIconNumber), nullptr);
+  EXPECT_EQ(ui::trayToolTip(TrayIconNumber), std::nullopt);
   // The device of the other tests again.
   resetSoundDeviceForTests();
   setSoundServiceOpener([](std::unique_ptr<soundout::SoundDevice>& device) {
