@@ -340,5 +340,34 @@ TEST_F(LibraryWindowTest, ClosingDuringAScanEndsTheThreadAndNothingArrivesLater)
   EXPECT_EQ(libraryTrackPathCount(), paths);
 }
 
+// The type text and the row colours follow the engine's case-blind choice of ending.
+TEST(LibraryRowStyle, EndingsOfAnyCaseGetTheirTypeAndColours) {
+  struct Case {
+    std::u16string_view name;
+    std::u16string_view type;
+    std::u16string_view sameAs;  // the lower-case name whose colours it must share
+  };
+  const Case cases[] = {
+      {u"PISTE.WAV", u"Type : Son Wave", u"piste.wav"},
+      {u"Piste.Ogg", u"Type : Ogg Vorbis", u"piste.ogg"},
+      {u"x.mP3", u"Type : Son compressé mp3", u"x.mp3"},
+      {u"B.M4A", u"Type : Bande audio m4a", u"b.m4a"},
+      {u"notes.TXT", u"Type inconnu", u"notes.txt"},
+      {u"WAV", u"Type inconnu", u"wav"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.name));
+    EXPECT_EQ(typeText(c.name), c.type);
+    for (RowLevel level : {RowLevel::TopDirectory, RowLevel::Subdirectory}) {
+      const RowColours got = rowColours(c.name, level);
+      const RowColours want = rowColours(c.sameAs, level);
+      EXPECT_EQ(got.front, want.front);
+      EXPECT_EQ(got.back, want.back);
+    }
+  }
+  EXPECT_NE(rowColours(u"PISTE.WAV", RowLevel::TopDirectory).front,
+            rowColours(u"notes.txt", RowLevel::TopDirectory).front);
+}
+
 }  // namespace
 }  // namespace lunadio::testing
