@@ -155,8 +155,15 @@ void drawWindowFrame(int window) {
 void chooseThemeColour() {
   PlayerState& st = playerState();
   st.windowMode = ModeModal;
-  // A cancel gives -1, the desktop's default colour, which is kept like a chosen one.
-  st.themeColour = colorRequester();
+  // The chooser opens at the panel's colour; a cancel keeps it (storing the cancel's -1 would
+  // paint the panel in the desktop's default colour).
+  const std::int32_t chosen = colorRequester(st.themeColour);
+  if (chosen == ColorRequesterCancelled) {
+    st.windowMode = ModeShown;
+    drawWindowFrame(PanelWindow);
+    return;
+  }
+  st.themeColour = chosen;
   setGadgetColor(TitleGadget, 2, st.themeColour);
   setGadgetColor(VolumeGadget, 2, st.themeColour);
   setWindowColor(PanelWindow, st.themeColour);

@@ -15,6 +15,7 @@
 #include "ui/gadgets.h"
 #include "ui/images.h"
 #include "ui/requesters.h"
+#include "ui/requesters_internal.h"
 #include "ui/tray.h"
 #include "ui/ui_internal.h"
 #include "ui/windows.h"
@@ -236,10 +237,13 @@ TEST_F(PanelTest, AChosenColourThemesThePanelAndTheFrameGetsItsTooltip) {
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(frame->toolTip(),
             QString::fromUtf8("Lunadio, lecteur de musiques. \nCliquez pour déplacer"));
-  // A cancelled chooser gives -1, kept like a colour.
+  // A cancelled chooser, opened at the panel's colour, keeps it.
   answerNextRequester(RequesterAnswer::cancel());
   postGadget(ColourGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().themeColour, -1);
+  EXPECT_EQ(ui::lastRequesterTrace().startColour, QColor(20, 160, 60));
+  EXPECT_EQ(playerState().themeColour, green);
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  EXPECT_EQ(panelPixels().pixel(150, 5), rgbOf(green));
 }
 
 TEST_F(PanelTest, TheLibraryButtonFadesOutAndBackWithTheGadgetsRebuilt) {
