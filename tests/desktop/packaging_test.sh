@@ -94,10 +94,14 @@ case "$check" in
         "$fresh"/*) ;;
         *) continue ;;  # a file of the source tree
       esac
-      # The program is the target itself; every other file shows as its command's output.
+      # The program is the target itself; every other file is the output of a rule in some
+      # target's makefile, and that target must be among those the dry run enters.
       case " $target " in *" $(basename "$file") "*) continue ;; esac
-      grep -qF -- "$file" <<<"$plan" ||
-        missing="$missing ${file#"$fresh"/}"
+      relative="${file#"$fresh"/}"
+      maker="$(grep -lF -- "$relative:" "$fresh"/*/CMakeFiles/*.dir/build.make | head -n 1)"
+      if [ -z "$maker" ] || ! grep -qF -- "-f ${maker#"$fresh"/} " <<<"$plan"; then
+        missing="$missing $relative"
+      fi
     done < <(grep -ho 'file(INSTALL .* FILES "[^"]*"' "$fresh"/cmake_install.cmake \
       "$fresh"/*/cmake_install.cmake | sed 's/.*FILES "\([^"]*\)"$/\1/')
     [ -z "$missing" ] || fail "building '$target' in a fresh tree does not make:$missing"
