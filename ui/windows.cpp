@@ -281,6 +281,14 @@ int windowHeight(ObjectNumber window, WindowMeasure measure) {
                                          : record->widget->frameGeometry().height();
 }
 
+void setWindowKeys(ObjectNumber window, WindowKeys keys) {
+  noThrow([&] {
+    if (WindowRecord* record = find(window)) {
+      record->widget->setKeysToWindow(keys == WindowKeys::ToWindow);
+    }
+  });
+}
+
 void hideWindow(ObjectNumber window, int hide, std::uint32_t flags) {
   noThrow([&] {
     WindowRecord* record = find(window);
