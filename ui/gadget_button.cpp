@@ -4,6 +4,7 @@
 #include "ui/events.h"
 #include "ui/gadget_kind.h"
 #include "ui/gadgets_internal.h"
+#include "ui/ui_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -20,6 +21,9 @@ class ButtonGadget : public GadgetKind {
   void setText(const QString& text) override { button_->setText(text); }
 
   void setImage(std::intptr_t image) {
+    if (const QString name = imageNameForHandle(image); !name.isEmpty()) {
+      button_->setAccessibleName(name);
+    }
     const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       button_->setIcon(QIcon());

@@ -8,6 +8,7 @@
 #include "ui/gadget_kind.h"
 #include "ui/gadgets.h"
 #include "ui/gadgets_internal.h"
+#include "ui/ui_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -96,6 +97,9 @@ class ImageGadget : public GadgetKind {
  private:
   // The gadget takes the image's size (plus its edge), whatever size it was made with.
   void show(std::intptr_t image) {
+    if (const QString name = imageNameForHandle(image); !name.isEmpty()) {
+      describeGadget(*label_, number(), window(), GadgetRole::Button, name);
+    }
     const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       label_->setPixmap(QPixmap());

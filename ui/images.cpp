@@ -103,6 +103,12 @@ QImage imagePixelsForHandle(std::intptr_t imageHandle) {
   return record ? record->pixels : QImage();
 }
 
+QString imageNameForHandle(std::intptr_t imageHandle) {
+  if (imageHandle == 0) return {};
+  const ImageRecord* record = ImageLibrary::instance().find(imageHandle);
+  return record ? record->name : QString();
+}
+
 namespace {
 
 ImageHandle storePicture(ObjectNumber number, DecodedPicture picture) {
@@ -212,6 +218,14 @@ int imageSourceDepth(ObjectNumber number) {
 std::uint32_t imageFormat(ObjectNumber number) {
   const ImageRecord* record = ImageLibrary::instance().table().lookup(number);
   return record ? record->format : 0;
+}
+
+void setImageName(ObjectNumber number, std::u16string_view name) {
+  noThrow([&] {
+    if (ImageRecord* record = ImageLibrary::instance().table().lookup(number)) {
+      record->name = QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
+    }
+  });
 }
 
 void freeImage(ObjectNumber number) {

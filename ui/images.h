@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "core/object_table.h"
 
@@ -51,6 +52,11 @@ int imageDepth(ObjectNumber number);
 // Bits per pixel of the source picture, and its format code (ImageFormatIcon, ...); 0 if unknown.
 int imageSourceDepth(ObjectNumber number);
 std::uint32_t imageFormat(ObjectNumber number);
+
+// What the picture shows, in words: screen readers give it as the name of an image gadget or
+// image button showing the image, and present such an image gadget as a button. Kept through
+// resizeImage; "" (the default) leaves the gadget unnamed.
+void setImageName(ObjectNumber number, std::u16string_view name);
 
 // Frees one image, or every image with ObjectAll.
 void freeImage(ObjectNumber number);

@@ -36,6 +36,8 @@ void windowOverlayChanged(ObjectNumber window);
 // -- images and fonts (images/fonts module implements; gadgets and tray call)
 // The pixels of a live image (by number or by the handle imageHandle() returned), or a null image.
 QImage imagePixelsForHandle(std::intptr_t imageHandle);
+// setImageName()'s name of the image with that handle, "" when none or no such image.
+QString imageNameForHandle(std::intptr_t imageHandle);
 // The font behind a handle fontHandle() returned, or null for an unknown handle.
 const QFont* fontForHandle(std::intptr_t fontHandle);
 
