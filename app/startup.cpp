@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <span>
+#include <string_view>
 
 #include "app/panel.h"
 #include "app/playback.h"
@@ -24,16 +25,17 @@ struct Picture {
   std::span<const std::uint8_t> (*bytes)();
   int width;  // IgnoreValue: kept at its own size
   int height;
+  std::u16string_view name;  // what a screen reader says for the gadget showing it
 };
 
 // In the order they are made, with the size each gadget shows them at.
 constexpr Picture kPictures[] = {
-    {OpenFileImage, openFileImageData, 20, 15},
-    {CloseImage, closeImageData, IgnoreValue, IgnoreValue},
-    {HideImage, hideImageData, 20, 20},
-    {LibraryImage, libraryImageData, 20, 20},
-    {PauseImage, pauseImageData, 30, 30},
-    {PlayImage, playImageData, 30, 30},
+    {OpenFileImage, openFileImageData, 20, 15, u"Ouvrir un fichier"},
+    {CloseImage, closeImageData, IgnoreValue, IgnoreValue, u"Fermer"},
+    {HideImage, hideImageData, 20, 20, u"Masquer"},
+    {LibraryImage, libraryImageData, 20, 20, u"Bibliothèque"},
+    {PauseImage, pauseImageData, 30, 30, u"Pause"},
+    {PlayImage, playImageData, 30, 30, u"Lecture"},
 };
 
 void createTrayImage() {
@@ -51,6 +53,7 @@ void createPictures() {
     // Pictures that do not decode are not reported: their gadgets show nothing.
     if (!catchImage(picture.number, bytes.data(), bytes.size())) continue;
     resizeImage(picture.number, picture.width, picture.height, 0);
+    setImageName(picture.number, picture.name);
   }
 }
 
