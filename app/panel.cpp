@@ -90,6 +90,12 @@ void buildMainGadgets() {
   createImageButtonGadget(OpenFileGadget, 10, 10, 30, 25, imageHandle(OpenFileImage));
   createButtonGadget(ColourGadget, 10, 120, 70, 25, u"Couleur");
   createProgressGadget();
+  // For screen readers; the pictures are named after their images, the rest by their texts.
+  for (int n = FirstFramePiece; n <= LastFramePiece; ++n) {
+    setGadgetAccessibility(n, GadgetRole::Picture, u"Cadre de Lunadio");
+  }
+  setGadgetAccessibility(VolumeGadget, GadgetRole::Slider, u"Volume");
+  setGadgetAccessibility(ProgressGadget, GadgetRole::ProgressBar, u"Position");
 }
 
 void drawVolumeSlider(KnobPlace place) {
@@ -104,6 +110,11 @@ void drawVolumeSlider(KnobPlace place) {
   if (place == KnobPlace::RightEnd) knobX = w - 4;
   drawBox(knobX, 1, 4, h - 2, kKnob);
   stopDrawing();
+  // The volume the knob stands for, as the slider's dispatch computes it.
+  int percent = w > 0 ? static_cast<int>(st.volumeKnobX * 100.0 / w) : 0;
+  if (place == KnobPlace::LeftEnd) percent = 0;
+  if (place == KnobPlace::RightEnd) percent = 100;
+  setGadgetAccessibleValue(VolumeGadget, percent);
 }
 
 int progressFillPixels(TrackTime position, TrackTime length, int canvasWidth) {
@@ -129,6 +140,8 @@ void drawProgressBar(TrackTime position, TrackTime length) {
   drawBox(1, 4, fill, 5);
   stopDrawing();
   shownFillPixels = fill;
+  setGadgetAccessibleValue(ProgressGadget,
+                           length > 0 ? static_cast<int>(position * 100 / length) : 0);
 }
 
 void refreshProgressBar(TrackTime position, TrackTime length) {
