@@ -8,7 +8,8 @@
 #   With a .deb the clone and build are skipped. It downloads a system (about 300 MB with the
 #   player's dependencies) and needs root, so it is not part of the test command.
 #   LUNADIO_BASE_ROOT=<dir> keeps the bare root made by debootstrap there and reuses it; each run
-#   installs into a fresh copy. LUNADIO_DEBIAN_MIRROR overrides the archive.
+#   installs into a fresh copy. LUNADIO_APT_CACHE=<dir> keeps the downloaded packages there.
+#   LUNADIO_DEBIAN_MIRROR overrides the archive.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 mirror="${LUNADIO_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
@@ -61,6 +62,13 @@ for point in proc sys dev dev/pts; do
   mounted+=("$chroot_dir/$point")
 done
 cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+# LUNADIO_APT_CACHE=<dir> keeps the downloaded packages between runs.
+if [ -n "${LUNADIO_APT_CACHE:-}" ]; then
+  mkdir -p "$LUNADIO_APT_CACHE"
+  mount --bind "$LUNADIO_APT_CACHE" "$chroot_dir/var/cache/apt/archives"
+  mounted+=("$chroot_dir/var/cache/apt/archives")
+  rm -f "$chroot_dir/etc/apt/apt.conf.d/docker-clean"
+fi
 cp "$deb" "$chroot_dir/tmp/"
 in_root() { chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root apt-get update -qq >"$work/apt.log" 2>&1 || { tail -n 20 "$work/apt.log"; fail "apt-get update"; }
@@ -116,9 +124,10 @@ for track in piste.flac piste.mp3; do
   player=$!
   sleep 3
   if ! kill -0 "$player" 2>/dev/null; then
-    wait "$player" || true
+    code=0
+    wait "$player" || code=$?
     sed 's/^/check-package: player: /' "$work/player.log" | tail -n 20
-    fail "the installed player ended while opening $track"
+    fail "the installed player ended with status $code while opening $track"
   fi
   peak="$(sink_peak)"
   kill "$player" 2>/dev/null || true

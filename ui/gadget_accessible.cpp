@@ -10,6 +10,7 @@
 #include "ui/events.h"
 #include "ui/gadget_kind.h"
 #include "ui/ui_internal.h"
+#include "ui/windows_widget.h"
 
 namespace lunadio::ui {
 namespace {
@@ -80,8 +81,24 @@ class GadgetAccessible : public QAccessibleWidget, public QAccessibleValueInterf
   }
 };
 
+// The overlay only carries what the program draws over the window's gadgets: nothing to read.
+class OverlayAccessible : public QAccessibleWidget {
+ public:
+  explicit OverlayAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Pane) {}
+  QAccessible::State state() const override {
+    QAccessible::State hidden = QAccessibleWidget::state();
+    hidden.invisible = true;
+    return hidden;
+  }
+};
+
 QAccessibleInterface* makeInterface(const QString&, QObject* object) {
   if (!object || !object->isWidgetType()) return nullptr;
+  // A program window is a plain widget, which Qt would present as a filler.
+  if (auto* window = dynamic_cast<WindowWidget*>(object)) {
+    return new QAccessibleWidget(window, QAccessible::Window);
+  }
+  if (auto* overlay = dynamic_cast<WindowOverlay*>(object)) return new OverlayAccessible(overlay);
   const QVariant role = object->property(kRoleProperty);
   if (!role.isValid()) return nullptr;
   return new GadgetAccessible(static_cast<QWidget*>(object),

@@ -16,6 +16,7 @@
 #include "core/strings.h"
 #include "ui/events.h"
 #include "ui/events_internal.h"
+#include "ui/gadget_kind.h"
 #include "ui/gadgets_internal.h"
 #include "ui/ui_internal.h"
 #include "ui/windows_internal.h"
@@ -202,6 +203,7 @@ std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int 
     if (!record) return 0;
     WindowRecord* ownerRecord = owner != -1 ? s.table.lookup(owner) : nullptr;
 
+    ui::installGadgetAccessibility();  // before Qt makes the window's interface
     record->widget = std::make_unique<ui::WindowWidget>(
         id, ownerRecord ? ownerRecord->widget.get() : nullptr, ui::qtFlags(flags));
     record->handle = s.nextHandle++;
