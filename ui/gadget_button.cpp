@@ -29,7 +29,11 @@ class ButtonGadget : public GadgetKind {
       button_->setIcon(QIcon());
       return;
     }
-    button_->setIcon(QIcon(QPixmap::fromImage(pixels)));
+    QIcon icon(QPixmap::fromImage(pixels));
+    // The finer drawing, which the icon picks on a screen of two device pixels per pixel.
+    const QPixmap fine = imagePixmapForHandle(image, 2.0);
+    if (fine.devicePixelRatio() > 1.0) icon.addPixmap(fine);
+    button_->setIcon(icon);
     button_->setIconSize(pixels.size());
   }
 

@@ -105,7 +105,10 @@ class ImageGadget : public GadgetKind {
       label_->setPixmap(QPixmap());
       return;
     }
-    label_->setPixmap(QPixmap::fromImage(pixels));
+    // On a screen of several device pixels per pixel, the image's finer drawing where it has one.
+    QPixmap shown = imagePixmapForHandle(image, label_->devicePixelRatioF());
+    if (shown.isNull()) shown = QPixmap::fromImage(pixels);  // a test's own pixels
+    label_->setPixmap(shown);
     label_->resize(pixels.width() + edge_, pixels.height() + edge_);
   }
 
