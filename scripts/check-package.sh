@@ -25,8 +25,12 @@ fail() {
 }
 
 cleanup() {
-  local i
+  local i process
   [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
+  # Whatever still runs inside the root was started here.
+  for process in /proc/[0-9]*; do
+    [ "$(readlink "$process/root" 2>/dev/null)" = "$chroot_dir" ] && kill -KILL "${process#/proc/}"
+  done
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
   rm -rf "$work"
 }
@@ -99,7 +103,8 @@ mount --bind "$pulse/run" "$chroot_dir/run/lunadio-pulse"
 mounted+=("$chroot_dir/run/lunadio-pulse")
 
 # Half a minute of a 440 Hz tone, as FLAC and as MP3.
-mkdir -p "$chroot_dir/root/musique"
+mkdir -p "$chroot_dir/root/musique" "$chroot_dir/run/user/0"
+chmod 700 "$chroot_dir/run/user/0"
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 30 sine 440 vol 0.5
 flac -s -f -o "$chroot_dir/root/musique/piste.flac" "$work/tone.wav"
 lame --quiet "$work/tone.wav" "$chroot_dir/root/musique/piste.mp3"
@@ -117,8 +122,10 @@ sink_peak() {
 verdict=0
 for track in piste.flac piste.mp3; do
   # The player as a user starts it with a track: headless display, the desktop's sound server.
-  in_root env XDG_RUNTIME_DIR=/tmp QT_QPA_PLATFORM=offscreen \
-    PULSE_SERVER=unix:/run/lunadio-pulse/native DBUS_SESSION_BUS_ADDRESS= \
+  # chroot itself in the background (not a function, whose subshell would get the signal), so
+  # that $! is the player: chroot, env and sh each exec the next.
+  chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root XDG_RUNTIME_DIR=/run/user/0 \
+    QT_QPA_PLATFORM=offscreen PULSE_SERVER=unix:/run/lunadio-pulse/native \
     sh -c "cd /root/musique && exec /usr/bin/lunadio /root/musique/$track" \
     >"$work/player.log" 2>&1 &
   player=$!
