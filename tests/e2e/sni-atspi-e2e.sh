@@ -57,6 +57,8 @@ eventually() {
   for ((i = 0; i < 50; i++)); do "$@" && return 0; sleep 0.1; done
   return 1
 }
+# With LUNADIO_KEEP_RUN set, a screenshot for a look.
+shot() { [[ -z ${LUNADIO_KEEP_RUN:-} ]] || import -window root "$run/$1.png" 2>/dev/null; }
 panel_shown() { xdotool search --onlyvisible --name '^Lunadio$' >/dev/null 2>&1; }
 panel_hidden() { ! panel_shown; }
 
@@ -131,6 +133,7 @@ if panel_shown; then
   check "the panel is 300x155 (${WIDTH}x${HEIGHT})" test "${WIDTH}x${HEIGHT}" = 300x155
 fi
 
+shot panel
 # --- What a screen reader reads of the panel.
 "$py" "$here/atspi_check.py" tree Lunadio >"$run/panel.tree" 2>&1
 sed 's/^/  panel /' "$run/panel.tree"
@@ -195,6 +198,7 @@ sleep 1.5
 xdotool mousemove 640 400
 "$py" "$here/atspi_check.py" press Bibliothèque
 sleep 2
+shot library
 "$py" "$here/atspi_check.py" tree Lunadio >"$run/library.tree" 2>&1
 sed 's/^/  library /' "$run/library.tree"
 for expected in 'push button|Parcourir|' 'push button|Filtres|' 'push button|Jouer|' \
@@ -211,6 +215,7 @@ sleep 1
 sleep 0.5
 "$py" "$here/atspi_check.py" press Filtres
 sleep 1
+shot filters
 "$py" "$here/atspi_check.py" tree "Filtres de recherche" >"$run/filters.tree" 2>&1
 sed 's/^/  filters /' "$run/filters.tree"
 for expected in 'check box|Son Wave (*.wav)|' 'check box|Ogg Vorbis (*.ogg)|' \
