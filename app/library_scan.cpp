@@ -51,8 +51,9 @@ constexpr EndingStyle kEndingStyles[] = {
 };
 constexpr RowColours kOtherColours{rgb(100, 100, 100), rgb(230, 230, 230)};
 
+// Case-blind like the engine's choice: a file that plays is never shown as an unknown type.
 const EndingStyle* styleOf(std::u16string_view name) {
-  const std::u16string ending = rightPart(name, 4);
+  const std::u16string ending = toLower(rightPart(name, 4));
   for (const EndingStyle& style : kEndingStyles) {
     if (ending == style.ending) return &style;
   }

@@ -47,7 +47,8 @@ struct RowColours {
   std::int32_t front;
   std::int32_t back;
 };
-// By the name's last four characters, compared exactly (so "Song.WAV" is grey).
+// By the name's last four characters, ignoring case as the engine's choice does ("Song.WAV" is a
+// Wave file).
 RowColours rowColours(std::u16string_view name, RowLevel level);
 // "Type : Son Wave" and so on; "Type inconnu" for any other ending.
 std::u16string typeText(std::u16string_view name);

@@ -121,6 +121,10 @@ void createLibraryGadgets() {
   createTextGadget(TitleInfo, 20, 450, 300, 20, u"Titre : [No Selection]");
   createTextGadget(TypeInfo, 20, 470, 230, 20, u"Type : [No Selection]");
   createTextGadget(SizeInfo, 20, 490, 180, 20, u"Taille : [No Selection]");
+  // Named for screen readers; the others are named by their texts.
+  setGadgetAccessibility(PathField, GadgetRole::Own, u"Dossier à scanner");
+  setGadgetAccessibility(ProgressBar, GadgetRole::Own, u"Progression du scan");
+  setGadgetAccessibility(TrackList, GadgetRole::Own, u"Morceaux trouvés");
 }
 
 // Stops the running scan and waits for its thread, so that nothing it does overlaps what the

@@ -87,6 +87,12 @@ void buildMainGadgets() {
   createImageButtonGadget(OpenFileGadget, 10, 10, 30, 25, imageHandle(OpenFileImage));
   createButtonGadget(ColourGadget, 10, 120, 70, 25, u"Couleur");
   createProgressGadget();
+  // For screen readers; the pictures are named after their images, the rest by their texts.
+  for (int n = FirstFramePiece; n <= LastFramePiece; ++n) {
+    setGadgetAccessibility(n, GadgetRole::Picture, u"Cadre de Lunadio");
+  }
+  setGadgetAccessibility(VolumeGadget, GadgetRole::Slider, u"Volume");
+  setGadgetAccessibility(ProgressGadget, GadgetRole::ProgressBar, u"Position");
 }
 
 void drawVolumeSlider(KnobPlace place) {
@@ -101,6 +107,11 @@ void drawVolumeSlider(KnobPlace place) {
   if (place == KnobPlace::RightEnd) knobX = w - 4;
   drawBox(knobX, 1, 4, h - 2, kKnob);
   stopDrawing();
+  // The volume the knob stands for, as the slider's dispatch computes it.
+  int percent = w > 0 ? static_cast<int>(st.volumeKnobX * 100.0 / w) : 0;
+  if (place == KnobPlace::LeftEnd) percent = 0;
+  if (place == KnobPlace::RightEnd) percent = 100;
+  setGadgetAccessibleValue(VolumeGadget, percent);
 }
 
 int progressFillPixels(TrackUs position, TrackUs length, int canvasWidth) {
@@ -126,6 +137,8 @@ void drawProgressBar(TrackUs position, TrackUs length) {
   drawBox(1, 4, fill, 5);
   stopDrawing();
   playerState().shownFillPixels = fill;
+  setGadgetAccessibleValue(ProgressGadget,
+                           length > 0 ? static_cast<int>(position * 100 / length) : 0);
 }
 
 void refreshProgressBar(const TrackStatus& status) {
@@ -169,8 +182,15 @@ void drawWindowFrame(int window) {
 void chooseThemeColour() {
   PlayerState& st = playerState();
   st.windowMode = ModeModal;
-  // A cancel gives -1, the desktop's default colour, which is kept like a chosen one.
-  st.themeColour = colorRequester();
+  // The chooser opens at the panel's colour; a cancel keeps it (storing the cancel's -1 would
+  // paint the panel in the desktop's default colour).
+  const std::int32_t chosen = colorRequester(st.themeColour);
+  if (chosen == ColorRequesterCancelled) {
+    st.windowMode = ModeShown;
+    drawWindowFrame(PanelWindow);
+    return;
+  }
+  st.themeColour = chosen;
   setGadgetColor(TitleGadget, 2, st.themeColour);
   setGadgetColor(VolumeGadget, 2, st.themeColour);
   setWindowColor(PanelWindow, st.themeColour);

@@ -75,6 +75,7 @@ void createDialogGadgets() {
   createFrameGadget(WordFrame, 250, 10, 260, 80, u"Filtres par mots");
   createCheckBoxGadget(WordBox, 260, 30, 240, 25, u"Uniquement les fichiers contenant un mot");
   createStringGadget(WordField, 270, 60, 230, 20, u"Lequel ?");
+  setGadgetAccessibility(WordField, GadgetRole::Own, u"Mot recherché");  // for screen readers
   createButtonGadget(ApplyButton, 400, 200, 100, 25, u"Appliquer");
 }
 

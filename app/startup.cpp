@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <span>
+#include <string_view>
 #include <utility>
 
 #include "app/panel.h"
@@ -27,16 +28,18 @@ struct Picture {
   std::span<const std::uint8_t> (*bytes)();
   int width;  // IgnoreValue: kept at its own size
   int height;
+  std::u16string_view name;  // what a screen reader says for the gadget showing it
+  std::span<const std::uint8_t> (*detailBytes)();  // drawn at twice the shown size
 };
 
 // In the order they are made, with the size each gadget shows them at.
 constexpr Picture kPictures[] = {
-    {OpenFileImage, openFileImageData, 20, 15},
-    {CloseImage, closeImageData, IgnoreValue, IgnoreValue},
-    {HideImage, hideImageData, 20, 20},
-    {LibraryImage, libraryImageData, 20, 20},
-    {PauseImage, pauseImageData, 30, 30},
-    {PlayImage, playImageData, 30, 30},
+    {OpenFileImage, openFileImageData, 20, 15, u"Ouvrir un fichier", openFileImageData2x},
+    {CloseImage, closeImageData, IgnoreValue, IgnoreValue, u"Fermer", closeImageData2x},
+    {HideImage, hideImageData, 20, 20, u"Masquer", hideImageData2x},
+    {LibraryImage, libraryImageData, 20, 20, u"Bibliothèque", libraryImageData2x},
+    {PauseImage, pauseImageData, 30, 30, u"Pause", pauseImageData2x},
+    {PlayImage, playImageData, 30, 30, u"Lecture", playImageData2x},
 };
 
 void createTrayImage() {
@@ -54,6 +57,9 @@ void createPictures() {
     // Pictures that do not decode are not reported: their gadgets show nothing.
     if (!catchImage(picture.number, bytes.data(), bytes.size())) continue;
     resizeImage(picture.number, picture.width, picture.height, 0);
+    setImageName(picture.number, picture.name);
+    const std::span<const std::uint8_t> detail = picture.detailBytes();
+    setImageDetail(picture.number, detail.data(), detail.size());
   }
 }
 

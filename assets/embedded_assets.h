@@ -13,5 +13,13 @@ std::span<const std::uint8_t> hideImageData();      // PNG 56x50 RGBA
 std::span<const std::uint8_t> libraryImageData();   // PNG 48x48 RGBA
 std::span<const std::uint8_t> pauseImageData();     // PNG 48x48 RGBA, shown while playing
 std::span<const std::uint8_t> playImageData();      // PNG 48x48 RGBA, shown while paused
+// Each picture drawn at twice the size the panel shows it at (RGBA PNG): 40x30, 40x38, 40x40,
+// 40x40, 60x60, 60x60.
+std::span<const std::uint8_t> openFileImageData2x();
+std::span<const std::uint8_t> closeImageData2x();
+std::span<const std::uint8_t> hideImageData2x();
+std::span<const std::uint8_t> libraryImageData2x();
+std::span<const std::uint8_t> pauseImageData2x();
+std::span<const std::uint8_t> playImageData2x();
 
 }  // namespace lunadio

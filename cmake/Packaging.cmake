@@ -9,9 +9,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/desktop/data/lunadio.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/desktop/data/org.lunadio.Lunadio.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Debian's policy: every package carries its copyright file in its doc folder.
+install(FILES ${PROJECT_SOURCE_DIR}/desktop/data/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lunadio)
 
 # The suite installs and packages what it has just built; `make install` builds nothing first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+# So building the player alone (scripts/package.sh does) makes every file the install takes.
+if(TARGET lunadio AND TARGET lunadio_desktop_icons)
+  add_dependencies(lunadio lunadio_desktop_icons)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lunadio)

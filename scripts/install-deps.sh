@@ -20,6 +20,10 @@ packages=(
   pulseaudio pulseaudio-utils trayer xdotool x11-utils imagemagick libx11-dev gcc
   # the running-instance and media-control tests, the desktop files and the Debian package
   dbus-daemon dbus-bin desktop-file-utils appstream dpkg-dev file
+  # the StatusNotifier tray, the screen reader's view (AT-SPI), the HiDPI screen (xrdb) and the
+  # package on a bare root
+  python3-dbus python3-gi at-spi2-core python3-pyatspi gir1.2-atspi-2.0 debootstrap
+  x11-xserver-utils
 )
 
 missing=()

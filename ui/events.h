@@ -25,6 +25,10 @@ enum : int {
   EventCloseWindow = 13116,
   EventMoveWindow = 13117,
   EventSizeWindow = 13118,
+  // A key press in a window that takes its keys (setWindowKeys, ui/windows.h): eventWindow() is
+  // the window, eventType() the key's code (Key... below), eventData() the modifiers (Shift 1,
+  // Alt 2, Ctrl 4) plus KeyAutoRepeat when the key is held down and the desktop repeats it.
+  EventKeyDown = 13119,
   // Codes from here up belong to the application (postEvent).
   EventFirstCustom = 65536,
 };
@@ -55,6 +59,27 @@ enum : int {
   EventTypeKeyUp = 65548,
   EventTypeInput = 65549,
 };
+
+// Key codes of EventKeyDown and of a canvas's key attribute: the desktop's virtual key codes.
+// Letters and digits are their upper-case ASCII codes, F1..F24 are 112..135.
+enum : int {
+  KeyBackspace = 8,
+  KeyTab = 9,
+  KeyReturn = 13,
+  KeyEscape = 27,
+  KeySpace = 32,
+  KeyPageUp = 33,
+  KeyPageDown = 34,
+  KeyEnd = 35,
+  KeyHome = 36,
+  KeyLeft = 37,
+  KeyUp = 38,
+  KeyRight = 39,
+  KeyDown = 40,
+  KeyInsert = 45,
+  KeyDelete = 46,
+};
+inline constexpr std::intptr_t KeyAutoRepeat = 0x100;  // in EventKeyDown's data
 
 // Returns the next queued event's code. When the queue is empty it waits in the platform's
 // dispatcher (sleeping, never polling) for at most timeoutMs (-1 = without limit, 0 = just look)

@@ -1,6 +1,8 @@
 #pragma once
 // Event plumbing shared by the window and gadget modules (internal to ui/).
 
+#include <Qt>
+
 #include <functional>
 
 #include "ui/event_queue.h"
@@ -18,6 +20,11 @@ const QueuedEvent& currentEvent();
 // Queues an EventGadget of a canvas with its pointer and keyboard snapshot. Main thread only.
 void queueCanvasEvent(ObjectNumber gadget, ObjectNumber window, int type,
                       const CanvasSnapshot& snapshot);
+// The desktop's virtual key code of a Qt key (Key... of ui/events.h), 0 for keys it has none for.
+int virtualKey(int qtKey);
+// Bits of Shift (1), Alt (2) and Ctrl (4).
+int modifierBits(Qt::KeyboardModifiers modifiers);
+
 // Queues a size event that replaces the window's queued size events. Main thread only.
 void queueSizeEvent(ObjectNumber window);
 // Drops every queued event that matches. Main thread only.

@@ -4,6 +4,7 @@
 #include "ui/events.h"
 #include "ui/gadget_kind.h"
 #include "ui/gadgets_internal.h"
+#include "ui/ui_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -20,12 +21,19 @@ class ButtonGadget : public GadgetKind {
   void setText(const QString& text) override { button_->setText(text); }
 
   void setImage(std::intptr_t image) {
+    if (const QString name = imageNameForHandle(image); !name.isEmpty()) {
+      button_->setAccessibleName(name);
+    }
     const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       button_->setIcon(QIcon());
       return;
     }
-    button_->setIcon(QIcon(QPixmap::fromImage(pixels)));
+    QIcon icon(QPixmap::fromImage(pixels));
+    // The finer drawing, which the icon picks on a screen of two device pixels per pixel.
+    const QPixmap fine = imagePixmapForHandle(image, 2.0);
+    if (fine.devicePixelRatio() > 1.0) icon.addPixmap(fine);
+    button_->setIcon(icon);
     button_->setIconSize(pixels.size());
   }
 

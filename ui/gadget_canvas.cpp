@@ -18,6 +18,65 @@
 #include "ui/gadgets_internal.h"
 
 namespace lunadio::ui {
+
+int virtualKey(int qtKey) {
+  if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) {
+    return qtKey;
+  }
+  if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return 112 + (qtKey - Qt::Key_F1);
+  switch (qtKey) {
+    case Qt::Key_Backspace:
+      return KeyBackspace;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+      return KeyTab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return KeyReturn;
+    case Qt::Key_Shift:
+      return 16;
+    case Qt::Key_Control:
+      return 17;
+    case Qt::Key_Alt:
+      return 18;
+    case Qt::Key_Pause:
+      return 19;
+    case Qt::Key_CapsLock:
+      return 20;
+    case Qt::Key_Escape:
+      return KeyEscape;
+    case Qt::Key_Space:
+      return KeySpace;
+    case Qt::Key_PageUp:
+      return KeyPageUp;
+    case Qt::Key_PageDown:
+      return KeyPageDown;
+    case Qt::Key_End:
+      return KeyEnd;
+    case Qt::Key_Home:
+      return KeyHome;
+    case Qt::Key_Left:
+      return KeyLeft;
+    case Qt::Key_Up:
+      return KeyUp;
+    case Qt::Key_Right:
+      return KeyRight;
+    case Qt::Key_Down:
+      return KeyDown;
+    case Qt::Key_Insert:
+      return KeyInsert;
+    case Qt::Key_Delete:
+      return KeyDelete;
+    default:
+      return 0;
+  }
+}
+
+int modifierBits(Qt::KeyboardModifiers modifiers) {
+  return ((modifiers & Qt::ShiftModifier) ? 1 : 0) | ((modifiers & Qt::AltModifier) ? 2 : 0) |
+         ((modifiers & Qt::ControlModifier) ? 4 : 0);
+}
+
 namespace {
 
 constexpr int kCustomCursor = 11;
@@ -33,68 +92,9 @@ Qt::CursorShape cursorShape(int index) {
              : Qt::ArrowCursor;
 }
 
-// The desktop's virtual key codes, which the program's key handling compares against.
-int virtualKey(int qtKey) {
-  if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) {
-    return qtKey;
-  }
-  if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) return 112 + (qtKey - Qt::Key_F1);
-  switch (qtKey) {
-    case Qt::Key_Backspace:
-      return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-      return 9;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return 13;
-    case Qt::Key_Shift:
-      return 16;
-    case Qt::Key_Control:
-      return 17;
-    case Qt::Key_Alt:
-      return 18;
-    case Qt::Key_Pause:
-      return 19;
-    case Qt::Key_CapsLock:
-      return 20;
-    case Qt::Key_Escape:
-      return 27;
-    case Qt::Key_Space:
-      return 32;
-    case Qt::Key_PageUp:
-      return 33;
-    case Qt::Key_PageDown:
-      return 34;
-    case Qt::Key_End:
-      return 35;
-    case Qt::Key_Home:
-      return 36;
-    case Qt::Key_Left:
-      return 37;
-    case Qt::Key_Up:
-      return 38;
-    case Qt::Key_Right:
-      return 39;
-    case Qt::Key_Down:
-      return 40;
-    case Qt::Key_Insert:
-      return 45;
-    case Qt::Key_Delete:
-      return 46;
-    default:
-      return 0;
-  }
-}
-
 int buttonBits(Qt::MouseButtons buttons) {
   return ((buttons & Qt::LeftButton) ? 1 : 0) | ((buttons & Qt::RightButton) ? 2 : 0) |
          ((buttons & Qt::MiddleButton) ? 4 : 0);
-}
-
-int modifierBits(Qt::KeyboardModifiers modifiers) {
-  return ((modifiers & Qt::ShiftModifier) ? 1 : 0) | ((modifiers & Qt::AltModifier) ? 2 : 0) |
-         ((modifiers & Qt::ControlModifier) ? 4 : 0);
 }
 
 class CanvasWidget : public QFrame {

@@ -8,6 +8,7 @@
 #include "ui/gadget_kind.h"
 #include "ui/gadgets.h"
 #include "ui/gadgets_internal.h"
+#include "ui/ui_internal.h"
 
 namespace lunadio::ui {
 namespace {
@@ -96,12 +97,18 @@ class ImageGadget : public GadgetKind {
  private:
   // The gadget takes the image's size (plus its edge), whatever size it was made with.
   void show(std::intptr_t image) {
+    if (const QString name = imageNameForHandle(image); !name.isEmpty()) {
+      describeGadget(*label_, number(), window(), GadgetRole::Button, name);
+    }
     const QImage pixels = gadgetImagePixels(image);
     if (pixels.isNull()) {
       label_->setPixmap(QPixmap());
       return;
     }
-    label_->setPixmap(QPixmap::fromImage(pixels));
+    // On a screen of several device pixels per pixel, the image's finer drawing where it has one.
+    QPixmap shown = imagePixmapForHandle(image, label_->devicePixelRatioF());
+    if (shown.isNull()) shown = QPixmap::fromImage(pixels);  // a test's own pixels
+    label_->setPixmap(shown);
     label_->resize(pixels.width() + edge_, pixels.height() + edge_);
   }
 

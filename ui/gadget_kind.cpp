@@ -26,6 +26,19 @@ void GadgetKind::addItems(std::vector<GadgetItem>& items) {
   }
 }
 
+void GadgetKind::setGivenFont(const QFont& font) {
+  givenFont_ = font;
+  fitText();
+}
+
+void GadgetKind::fitText() {
+  QWidget* target = surface();
+  if (!target) return;
+  if (!givenFont_) givenFont_ = target->font();
+  const QFont font = fittedFont(*target, *givenFont_);
+  if (font != target->font()) target->setFont(font);
+}
+
 void GadgetKind::queueGadgetEvent(int type) const {
   queueEvent(EventGadget, context_.gadget, context_.window, type, 0);
 }

@@ -4,11 +4,13 @@
 // 0 or the empty text), so the generic code never checks what a kind can do.
 // Main thread only: other threads reach a kind through the call forwarder.
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "core/object_table.h"
 #include "ui/gadgets.h"
@@ -84,6 +86,12 @@ class GadgetKind {
   // The widget that takes fonts, colours and the tooltip (the list's view, for example).
   virtual QWidget* surface() const { return widget(); }
 
+  // The font the gadget was given (the gadget list's, or setGadgetFont's); the text shown may use
+  // a smaller size of it so that it fits (fittedFont). fitText() is called again whenever the
+  // text, the font or the size changes.
+  void setGivenFont(const QFont& font);
+  void fitText();
+
  protected:
   // Takes ownership of the kind's widget, made as a child of the gadget list's window.
   template <class W>
@@ -99,7 +107,20 @@ class GadgetKind {
   GadgetContext context_;
   GadgetKindCode code_;
   std::unique_ptr<QWidget> widget_;
+  std::optional<QFont> givenFont_;  // unset: the font the surface had when first fitted
 };
+
+// Screen readers' view of a gadget's widget (gadget_accessible.cpp).
+void installGadgetAccessibility();
+void describeGadget(QWidget& widget, ObjectNumber gadget, ObjectNumber window, GadgetRole role,
+                    const QString& name);
+void setAccessibleValue(QWidget& widget, int percent);
+
+// The given font, or a smaller pixel size of it, with which the widget's text fits the place
+// where the widget draws it.
+QFont fittedFont(const QWidget& widget, const QFont& given);
+// A font's size in pixels, whether it was set in points or pixels.
+int pixelSizeOf(const QFont& font);
 
 // QColor of a colour value red + 256 * green + 65536 * blue.
 QColor colourOf(std::int32_t colour);

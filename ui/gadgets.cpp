@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -97,6 +98,8 @@ std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int hei
       if (const QFont* font = fontForHandle(s.listFont)) kind->surface()->setFont(*font);
     }
     kind->created();
+    kind->fitText();
+    installGadgetAccessibility();
     widget->show();
     raiseWindowOverlay(window);
 
@@ -289,10 +292,26 @@ void freeGadget(ObjectNumber gadget) {
   });
 }
 
+void setGadgetAccessibility(ObjectNumber gadget, GadgetRole role, std::u16string_view name) {
+  ui::change(gadget, ItemEffect::None, Supersede::Never,
+             [gadget, role, label = toQString(name)](GadgetRecord& r) {
+               ui::describeGadget(*r.kind->surface(), gadget, r.window, role, label);
+             });
+}
+
+void setGadgetAccessibleValue(ObjectNumber gadget, int percent) {
+  ui::change(gadget, ItemEffect::None, Supersede::Never, [percent](GadgetRecord& r) {
+    ui::setAccessibleValue(*r.kind->surface(), std::clamp(percent, 0, 100));
+  });
+}
+
 void setGadgetText(ObjectNumber gadget, std::u16string_view text) {
   noThrow([&] {
     ui::change(gadget, ItemEffect::None, Supersede::SameGadgetText,
-               [label = toQString(text)](GadgetRecord& r) { r.kind->setText(label); });
+               [label = toQString(text)](GadgetRecord& r) {
+                 r.kind->setText(label);
+                 r.kind->fitText();
+               });
   });
 }
 
@@ -327,7 +346,7 @@ void setGadgetFont(ObjectNumber gadget, std::intptr_t fontHandle) {
   }
   ui::change(gadget, ItemEffect::None, Supersede::Never, [fontHandle](GadgetRecord& r) {
     const QFont* font = fontHandle == -1 ? nullptr : ui::fontForHandle(fontHandle);
-    r.kind->surface()->setFont(font ? *font : QApplication::font());
+    r.kind->setGivenFont(font ? *font : QApplication::font());
   });
 }
 
@@ -369,7 +388,10 @@ void resizeGadget(ObjectNumber gadget, int x, int y, int width, int height) {
                     height == IgnoreValue ? old.height() : std::max(height, 0));
     if (now == old) return;
     widget->setGeometry(now);
-    if (now.size() != old.size()) r.kind->resized();
+    if (now.size() != old.size()) {
+      r.kind->resized();
+      r.kind->fitText();
+    }
   });
 }
 

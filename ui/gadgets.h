@@ -75,6 +75,15 @@ bool isGadget(ObjectNumber gadget);
 // Frees one gadget, or every gadget with ObjectAll; its queued events go with it.
 void freeGadget(ObjectNumber gadget);
 
+// How screen readers present a gadget. Buttons, check boxes, texts, frames and the tray are named
+// by their own text; a picture, a canvas, a text field or a list is named here. Own keeps the
+// kind's own role (a field, a list) and only names it; Button makes a picture or canvas a
+// button whose press action acts as a left click (EventGadget, EventTypeLeftClick); Slider and
+// ProgressBar report the value set with setGadgetAccessibleValue (0..100, read as a percentage).
+enum class GadgetRole { Own, Button, Slider, ProgressBar, Picture };
+void setGadgetAccessibility(ObjectNumber gadget, GadgetRole role, std::u16string_view name);
+void setGadgetAccessibleValue(ObjectNumber gadget, int percent);
+
 void setGadgetText(ObjectNumber gadget, std::u16string_view text);
 std::u16string getGadgetText(ObjectNumber gadget);
 std::intptr_t getGadgetState(ObjectNumber gadget);

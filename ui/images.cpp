@@ -103,6 +103,27 @@ QImage imagePixelsForHandle(std::intptr_t imageHandle) {
   return record ? record->pixels : QImage();
 }
 
+QPixmap imagePixmapForHandle(std::intptr_t imageHandle, qreal devicePixelRatio) {
+  if (imageHandle == 0) return {};
+  const ImageRecord* record = ImageLibrary::instance().find(imageHandle);
+  if (!record || record->pixels.isNull()) return {};
+  if (!record->detail.isNull() && record->pixels.width() > 0) {
+    const qreal scale = static_cast<qreal>(record->detail.width()) / record->pixels.width();
+    if (devicePixelRatio >= scale - 0.01) {
+      QPixmap fine = QPixmap::fromImage(record->detail);
+      fine.setDevicePixelRatio(scale);
+      return fine;
+    }
+  }
+  return QPixmap::fromImage(record->pixels);
+}
+
+QString imageNameForHandle(std::intptr_t imageHandle) {
+  if (imageHandle == 0) return {};
+  const ImageRecord* record = ImageLibrary::instance().find(imageHandle);
+  return record ? record->name : QString();
+}
+
 namespace {
 
 ImageHandle storePicture(ObjectNumber number, DecodedPicture picture) {
@@ -180,6 +201,7 @@ ImageHandle resizeImage(ObjectNumber number, int width, int height, int mode) {
     }
     if (resized.isNull()) return 0;
     record->pixels = std::move(resized);
+    record->detail = QImage();  // drawn for the old size
     return library.assignHandle(*record, number);
   });
 }
@@ -212,6 +234,31 @@ int imageSourceDepth(ObjectNumber number) {
 std::uint32_t imageFormat(ObjectNumber number) {
   const ImageRecord* record = ImageLibrary::instance().table().lookup(number);
   return record ? record->format : 0;
+}
+
+bool setImageDetail(ObjectNumber number, const void* bytes, std::size_t sizeBytes) {
+  return noThrow(false, [&] {
+    ImageRecord* record = ImageLibrary::instance().table().lookup(number);
+    if (!record || record->pixels.isNull() || !bytes || sizeBytes == 0) return false;
+    const ui::ByteSpan data(static_cast<const std::uint8_t*>(bytes), sizeBytes);
+    QImage detail = ImageLibrary::instance().decoders().decode(data).pixels;
+    const int width = record->pixels.width();
+    const int height = record->pixels.height();
+    if (detail.isNull() || detail.width() % width != 0 || detail.height() % height != 0 ||
+        detail.width() / width != detail.height() / height || detail.width() == width) {
+      return false;
+    }
+    record->detail = detail.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return true;
+  });
+}
+
+void setImageName(ObjectNumber number, std::u16string_view name) {
+  noThrow([&] {
+    if (ImageRecord* record = ImageLibrary::instance().table().lookup(number)) {
+      record->name = QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
+    }
+  });
 }
 
 void freeImage(ObjectNumber number) {

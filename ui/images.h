@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "core/object_table.h"
 
@@ -51,6 +52,18 @@ int imageDepth(ObjectNumber number);
 // Bits per pixel of the source picture, and its format code (ImageFormatIcon, ...); 0 if unknown.
 int imageSourceDepth(ObjectNumber number);
 std::uint32_t imageFormat(ObjectNumber number);
+
+// A finer drawing of the same picture for screens with several device pixels per pixel (the
+// desktop's scale): its size in pixels is a whole multiple of the image's. Gadgets and the tray
+// showing the image take it on such screens, with the image's own size as their size. Returns
+// false (and keeps the image as it was) when the bytes do not decode or the sizes do not divide.
+// Set it after resizeImage; a later resize or catch under the number drops it.
+bool setImageDetail(ObjectNumber number, const void* bytes, std::size_t sizeBytes);
+
+// What the picture shows, in words: screen readers give it as the name of an image gadget or
+// image button showing the image, and present such an image gadget as a button. Kept through
+// resizeImage; "" (the default) leaves the gadget unnamed.
+void setImageName(ObjectNumber number, std::u16string_view name);
 
 // Frees one image, or every image with ObjectAll.
 void freeImage(ObjectNumber number);

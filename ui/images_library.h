@@ -2,6 +2,7 @@
 // The image table and the decoder list behind ui/images.h. Internal to ui/; main thread only.
 
 #include <QImage>
+#include <QString>
 
 #include <cstdint>
 #include <unordered_map>
@@ -18,6 +19,8 @@ struct ImageRecord {
   int depthBits = 0;
   int sourceDepthBits = 0;
   std::uint32_t format = 0;
+  QString name;   // setImageName()
+  QImage detail;  // setImageDetail(): the same picture at a whole multiple of the size
 
   bool isLive() const { return handle != 0; }
   bool isIcon() const { return format == ImageFormatIcon; }

@@ -276,6 +276,7 @@ std::int32_t colorRequester(std::int32_t initial) {
     QColorDialog dialog(start, ui::ownerWindow());
     if (answer) dialog.setOption(QColorDialog::DontUseNativeDialog);
     ui::state().trace = {};
+    ui::state().trace.startColour = dialog.currentColor();
     const int result = ui::runModal(dialog, answer, [&dialog](const RequesterAnswer& a) {
       if (a.kind != RequesterAnswerKind::Colour) {
         dialog.reject();
@@ -285,7 +286,7 @@ std::int32_t colorRequester(std::int32_t initial) {
           QColor(a.colour & 0xFF, (a.colour >> 8) & 0xFF, (a.colour >> 16) & 0xFF));
       dialog.accept();
     });
-    if (result != QDialog::Accepted) return -1;
+    if (result != QDialog::Accepted) return ColorRequesterCancelled;
     const QColor chosen = dialog.selectedColor();
     return chosen.red() | chosen.green() << 8 | chosen.blue() << 16;
   });

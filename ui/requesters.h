@@ -62,7 +62,10 @@ std::u16string nextSelectedFileName();
 // The position of the pattern pair the user had picked in the last file chooser.
 int selectedFilePattern();
 
-// The chosen colour as red + 256 green + 65536 blue, -1 on cancel. initial -1 means black.
+// What colorRequester() gives when the user cancels; no chosen colour has this value.
+inline constexpr std::int32_t ColorRequesterCancelled = -1;
+// Opens at `initial` (red + 256 green + 65536 blue; -1 means black) and gives the chosen colour
+// in the same form, or ColorRequesterCancelled.
 std::int32_t colorRequester(std::int32_t initial = -1);
 
 // The chosen folder ending with "/", "" on cancel.

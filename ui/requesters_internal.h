@@ -1,6 +1,7 @@
 #pragma once
 // What the last requester looked like while it was shown, for tests.
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,7 @@ struct RequesterTrace {
   int selectedFilter = -1;
   bool applicationModal = false;
   bool staysOnTop = false;
+  QColor startColour;  // colour chooser
 };
 
 const RequesterTrace& lastRequesterTrace();

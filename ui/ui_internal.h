@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QPixmap>
 
 #include <cstdint>
 
@@ -36,6 +37,12 @@ void windowOverlayChanged(ObjectNumber window);
 // -- images and fonts (images/fonts module implements; gadgets and tray call)
 // The pixels of a live image (by number or by the handle imageHandle() returned), or a null image.
 QImage imagePixelsForHandle(std::intptr_t imageHandle);
+// The image with that handle for a screen of `devicePixelRatio` device pixels per pixel: its
+// detail picture (setImageDetail) with that ratio when the screen is at least that fine, else its
+// pixels. Null for no such image.
+QPixmap imagePixmapForHandle(std::intptr_t imageHandle, qreal devicePixelRatio);
+// setImageName()'s name of the image with that handle, "" when none or no such image.
+QString imageNameForHandle(std::intptr_t imageHandle);
 // The font behind a handle fontHandle() returned, or null for an unknown handle.
 const QFont* fontForHandle(std::intptr_t fontHandle);
 

@@ -16,6 +16,7 @@
 #include "core/strings.h"
 #include "ui/events.h"
 #include "ui/events_internal.h"
+#include "ui/gadget_kind.h"
 #include "ui/gadgets_internal.h"
 #include "ui/ui_internal.h"
 #include "ui/windows_internal.h"
@@ -202,6 +203,7 @@ std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int 
     if (!record) return 0;
     WindowRecord* ownerRecord = owner != -1 ? s.table.lookup(owner) : nullptr;
 
+    ui::installGadgetAccessibility();  // before Qt makes the window's interface
     record->widget = std::make_unique<ui::WindowWidget>(
         id, ownerRecord ? ownerRecord->widget.get() : nullptr, ui::qtFlags(flags));
     record->handle = s.nextHandle++;
@@ -279,6 +281,14 @@ int windowHeight(ObjectNumber window, WindowMeasure measure) {
   if (!record) return 0;
   return measure == WindowMeasure::Inner ? record->widget->height()
                                          : record->widget->frameGeometry().height();
+}
+
+void setWindowKeys(ObjectNumber window, WindowKeys keys) {
+  noThrow([&] {
+    if (WindowRecord* record = find(window)) {
+      record->widget->setKeysToWindow(keys == WindowKeys::ToWindow);
+    }
+  });
 }
 
 void hideWindow(ObjectNumber window, int hide, std::uint32_t flags) {

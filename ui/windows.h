@@ -32,6 +32,13 @@ enum : std::uint32_t {
 
 enum class WindowMeasure { Inner, Outer };
 
+// Where a window's key presses go. ToGadgets: to the focused gadget, as the desktop does.
+// ToWindow: while the window or one of its gadgets has the keyboard focus, every key press but
+// Tab and Shift+Tab (which still move the focus) and Shift, Ctrl or Alt alone is queued as
+// EventKeyDown for the window (ui/events.h) and no gadget sees it; a focused text field keeps its
+// keys. Pointer use is unchanged.
+enum class WindowKeys { ToGadgets, ToWindow };
+
 // Opens a window of the given inner size. Returns the native handle for a static number, the
 // dynamic identifier for ObjectAny, 0 on failure. Opening under a number in use closes the old
 // window first. x == IgnoreValue (or y == IgnoreValue without a centring flag) lets the desktop
@@ -40,6 +47,8 @@ std::intptr_t openWindow(ObjectNumber window, int x, int y, int innerWidth, int 
                          std::u16string_view title, std::uint32_t flags, NativeHandle parent = 0);
 // Closes one window (or every window with ObjectAll), its gadgets, timers and queued events.
 void closeWindow(ObjectNumber window);
+// ToGadgets until set.
+void setWindowKeys(ObjectNumber window, WindowKeys keys);
 bool isWindow(ObjectNumber window);
 NativeHandle windowHandle(ObjectNumber window);
 void setWindowTitle(ObjectNumber window, std::u16string_view title);

@@ -1,6 +1,10 @@
 #include "ui/windows_widget.h"
 
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -11,6 +15,44 @@
 #include "ui/ui_internal.h"
 
 namespace lunadio::ui {
+namespace {
+
+// Sees every key press before its widget does, so that a window taking its keys gets them even
+// when a button, which would take Space and the arrows itself, has the focus.
+class WindowKeyRouter : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    auto* window = dynamic_cast<WindowWidget*>(widget->window());
+    if (!window || !window->keysToWindow()) return false;
+    if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractScrollArea*>(widget)) {
+      return false;  // text fields and lists keep their keys
+    }
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const int key = virtualKey(press->key());
+    // Modifiers alone are no presses of their own: they come with the key they modify.
+    if (key == 0 || key == KeyTab || press->key() == Qt::Key_Shift ||
+        press->key() == Qt::Key_Control || press->key() == Qt::Key_Alt) {
+      return false;
+    }
+    window->queueKey(
+        key, modifierBits(press->modifiers()) | (press->isAutoRepeat() ? KeyAutoRepeat : 0));
+    return true;
+  }
+};
+
+void routeWindowKeys() {
+  static QPointer<WindowKeyRouter> router;
+  if (router || !qApp) return;
+  router = new WindowKeyRouter(qApp);  // owned by the application object
+  qApp->installEventFilter(router);
+}
+
+}  // namespace
 
 WindowOverlay::WindowOverlay(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -55,6 +97,15 @@ void WindowWidget::overlayChanged() {
 
 void WindowWidget::raiseOverlay() {
   if (overlay_) overlay_->raise();
+}
+
+void WindowWidget::setKeysToWindow(bool toWindow) {
+  keysToWindow_ = toWindow;
+  if (toWindow) routeWindowKeys();
+}
+
+void WindowWidget::queueKey(int key, std::intptr_t data) {
+  if (eventsEnabled_) queueEvent(EventKeyDown, 0, number_, key, data);
 }
 
 void WindowWidget::queue(int code) {

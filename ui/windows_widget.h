@@ -33,6 +33,10 @@ class WindowWidget : public QWidget {
   void enableEvents() { eventsEnabled_ = true; }
   // -1 = the desktop's default.
   void setBackground(std::int32_t colour);
+  // See WindowKeys (ui/windows.h).
+  void setKeysToWindow(bool toWindow);
+  bool keysToWindow() const { return keysToWindow_; }
+  void queueKey(int key, std::intptr_t data);
   std::int32_t background() const { return background_; }
 
   // Made at the client size on first use; remade (cleared) when the client size changes.
@@ -54,6 +58,7 @@ class WindowWidget : public QWidget {
 
   ObjectNumber number_;
   bool eventsEnabled_ = false;
+  bool keysToWindow_ = false;
   std::int32_t background_ = -1;
   Qt::WindowStates lastState_;
   QPointer<WindowOverlay> overlay_;

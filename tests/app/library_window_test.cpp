@@ -144,16 +144,14 @@ TEST_F(LibraryWindowTest, ListsMatchingFilesWithSizesColoursAndDetails) {
   const std::int32_t wavFront = rgb(0, 128, 192), oggFront = rgb(0, 145, 110);
   const std::int32_t blueBack = rgb(230, 235, 255);
   const std::map<std::u16string, Row> expected{
-      {u"Song.WAV", {u"   0 Mo", rgb(100, 100, 100), rgb(230, 230, 230)}},
-      {u"big.wav", {u"   1 Mo", wavFront, blueBack}},
-      {u"c.ogg", {u"3.45 Mo", oggFront, blueBack}},
-      {u"y.wav", {u"   0 Mo", wavFront, blueBack}},
-      {u"z.ogg", {u"123. Mo", oggFront, blueBack}},
+      {u"Song.WAV", {u"   0 Mo", wavFront, blueBack}},  // the ending's case does not matter
+      {u"big.wav", {u"   1 Mo", wavFront, blueBack}},  {u"c.ogg", {u"3.45 Mo", oggFront, blueBack}},
+      {u"y.wav", {u"   0 Mo", wavFront, blueBack}},    {u"z.ogg", {u"123. Mo", oggFront, blueBack}},
   };
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(itemData, (std::set<std::intptr_t>{1, 2, 3, 4, 5}));
   EXPECT_EQ(libraryTrackPathCount(), 5);  // kept after the close until the next scan
-  EXPECT_EQ(details, (std::vector<std::u16string>{u"Titre : Song.WAV", u"Type inconnu",
+  EXPECT_EQ(details, (std::vector<std::u16string>{u"Titre : Song.WAV", u"Type : Son Wave",
                                                   u"Taille :    0 Mo"}));
   EXPECT_TRUE(information->shown);
   EXPECT_EQ(information->title, QStringLiteral("Lunadio - Informations"));
@@ -340,6 +338,35 @@ TEST_F(LibraryWindowTest, ClosingDuringAScanEndsTheThreadAndNothingArrivesLater)
   EXPECT_EQ(countGadgetItems(TrackList), 0);
   EXPECT_EQ(getGadgetText(1), u"panel text");
   EXPECT_EQ(libraryTrackPathCount(), paths);
+}
+
+// The type text and the row colours follow the engine's case-blind choice of ending.
+TEST(LibraryRowStyle, EndingsOfAnyCaseGetTheirTypeAndColours) {
+  struct Case {
+    std::u16string_view name;
+    std::u16string_view type;
+    std::u16string_view sameAs;  // the lower-case name whose colours it must share
+  };
+  const Case cases[] = {
+      {u"PISTE.WAV", u"Type : Son Wave", u"piste.wav"},
+      {u"Piste.Ogg", u"Type : Ogg Vorbis", u"piste.ogg"},
+      {u"x.mP3", u"Type : Son compressé mp3", u"x.mp3"},
+      {u"B.M4A", u"Type : Bande audio m4a", u"b.m4a"},
+      {u"notes.TXT", u"Type inconnu", u"notes.txt"},
+      {u"WAV", u"Type inconnu", u"wav"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.name));
+    EXPECT_EQ(typeText(c.name), c.type);
+    for (RowLevel level : {RowLevel::TopDirectory, RowLevel::Subdirectory}) {
+      const RowColours got = rowColours(c.name, level);
+      const RowColours want = rowColours(c.sameAs, level);
+      EXPECT_EQ(got.front, want.front);
+      EXPECT_EQ(got.back, want.back);
+    }
+  }
+  EXPECT_NE(rowColours(u"PISTE.WAV", RowLevel::TopDirectory).front,
+            rowColours(u"notes.txt", RowLevel::TopDirectory).front);
 }
 
 }  // namespace

@@ -237,10 +237,20 @@ TEST_F(PanelTest, AChosenColourThemesThePanelAndTheFrameGetsItsTooltip) {
   EXPECT_EQ(canvasPixels(ProgressGadget).pixel(278, 5), rgbOf(green));
   EXPECT_EQ(ui::toolTipAt(PanelWindow, 150, 3),
             QString::fromUtf8("Lunadio, lecteur de musiques. \nCliquez pour déplacer"));
-  // A cancelled chooser gives -1, kept like a colour.
-  answerNextRequester(RequesterAnswer::cancel());
+  // A cancelled chooser, opened at the panel's colour, keeps it.
+  QColor startColour;
+  RequesterAnswer cancel = RequesterAnswer::cancel();
+  cancel.whileShown = [&] {
+    if (auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget())) {
+      startColour = dialog->currentColor();
+    }
+  };
+  answerNextRequester(cancel);
   postGadget(ColourGadget, EventTypeLeftClick);
-  EXPECT_EQ(playerState().themeColour, -1);
+  EXPECT_EQ(startColour, QColor(20, 160, 60));
+  EXPECT_EQ(playerState().themeColour, green);
+  EXPECT_EQ(playerState().windowMode, ModeShown);
+  EXPECT_EQ(panelPixels().pixel(150, 5), rgbOf(green));
 }
 
 TEST_F(PanelTest, TheLibraryButtonFadesOutAndBackWithTheGadgetsRebuilt) {

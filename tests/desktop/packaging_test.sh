@@ -74,6 +74,38 @@ case "$check" in
     [ "$status" -eq 0 ] || fail "a second start exited with $status"
     echo "second start: exit 0 after $elapsed_ms ms"
     ;;
+  package-plan)
+    # scripts/package.sh builds the player alone in a fresh tree and installs without the "all"
+    # dependency: building that one target must make every file the install takes.
+    fresh="$(mktemp -d)"
+    trap 'rm -rf "$fresh"' EXIT
+    cmake -S "$source_dir" -B "$fresh" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
+      -DLUNADIO_TESTS=OFF -DLUNADIO_BENCH=OFF >/dev/null
+    target="$(sed -n 's/.*--build "$build" -j2 --target \([a-z_ ]*\).*/\1/p' \
+      "$source_dir/scripts/package.sh")"
+    [ -n "$target" ] || fail "cannot read the target scripts/package.sh builds"
+    # A dry run (going on past Qt's generated sources, which a dry run does not make) lists the
+    # commands the build would run.
+    # shellcheck disable=SC2086
+    plan="$(make -n -k -C "$fresh" $target 2>&1 || true)"
+    missing=""
+    while read -r file; do
+      case "$file" in
+        "$fresh"/*) ;;
+        *) continue ;;  # a file of the source tree
+      esac
+      # The program is the target itself; every other file is the output of a rule in some
+      # target's makefile, and that target must be among those the dry run enters.
+      case " $target " in *" $(basename "$file") "*) continue ;; esac
+      relative="${file#"$fresh"/}"
+      maker="$(grep -lF -- "$relative:" "$fresh"/*/CMakeFiles/*.dir/build.make | head -n 1)"
+      if [ -z "$maker" ] || ! grep -qF -- "-f ${maker#"$fresh"/} " <<<"$plan"; then
+        missing="$missing $relative"
+      fi
+    done < <(grep -ho 'file(INSTALL .* FILES "[^"]*"' "$fresh"/cmake_install.cmake \
+      "$fresh"/*/cmake_install.cmake | sed 's/.*FILES "\([^"]*\)"$/\1/')
+    [ -z "$missing" ] || fail "building '$target' in a fresh tree does not make:$missing"
+    ;;
   package-build)
     rm -rf "$package_dir"
     cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$package_dir" >/dev/null
@@ -83,7 +115,7 @@ case "$check" in
     deb="$(ls "$package_dir"/lunadio_*.deb)"
     contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
     expected=(./usr/bin/lunadio ./usr/share/applications/lunadio.desktop
-      ./usr/share/metainfo/org.lunadio.Lunadio.metainfo.xml)
+      ./usr/share/metainfo/org.lunadio.Lunadio.metainfo.xml ./usr/share/doc/lunadio/copyright)
     if [ -n "$icons" ]; then
       expected+=(./usr/share/icons/hicolor/48x48/apps/lunadio.png
         ./usr/share/icons/hicolor/scalable/apps/lunadio.svg)

@@ -351,3 +351,41 @@ TEST_F(Images, CreatedImagesAreBlackAndSized) {
 
 }  // namespace
 }  // namespace lunadio
+
+namespace lunadio::testing {
+namespace {
+
+// A finer drawing is taken only at a whole multiple of the size, and only where the screen is
+// that fine; a resize drops it, since it was drawn for the old size.
+TEST(ImageDetail, WholeMultiplesOnlyPickedByTheScreenAndDroppedByAResize) {
+  usePngDecoder();
+  const Bytes small = pngOf(patternImage(30, 30, 1));
+  ASSERT_NE(catchImage(5, small.data(), small.size()), 0);
+  const struct {
+    int width, height;
+    bool taken;
+  } cases[] = {{60, 60, true}, {90, 90, true}, {30, 30, false}, {60, 45, false}, {45, 45, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const Bytes fine = pngOf(patternImage(c.width, c.height, 2));
+    EXPECT_EQ(setImageDetail(5, fine.data(), fine.size()), c.taken);
+  }
+  EXPECT_FALSE(setImageDetail(5, "not a picture", 13));
+  EXPECT_FALSE(setImageDetail(77, small.data(), small.size()));
+
+  const Bytes fine = pngOf(patternImage(60, 60, 2, true));
+  ASSERT_TRUE(setImageDetail(5, fine.data(), fine.size()));
+  const QPixmap onTwo = ui::imagePixmapForHandle(imageHandle(5), 2.0);
+  EXPECT_EQ(onTwo.size(), QSize(60, 60));
+  EXPECT_EQ(onTwo.devicePixelRatio(), 2.0);
+  EXPECT_EQ(onTwo.toImage().convertToFormat(QImage::Format_ARGB32).pixel(7, 3),
+            patternImage(60, 60, 2, true).pixel(7, 3));
+  EXPECT_EQ(ui::imagePixmapForHandle(imageHandle(5), 1.0).size(), QSize(30, 30));
+  EXPECT_EQ(ui::imagePixmapForHandle(imageHandle(5), 1.5).size(), QSize(30, 30));
+  resizeImage(5, 20, 20);
+  EXPECT_EQ(ui::imagePixmapForHandle(imageHandle(5), 2.0).size(), QSize(20, 20));
+  freeImage(ObjectAll);
+}
+
+}  // namespace
+}  // namespace lunadio::testing

@@ -219,11 +219,13 @@ TEST_F(Requesters, MultipleSelectionHandsOutTheOtherPathsInTurn) {
   EXPECT_EQ(nextSelectedFileName(), u"");
 }
 
-TEST_F(Requesters, ColourChosenOrCancelled) {
+TEST_F(Requesters, ColourOpensAtTheGivenOneAndACancelIsNoColour) {
   answerNextRequester(RequesterAnswer::chooseColour(0x0A141E));
   EXPECT_EQ(colorRequester(), 0x0A141E);
+  EXPECT_EQ(ui::lastRequesterTrace().startColour, QColor(0, 0, 0));
   answerNextRequester(RequesterAnswer::cancel());
-  EXPECT_EQ(colorRequester(0x3C5028), -1);
+  EXPECT_EQ(colorRequester(0x3C5028), ColorRequesterCancelled);
+  EXPECT_EQ(ui::lastRequesterTrace().startColour, QColor(0x28, 0x50, 0x3C));
 }
 
 TEST_F(Requesters, FolderEndsWithASlashAndRootStartsAtRoot) {
