@@ -47,6 +47,7 @@ player_cmd() {
   local mode=${2:-}
   case $1 in
     lunadio) echo "${LUNADIO_BIN:?} %f" ;;
+    lunadio-ref) echo "${LUNADIO_REF_BIN:?} %f" ;;
     mpv)
       if [[ $mode == loop ]]; then echo "mpv --no-video --ao=pulse --no-terminal --loop-file=inf %f"
       else echo "mpv --no-video --ao=pulse --no-terminal %f"; fi ;;
@@ -83,7 +84,7 @@ launch() {
   PLAYER_LOG=$WORK/logs/$label-$(basename "$file")-$(date +%H%M%S%N | cut -c1-9).log
   local -a env=(HOME="$home")
   # SDL would try PipeWire first; there is none here
-  [[ $label == lunadio ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
+  [[ $label == lunadio* ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
   PLAYER_T0=${EPOCHREALTIME/./}
   # env execs bash, which execs the player: $! stays the player's PID.  No
   # setsid: where job control is on the child leads its own process group,

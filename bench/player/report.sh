@@ -45,6 +45,7 @@ function table(title, metric, files, fmt, scale, tkind,
       line = line pad(sprintf(fmt " (%d)", m, count(key)), 15)
       if (P[k] == "gst") gm = m
       if (P[k] == "lunadio") lm = m
+      else if (P[k] ~ /^lunadio-/) continue
       else if (best == "" || m < best) { best = m; bestp = P[k] }
     }
     if (!cell) continue
@@ -127,7 +128,8 @@ END {
   # lunadio first, then the peers in the order they ran
   np = 0
   if ("lunadio" in known) P[++np] = "lunadio"
-  for (i = 1; i <= nl; i++) if (order[i] != "lunadio") P[++np] = order[i]
+  if ("lunadio-ref" in known) P[++np] = "lunadio-ref"
+  for (i = 1; i <= nl; i++) if (order[i] !~ /^lunadio/) P[++np] = order[i]
   # the files in a fixed order, then any other in the order they ran
   files = ""
   nc = split("music-1min.wav music-1min.ogg music-1min.flac music-5min.wav music-5min.ogg music-5min.flac " \

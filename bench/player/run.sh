@@ -8,7 +8,9 @@
 #   The lunadio binary is $LUNADIO_BIN (default build/app/lunadio, relative
 #   to the current directory, else to the repository); it is started with the
 #   track as its one parameter and its panel hidden, as it starts.  Without
-#   it the peers are measured alone and the report says so.
+#   it the peers are measured alone and the report says so.  $LUNADIO_REF_BIN,
+#   when set, is another build (the one before a change, say) measured
+#   alongside as "lunadio-ref", wherever lunadio is, and never counted as a peer.
 #
 # Phases (each player in turn inside every repetition, so slow drifts of the
 # machine hit all of them alike):
@@ -19,7 +21,8 @@
 #          gst-launch; the MP3 against gst-launch only)
 #   decode the whole decode of the 5-minute Ogg and FLAC by lunadio's loader against oggdec and
 #          flac -d, alternating, wall and CPU time (bench/audio/decoders audio_load_bench
-#          --decode; $DECODE_BENCH, default build/bench/audio/decoders/audio_load_bench)
+#          --decode; $DECODE_BENCH, default build/bench/audio/decoders/audio_load_bench;
+#          $DECODE_REF_BENCH, when set, the same program of the reference build)
 #   idle   no track: lunadio without parameter, audacious and qmmp with
 #          their windows; CPU over SAMPLE_S after the first window
 #   seam   a 2 s tone looped by the player, the monitor recorded and its
@@ -98,10 +101,11 @@ source "$HERE/measure.sh"
 available() {
   local p=$1
   [[ $p == lunadio ]] && return $((!HAVE_LUNADIO))
+  [[ $p == lunadio-ref ]] && { [[ -x ${LUNADIO_REF_BIN:-} ]]; return; }
   local tpl; tpl=$(player_cmd "$p"); command -v "${tpl%% *}" >/dev/null
 }
 PLAYERS=()
-for p in lunadio $PEERS; do
+for p in lunadio ${LUNADIO_REF_BIN:+lunadio-ref} $PEERS; do
   if available "$p"; then PLAYERS+=("$p"); else log "skip $p: not installed (install-peers.sh / build lunadio)"; fi
 done
 ((HAVE_LUNADIO)) || log "no lunadio binary at $LUNADIO_BIN: measuring the peers only"
@@ -116,6 +120,7 @@ done
   else
     echo "lunadio: not found at $LUNADIO_BIN"
   fi
+  [[ -n ${LUNADIO_REF_BIN:-} ]] && echo "lunadio-ref: $LUNADIO_REF_BIN ($(date -u -r "$LUNADIO_REF_BIN" '+built %F %T UTC'))"
   for p in mpv audacious qmmp gstreamer1.0-tools pulseaudio; do
     echo "$p: $(dpkg-query -W -f='${Version}' "$p" 2>/dev/null || echo none)"
   done
@@ -155,7 +160,7 @@ if ! skip play; then
     for f in $PLAY_FILES; do
       for p in $(rotate "$r" "${PLAYERS[@]}"); do
         # MP3: lunadio's media engine is playbin, the best peer there
-        [[ $f == *.mp3 && $p != lunadio && $p != gst ]] && continue
+        [[ $f == *.mp3 && $p != lunadio* && $p != gst ]] && continue
         log "play $((r + 1))/$PLAY_REPS $p $f (${SAMPLE_S}s)"
         measure_run play "$p" "$M/$f" "$SAMPLE_S" | tee -a "$RAW" | cut -f2-4,7-9 >&2
       done
@@ -168,11 +173,11 @@ fi
 # decode over the track). The players with the lowest figures only.
 if ! skip steady; then
   STEADY=()
-  for p in lunadio audacious-h gst; do available "$p" && STEADY+=("$p"); done
+  for p in lunadio lunadio-ref audacious-h gst; do available "$p" && STEADY+=("$p"); done
   for ((r = 0; r < PLAY_REPS; r++)); do
     for f in $STEADY_FILES; do
       for p in $(rotate "$r" "${STEADY[@]}"); do
-        [[ $f == *.mp3 && $p != lunadio && $p != gst ]] && continue
+        [[ $f == *.mp3 && $p != lunadio* && $p != gst ]] && continue
         log "steady $((r + 1))/$PLAY_REPS $p $f (${STEADY_S}s from ${STEADY_AFTER_S}s after exec)"
         measure_run steady "$p" "$M/$f" "$STEADY_S" | tee -a "$RAW" | cut -f2-4,7-9 >&2
       done
@@ -188,6 +193,11 @@ if ! skip decode; then
     log "decode ${DECODE_REPS}x music-5min.ogg music-5min.flac"
     "$DECODE_BENCH" --decode "$DECODE_REPS" "$M/music-5min.ogg" "$M/music-5min.flac" \
       2>"$WORK/decode.log" | tee -a "$DECODES" >&2 || log "decode: failed (see $WORK/decode.log)"
+    # the reference build's loader, if one is named, its lines marked "(ref)"
+    if [[ -x ${DECODE_REF_BENCH:-} ]]; then
+      "$DECODE_REF_BENCH" --decode "$DECODE_REPS" "$M/music-5min.ogg" "$M/music-5min.flac" \
+        2>>"$WORK/decode.log" | awk -F'\t' -v OFS='\t' '{ $1 = $1 "(ref)"; print }' | tee -a "$DECODES" >&2
+    fi
   else
     log "skip decode: no $DECODE_BENCH (cmake --build build --target audio_load_bench), oggdec or flac"
   fi
@@ -196,12 +206,13 @@ fi
 if ! skip idle; then
   IDLE=()
   ((HAVE_LUNADIO)) && IDLE+=(lunadio)
+  available lunadio-ref && IDLE+=(lunadio-ref)
   command -v audacious >/dev/null && IDLE+=(audacious-gui)
   command -v qmmp >/dev/null && IDLE+=(qmmp)
   rm -rf "${WORK:?}/home/audacious-gui"
   for ((r = 0; r < PLAY_REPS; r++)); do
     for p in $(rotate "$r" "${IDLE[@]}"); do
-      [[ $p != lunadio ]] && ((r >= IDLE_PEER_REPS)) && continue
+      [[ $p != lunadio* ]] && ((r >= IDLE_PEER_REPS)) && continue
       log "idle $((r + 1))/$PLAY_REPS $p (${SAMPLE_S}s)"
       measure_run idle "$p" idle "$SAMPLE_S" | tee -a "$RAW" | cut -f2,3,5,7,8 >&2
     done
