@@ -15,6 +15,7 @@ void decodeRemaining(DecoderHandle& decoder, soundout::SampleMemory& memory,
   while (decoded < totalBytes) {
     if (stop && stop->load(std::memory_order_relaxed)) return;
     const std::uint32_t wanted = std::min(chunkBytes, totalBytes - decoded);
+    memory.prepareForWriting(decoded, wanted);
     const std::int32_t got =
         decoder.read(memory.data() + decoded, static_cast<std::int32_t>(wanted), AtEnd::Stop);
     decoded += static_cast<std::uint32_t>(std::max(got, 0));

@@ -167,7 +167,9 @@ std::optional<LoadedPcm> decodeWhole(DecoderHandle& decoder) {
     pcm.bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(statedBytes, limitBytes));
     pcm.memory = SampleMemory::allocate(pcm.bytes);  // zero: silence where the decode falls short
     if (!pcm.memory) return std::nullopt;
-    decoder.read(pcm.memory->data(), static_cast<std::int32_t>(pcm.bytes), AtEnd::Stop);
+    // In the worker's chunks: each chunk's pages are mapped just before it is written, so its
+    // writes land in the cache that the mapping's zeroing has just filled.
+    decodeRemaining(decoder, *pcm.memory, 0, pcm.bytes, frameBytes);
   } else {
     std::vector<std::int16_t> samples;
     std::uint32_t decoded = 0;
@@ -206,6 +208,7 @@ void fillProgressively(std::unique_ptr<DecoderHandle>& source, LoadedPcm& pcm,
   const auto firstBytes = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(pcm.bytes, std::max<std::uint64_t>(filledFrameBytes, secondBytes)));
   const std::uint32_t wanted = firstBytes - filledBytes;
+  pcm.memory->prepareForWriting(filledBytes, wanted);
   const std::int32_t got = wanted == 0
                                ? 0
                                : source->read(pcm.memory->data() + filledBytes,

@@ -43,9 +43,16 @@ enum class MediaOutput {
 // present, LUNADIO_MEDIA_SINK parses when set). Later calls return the same value and do nothing;
 // after a failure a later call tries again.
 int initMedia();
-// Begins GStreamer's start at once, on a thread of its own, so that it overlaps the rest of the
-// program's start; initMedia then finds it done (or waits for it). Main thread only.
+// Begins initMedia's check at once, in a child process of its own, so that it overlaps the rest of
+// the program's start and GStreamer's registry stays out of this process until the first
+// loadMedia; initMedia then takes the child's answer (or waits for it, at most 5 s, then checks
+// here as it would without the child). Call it before any other thread of the program could hold
+// a lock of GLib's or GStreamer's (the fork copies them held). Main thread only.
 void prepareMedia();
+// Begins GStreamer's start in this process at once, on a thread of its own, for a file that is
+// about to be loaded (the track given at start, say): the first loadMedia then finds it done
+// instead of making it. Main thread only.
+void prepareMediaPlayback();
 // Frees every player. Without a successful initMedia it does nothing.
 void endMedia();
 

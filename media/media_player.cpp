@@ -1,10 +1,18 @@
 // The media table and the media engine's procedural interface. Main thread only.
 
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "core/lifecycle.h"
 #include "core/no_throw.h"
@@ -41,13 +49,57 @@ struct MediaPlayer {
 // -- main thread only. Its existence is the flag that the engine has started.
 std::optional<ObjectTable<MediaPlayer>> mediaTable;
 
-// GStreamer's start (the registry read, the factory checks) run ahead by prepareMedia. The thread
-// calls only GStreamer, which serialises its own start; the main thread joins it before its own
-// first GStreamer call. -- main thread only
+// The start check runs in a child process that prepareMedia forks: GStreamer's registry (a
+// description of every plugin, about 2.5 MB once read) then stays out of this process until the
+// first file is loaded. -- main thread only
+pid_t checkingChild = -1;
+// GStreamer's start in this process, run ahead by prepareMediaPlayback. The thread calls only
+// GStreamer, which serialises its own start; the main thread joins it before its own first
+// GStreamer call. -- main thread only
 std::thread preparation;
+// GStreamer has started in this process. -- main thread only
+bool gstreamerStarted = false;
+
+// A child that has not answered by then is taken for hung (a lock copied held by the fork, say).
+constexpr std::chrono::milliseconds kCheckLimit{5000};
 
 void joinPreparation() {
   if (preparation.joinable()) preparation.join();
+}
+
+// The forked check's answer: true or false, or nothing when it could not answer (it died, hung or
+// was never made), for the check to run here as it would have without the child.
+std::optional<bool> childCheckResult() {
+  if (checkingChild < 0) return std::nullopt;
+  const pid_t child = std::exchange(checkingChild, -1);
+  const auto deadline = std::chrono::steady_clock::now() + kCheckLimit;
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) return std::nullopt;
+  return WEXITSTATUS(status) == 0;
+}
+
+bool checkHere() {
+  joinPreparation();
+  gstreamerStarted = gst::startGstreamer();
+  return gstreamerStarted && gst::sinkDescriptionParses();
+}
+
+// Before the first GStreamer call of this process that the check did not make.
+bool startGstreamerHere() {
+  joinPreparation();
+  if (!gstreamerStarted) gstreamerStarted = gst::startGstreamer();
+  return gstreamerStarted;
 }
 // -- main thread only
 bool lastLoadSilent = false;
@@ -96,16 +148,32 @@ void freeOnePlayer(ObjectNumber number) {
 
 void prepareMedia() {
   noThrow([] {
-    if (mediaTable || preparation.joinable()) return;
+    if (mediaTable || gstreamerStarted || checkingChild >= 0 || preparation.joinable()) return;
+    std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t child = ::fork();
+    if (child == 0) {
+      // The child: the check and nothing else; _exit, so that nothing of the parent's (its atexit
+      // routines, its buffers) runs here.
+      const bool ready =
+          noThrow(false, [] { return gst::startGstreamer() && gst::sinkDescriptionParses(); });
+      ::_exit(ready ? 0 : 1);
+    }
+    checkingChild = child;  // -1 when there is no child: initMedia checks here
+  });
+}
+
+void prepareMediaPlayback() {
+  noThrow([] {
+    if (gstreamerStarted || preparation.joinable()) return;
     preparation = std::thread([] { noThrow([] { gst::startGstreamer(); }); });
   });
 }
 
 int initMedia() {
   return noThrow(0, [] {
-    joinPreparation();
     if (mediaTable) return 1;
-    if (!gst::startGstreamer() || !gst::sinkDescriptionParses()) return 0;
+    const std::optional<bool> checked = childCheckResult();
+    if (!(checked ? *checked : checkHere())) return 0;
     mediaTable.emplace(kMediaGrowthStep, [](ObjectNumber number) { freeOnePlayer(number); });
     return 1;
   });
@@ -113,6 +181,7 @@ int initMedia() {
 
 void endMedia() {
   noThrow([] {
+    childCheckResult();  // no child is left behind
     joinPreparation();
     if (!mediaTable) return;
     mediaTable->freeAll();
@@ -130,7 +199,7 @@ std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
 namespace {
 
 std::int64_t loadPlayer(ObjectNumber number, std::u16string_view path) {
-  if (!mediaTable) return 0;
+  if (!mediaTable || !startGstreamerHere()) return 0;
   const auto allocation = mediaTable->allocate(number);
   if (!allocation.record) return 0;
   if (path.empty()) {

@@ -23,6 +23,8 @@
 #   hwm_kb        peak RSS (VmHWM) summed over the tree at the end; rss_kb VmRSS
 #   pulse_pct, xvfb_pct  the sound server's and the X server's CPU then
 #   playing       1 if the player still had a stream on the sink at the end
+# Steady runs (PHASE steady) open the window STEADY_AFTER_S (30) after exec instead of at the
+# first sound.
 # Idle runs (FILE "idle") wait for the first window, then IDLE_SETTLE_S.
 #
 # measure_seam LABEL FILE -> the recording of the monitor while LABEL loops
@@ -45,6 +47,7 @@ player_cmd() {
   local mode=${2:-}
   case $1 in
     lunadio) echo "${LUNADIO_BIN:?} %f" ;;
+    lunadio-ref) echo "${LUNADIO_REF_BIN:?} %f" ;;
     mpv)
       if [[ $mode == loop ]]; then echo "mpv --no-video --ao=pulse --no-terminal --loop-file=inf %f"
       else echo "mpv --no-video --ao=pulse --no-terminal %f"; fi ;;
@@ -81,7 +84,7 @@ launch() {
   PLAYER_LOG=$WORK/logs/$label-$(basename "$file")-$(date +%H%M%S%N | cut -c1-9).log
   local -a env=(HOME="$home")
   # SDL would try PipeWire first; there is none here
-  [[ $label == lunadio ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
+  [[ $label == lunadio* ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
   PLAYER_T0=${EPOCHREALTIME/./}
   # env execs bash, which execs the player: $! stays the player's PID.  No
   # setsid: where job control is on the child leads its own process group,
@@ -155,9 +158,12 @@ measure_run() {
     start_ticks=$(tree_ticks "$PLAYER_PID")
     kill "$REC_PID" "$fs_pid" 2>/dev/null; wait "$REC_PID" "$fs_pid" 2>/dev/null
     rm -f "$fifo" "$fsfile"
-    # the steady phase: the window opens PLAY_SETTLE_S after the first sound, once the start's
-    # one-off work (lunadio's decode of the whole file) is over
-    [[ $phase == steady ]] && sleep "${PLAY_SETTLE_S:-5}"
+    # the steady phase: the window opens STEADY_AFTER_S after exec, once the start's one-off
+    # work (lunadio's decode of the whole file) is long over
+    if [[ $phase == steady ]]; then
+      local wait_us=$((PLAYER_T0 + ${STEADY_AFTER_S:-30} * 1000000 - ${EPOCHREALTIME/./}))
+      ((wait_us > 0)) && sleep "$(awk -v u="$wait_us" 'BEGIN {printf "%.3f", u / 1e6}')"
+    fi
   else
     # the first window, mapped or not (lunadio's panel starts hidden)
     while ((${EPOCHREALTIME/./} < deadline)) && running "$PLAYER_PID"; do

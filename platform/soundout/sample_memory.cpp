@@ -1,5 +1,8 @@
 #include "platform/soundout/sample_memory.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -10,6 +13,22 @@ namespace lunadio::soundout {
 
 static_assert(std::endian::native == std::endian::little,
               "sample memory holds little-endian PCM as the host's own integers");
+
+namespace {
+
+// A sound's memory is written whole, front to back, and kept whole while it plays: 2 MiB pages
+// cost nothing in resident memory there, and mapping them takes a tenth of the time that 4 KiB
+// pages take (a 5-minute sound: 13,000 page faults, a sixth of the whole decode on a virtual
+// machine). Where the kernel gives no large pages, the advice changes nothing.
+void useLargePages(std::uint8_t* data, std::size_t bytes) {
+  constexpr std::uintptr_t kLargePageBytes = 2u << 20;
+  const auto begin =
+      (reinterpret_cast<std::uintptr_t>(data) + kLargePageBytes - 1) & ~(kLargePageBytes - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kLargePageBytes - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
 
 std::shared_ptr<SampleMemory> SampleMemory::allocate(std::size_t bytes) {
   auto memory = allocateUnfilled(bytes);
@@ -26,6 +45,7 @@ std::shared_ptr<SampleMemory> SampleMemory::allocateUnfilled(std::size_t bytes) 
     if (!memory->zeroed_) return nullptr;
     memory->data_ = memory->zeroed_.get();
     memory->bytes_ = bytes;
+    useLargePages(memory->data_, bytes);
     return memory;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -76,6 +96,20 @@ bool SampleMemory::waitUntilReady(std::size_t bytes, std::chrono::milliseconds b
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+void SampleMemory::prepareForWriting(std::size_t offset, std::size_t bytes) {
+#ifndef MADV_POPULATE_WRITE
+  constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older headers lack the name
+#endif
+  // Only a block of fresh pages gains: the adopted vectors were written by their makers.
+  if (!zeroed_ || offset >= bytes_) return;
+  bytes = std::min(bytes, bytes_ - offset);
+  static const auto pageBytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto from = reinterpret_cast<std::uintptr_t>(data_ + offset) & ~(pageBytes - 1);
+  const auto to = reinterpret_cast<std::uintptr_t>(data_ + offset + bytes);
+  // A failure (an old kernel, no memory left just now) only leaves the work to the page faults.
+  ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 }
 
 }  // namespace lunadio::soundout

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # A desktop without hardware for end-to-end runs and benchmarks: a PulseAudio daemon with a null
 # sink (its monitor is "nullsink.monitor"), Xvfb on a free display and trayer as the tray host.
-# Source it, then: desktop_up RUN_DIR; ...; desktop_down. Everything is stopped by recorded PID.
-# desktop_missing prints the commands that are not installed.
+# Source it, then: desktop_up RUN_DIR; ...; desktop_down. Everything is stopped by recorded PID,
+# kept in RUN_DIR/desktop.pids as well, so that another shell can stop it: desktop_down RUN_DIR
+# (bench/player/audio-env.sh does). desktop_missing prints the commands that are not installed.
 
 desktop_tools=(pulseaudio pactl parec Xvfb trayer xdotool xprop xwininfo import sox cc od dbus-daemon dbus-send)
 
@@ -29,28 +30,46 @@ desktop_up() {
   for ((i = 0; i < 50; i++)); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink nullsink || return 1
   desktop_pids+=("$(cat "$run/pulse/pid")")
+  echo "${desktop_pids[*]}" >"$run/desktop.pids"
 
+  cc -O2 -o "$run/tray-owner" "$(dirname "${BASH_SOURCE[0]}")/tray-owner.c" -lX11 || return 1
   for ((n = 90; n < 160; n++)); do
     [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
   done
-  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
+  # -noreset: by default the server resets when its last client leaves, and a client that
+  # connects during that reset (the tray host after the probe below) fails
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >"$run/xvfb.log" 2>&1 &
   desktop_pids+=("$!")
+  echo "${desktop_pids[*]}" >"$run/desktop.pids"
   export DISPLAY=:$n
-  for ((i = 0; i < 50; i++)); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-  [[ -e /tmp/.X11-unix/X$n ]] || return 1
+  # The socket appears before the server answers: wait for a connection (tray-owner exits 2
+  # only when it cannot open the display).
+  local rc=2
+  for ((i = 0; i < 100; i++)); do
+    rc=0
+    "$run/tray-owner" >/dev/null 2>&1 || rc=$?
+    ((rc != 2)) && break
+    sleep 0.1
+  done
+  ((rc != 2)) || return 1
 
-  cc -O2 -o "$run/tray-owner" "$(dirname "${BASH_SOURCE[0]}")/tray-owner.c" -lX11 || return 1
   trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
     --SetPartialStrut true --transparent false >"$run/trayer.log" 2>&1 &
   desktop_pids+=("$!")
+  echo "${desktop_pids[*]}" >"$run/desktop.pids"
   for ((i = 0; i < 50; i++)); do "$run/tray-owner" >/dev/null 2>&1 && break; sleep 0.1; done
   "$run/tray-owner" >/dev/null || return 1
   export XDG_RUNTIME_DIR=$run
   export NO_AT_BRIDGE=1
 }
 
+# desktop_down [RUN_DIR]: this shell's desktop, or the one whose PIDs RUN_DIR records.
 desktop_down() {
   local pid
+  if [[ -n ${1:-} && -s $1/desktop.pids ]]; then
+    read -ra desktop_pids <"$1/desktop.pids"
+    rm -f "$1/desktop.pids"
+  fi
   for pid in "${desktop_pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${desktop_pids[@]}"; do
     for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done

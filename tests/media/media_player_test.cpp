@@ -1,8 +1,10 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
 
+#include <gst/gst.h>
 #include <gtest/gtest.h>
 
 #include "core/lifecycle.h"
@@ -57,6 +59,31 @@ TEST(MediaLifecycle, BrokenOutputDescriptionRefusesToStart) {
   setenv("LUNADIO_MEDIA_SINK", "fakesink sync=true", 1);
   EXPECT_EQ(initMedia(), 1);  // a failed start can be retried
   endMedia();
+}
+
+// prepareMedia makes the check in a child process; its answer must be the one the check made here
+// gives, GStreamer must not start here before the first load, and a start from it must load and
+// play. Each case runs in a fresh process, where GStreamer has not started yet.
+void preparedStart(const char* sink, int expected) {
+  setenv("LUNADIO_MEDIA_SINK", sink, 1);
+  prepareMedia();
+  if (initMedia() != expected) std::_Exit(1);
+  if (gst_is_initialized()) std::_Exit(2);  // the registry was read here after all
+  const std::string track = mp3Fixture("short", {{0.5, 440}});
+  if (expected && (loadMedia(0, u16(track)) != 1 || playMedia(0, kOwner) != 1)) std::_Exit(3);
+  endMedia();
+  if (waitpid(-1, nullptr, WNOHANG) != -1) std::_Exit(4);  // a child was left behind
+  std::_Exit(0);
+}
+
+TEST(MediaLifecycle, ThePreparedCheckAnswersAsTheCheckHere) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The answers of the check made here (BrokenOutputDescriptionRefusesToStart).
+  const std::pair<const char*, int> cases[] = {{"no-such-element-anywhere ! fakesink", 0},
+                                               {"fakesink sync=true", 1}};
+  for (const auto& [sink, expected] : cases) {
+    EXPECT_EXIT(preparedStart(sink, expected), ::testing::ExitedWithCode(0), "") << sink;
+  }
 }
 
 TEST_F(MediaTest, UnplayableFilesFailAndLeaveNoPlayer) {

@@ -12,6 +12,12 @@
 //   - the memory of one streamed sound, for the 5-minute file and for a 10-second one.
 // Memory figures come from child processes of this program (one load each), so nothing else the
 // benchmark holds counts in them.
+//
+// audio_load_bench --decode RUNS FILE...
+// Only the whole decode of each given .flac or .ogg file against `flac -d` or `oggdec` to
+// /dev/null, RUNS times each, alternating; one TSV line per run on stdout:
+//   file  tool  ours_wall_s  ours_cpu_s  tool_wall_s  tool_cpu_s
+// (bench/player/run.sh uses it on its test files; bench/player/report.sh takes the medians).
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -212,9 +218,49 @@ double fileMb(const std::string& path) {
   return static_cast<double>(info.st_size) / 1e6;
 }
 
+// The tool that decodes `path` whole to /dev/null, by its extension; empty when there is none.
+std::vector<std::string> referenceDecode(const std::string& path) {
+  if (path.ends_with(".flac")) return {"flac", "-d", "-s", "-f", "-o", "/dev/null", path};
+  if (path.ends_with(".ogg")) return {"oggdec", "-Q", "-o", "/dev/null", path};
+  return {};
+}
+
+int decodeRuns(int runs, const std::vector<std::string>& paths) {
+  std::FILE* tsv = fdopen(dup(STDOUT_FILENO), "w");  // startSound silences stdout
+  if (!tsv) return 1;
+  startSound();
+  setDecodeModeForTests(DecodeMode::Whole);
+  for (const std::string& path : paths) {
+    const auto tool = referenceDecode(path);
+    if (tool.empty()) {
+      std::fprintf(stderr, "%s: neither .flac nor .ogg\n", path.c_str());
+      return 1;
+    }
+    for (int i = 0; i < runs; ++i) {
+      // Each load decodes: the sound the previous one made is freed first, so nothing is shared.
+      const Timing ours = timed(RUSAGE_SELF, [&] {
+        freeSound(0);
+        if (!loadSound(0, fromUtf8(path))) std::exit(2);
+      });
+      freeSound(0);
+      const Timing theirs = timed(RUSAGE_CHILDREN, [&] { run(tool); });
+      std::fprintf(tsv, "%s\t%s\t%.4f\t%.4f\t%.4f\t%.4f\n",
+                   path.substr(path.rfind('/') + 1).c_str(),
+                   (tool[0] == "flac" ? "flac -d" : tool[0]).c_str(), ours.wall, ours.cpu,
+                   theirs.wall, theirs.cpu);
+      std::fflush(tsv);
+    }
+  }
+  std::fclose(tsv);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "--decode") {
+    return decodeRuns(std::max(1, std::atoi(argv[2])), {argv + 3, argv + argc});
+  }
   if (argc == 3 && std::string(argv[1]) == "--peak") return childPeak(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "--streamed") return childStreamed(argv[2]);
   const std::string selfPath = [&] {
