@@ -1,6 +1,7 @@
 // Streamed sounds on the memory output: the ring refilled half by half, the end of a source,
 // looping, restart, pause and resume, and freeing while the refill thread runs. The refill thread
-// is awaited through its decoder's read count, never through the clock.
+// is awaited through the halves it has handed back to the ring, never through the clock: a half
+// the decoder has filled plays only once it is unlocked.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -62,7 +63,11 @@ class StreamTest : public ::testing::Test {
     useFlacDecoder();
     CountingDecoder::reads = 0;
   }
-  void TearDown() override { clearSoundDecoders(); }
+  // The streamed sound reads flac_ until it is freed: it goes first.
+  void TearDown() override {
+    freeSound(ObjectAll);
+    clearSoundDecoders();
+  }
 
   // A streamed sound on a FLAC of `frames` frames under number 0.
   void loadStreamed(std::size_t frames) {
@@ -94,14 +99,17 @@ class StreamTest : public ::testing::Test {
   int sourceLeft(std::size_t frame) const { return source_[2 * (frame % (source_.size() / 2))]; }
 
   SoundRecord& record() { return *soundTable()->lookup(0); }
-  bool waitForReads(int count) {
-    return eventually([&] { return CountingDecoder::reads.load() >= count; });
+  // Until `count` halves (playSound's first one included) are in the ring.
+  bool waitForHalves(std::uint32_t count) {
+    return eventually([&] { return record().streamHalvesFilled.load() >= count; });
   }
 
-  testing::MemorySoundDevice device_{{.rateHz = 44100, .blockFrames = kBlockFrames}};
-  std::shared_ptr<std::atomic<bool>> closed_ = std::make_shared<std::atomic<bool>>(false);
+  // The image before the device: members go in reverse, so the device (which frees every sound
+  // still there) goes before the image a streamed sound reads from.
   std::vector<std::int16_t> source_;
   Bytes flac_;
+  testing::MemorySoundDevice device_{{.rateHz = 44100, .blockFrames = kBlockFrames}};
+  std::shared_ptr<std::atomic<bool>> closed_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 TEST_F(StreamTest, SourceShorterThanAHalfStopsByItself) {
@@ -110,7 +118,7 @@ TEST_F(StreamTest, SourceShorterThanAHalfStopsByItself) {
   EXPECT_EQ(getSoundPosition(0), -1);
   EXPECT_EQ(getSoundFrequency(0), 0);
   EXPECT_EQ(playSound(0, 0), 0);
-  ASSERT_TRUE(waitForReads(2)) << "the refill thread found the source at its end";
+  ASSERT_TRUE(waitForHalves(2)) << "the refill thread found the source at its end";
   const auto heard = renderLeft(kHalfFrames);
   for (std::size_t f = 0; f < kHalfFrames; ++f) {
     ASSERT_EQ(heard[f], f < 4000 ? sourceLeft(f) : 0) << f;
@@ -131,7 +139,7 @@ TEST_F(StreamTest, LoopedStreamKeepsPlayingTheSourceRoundAndStopsWhenTold) {
   loadStreamed(5000);
   playSound(0, PlayLooped);
   std::size_t played = 0;
-  ASSERT_TRUE(waitForReads(2));
+  ASSERT_TRUE(waitForHalves(2));
   // Each render plays one half-sized stretch once the thread has refilled the half it enters.
   for (int step = 0; step < 5; ++step) {
     const std::size_t frames = step == 0 ? kHalfFrames + 512 : kHalfFrames;
@@ -139,7 +147,7 @@ TEST_F(StreamTest, LoopedStreamKeepsPlayingTheSourceRoundAndStopsWhenTold) {
     for (std::size_t f = 0; f < frames; ++f)
       ASSERT_EQ(heard[f], sourceLeft(played + f)) << played + f;
     played += frames;
-    ASSERT_TRUE(waitForReads(3 + step));
+    ASSERT_TRUE(waitForHalves(3u + static_cast<std::uint32_t>(step)));
   }
   EXPECT_EQ(record().state.load(), SoundPlaying);
   stopSound(0);
@@ -149,10 +157,10 @@ TEST_F(StreamTest, LoopedStreamKeepsPlayingTheSourceRoundAndStopsWhenTold) {
 TEST_F(StreamTest, PlayAgainRestartsAndPauseResumeContinues) {
   loadStreamed(20000);
   playSound(0, 0);
-  ASSERT_TRUE(waitForReads(2));
+  ASSERT_TRUE(waitForHalves(2));
   renderLeft(3000);
   playSound(0, 0);  // from the start again, with a fresh refill thread
-  ASSERT_TRUE(waitForReads(4));
+  ASSERT_TRUE(waitForHalves(4));
   auto heard = renderLeft(1000);
   for (std::size_t f = kFadeFrames; f < 1000; ++f) ASSERT_EQ(heard[f], sourceLeft(f)) << f;
 
@@ -167,7 +175,7 @@ TEST_F(StreamTest, PlayAgainRestartsAndPauseResumeContinues) {
 TEST_F(StreamTest, FreeWhileStreamingReturnsOnceTheThreadHasEnded) {
   loadStreamed(50000);
   playSound(0, PlayLooped);
-  ASSERT_TRUE(waitForReads(2));
+  ASSERT_TRUE(waitForHalves(2));
   renderLeft(kHalfFrames + 100);
   freeSound(0);
   EXPECT_TRUE(closed_->load()) << "the decoder is closed before freeSound returns";
