@@ -30,10 +30,12 @@ struct FailingImage {
   std::size_t failAfter = 0;
   std::size_t delivered = 0;
   std::size_t position = 0;
+  std::size_t failedReads = 0;
 
   static ssize_t read(void* cookie, char* destination, std::size_t bytes) {
     auto& self = *static_cast<FailingImage*>(cookie);
     if (self.delivered >= self.failAfter) {
+      ++self.failedReads;
       errno = EIO;
       return -1;
     }
@@ -83,9 +85,12 @@ TEST(FailingSource, DecodersGiveACleanResultWhereverTheReadsFail) {
     const char* name;
     const SoundDecoder& decoder;
     const Bytes& image;
+    // Each libvorbisfile open that fails loses memory: once the source fails for good, a reopen
+    // is tried once, not on every later read or rewind.
+    bool triesOnce;
   };
-  const Case cases[] = {{"FLAC", flacDecoder(), images().flac},
-                        {"Ogg Vorbis", vorbisDecoder(), images().ogg}};
+  const Case cases[] = {{"FLAC", flacDecoder(), images().flac, false},
+                        {"Ogg Vorbis", vorbisDecoder(), images().ogg, true}};
   std::vector<std::uint8_t> pcm(1 << 16);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -108,6 +113,12 @@ TEST(FailingSource, DecodersGiveACleanResultWhereverTheReadsFail) {
         EXPECT_EQ(got % 4, 0);
         handle->rewind();
         EXPECT_GE(handle->read(pcm.data(), static_cast<std::int32_t>(pcm.size()), AtEnd::Loop), 0);
+        if (c.triesOnce && source.delivered >= failAfter) {
+          const std::size_t failedReads = source.failedReads;
+          handle->rewind();
+          handle->read(pcm.data(), static_cast<std::int32_t>(pcm.size()), AtEnd::Loop);
+          EXPECT_EQ(source.failedReads, failedReads) << "after " << failAfter << " bytes";
+        }
       }
       std::fclose(file);
     }
