@@ -243,18 +243,20 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
   };
   // LUNADIO_CORPUS_DIR=fuzz/audio/corpus writes these streams out as seeds of the fuzz targets.
   const char* corpus = std::getenv("LUNADIO_CORPUS_DIR");
+  const auto writeSeed = [corpus](const std::string& kind, const Case& c) {
+    if (!corpus) return;
+    std::string name = std::string(corpus) + "/" + kind + " " + c.name + ".ogg";
+    std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(corpus)), name.end(), ' ',
+                 '-');
+    if (std::FILE* out = std::fopen(name.c_str(), "wb")) {
+      std::fwrite(c.stream.data(), 1, c.stream.size(), out);
+      std::fclose(out);
+    }
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_FALSE(c.stream.empty());
-    if (corpus) {
-      std::string name = std::string(corpus) + "/hostile " + c.name + ".ogg";
-      std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(corpus)), name.end(), ' ',
-                   '-');
-      if (std::FILE* out = std::fopen(name.c_str(), "wb")) {
-        std::fwrite(c.stream.data(), 1, c.stream.size(), out);
-        std::fclose(out);
-      }
-    }
+    writeSeed("hostile", c);
     ByteSource source(c.stream);
     EXPECT_EQ(scanOggVorbisHeaders(source), OggVorbisScan::Refused);
     EXPECT_EXIT(readEveryWay(c.stream), ::testing::ExitedWithCode(0), "");
@@ -270,6 +272,8 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
   };
   for (const Case& c : allowed) {
     SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.stream.empty());
+    writeSeed("allowed", c);
     ByteSource source(c.stream);
     EXPECT_EQ(scanOggVorbisHeaders(source), OggVorbisScan::Decodable);
     EXPECT_EXIT(readEveryWay(c.stream), ::testing::ExitedWithCode(0), "");
