@@ -27,7 +27,9 @@ constexpr std::uint32_t kBlockFrames = 256;
 // A buffer stopped while heard fades out over this many frames, mixed over what follows.
 constexpr std::size_t kFadeFrames = 256;
 
-// Wraps a real decoder and counts its reads; tells when it has been closed.
+// Wraps a real decoder and counts its reads; tells when it has been closed. Each read returns
+// late, as on a loaded machine or under a sanitizer: the half it filled reaches the ring only
+// after that, so a test that took the read for the refill would hear the old half.
 class CountingDecoder final : public DecoderHandle {
  public:
   CountingDecoder(std::unique_ptr<DecoderHandle> inner, std::shared_ptr<std::atomic<bool>> closed)
@@ -38,6 +40,7 @@ class CountingDecoder final : public DecoderHandle {
   std::int32_t read(std::uint8_t* destination, std::int32_t bytes, AtEnd atEnd) override {
     const auto got = inner_->read(destination, bytes, atEnd);
     reads.fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return got;
   }
   void rewind() override { inner_->rewind(); }
