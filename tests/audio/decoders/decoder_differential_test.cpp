@@ -72,6 +72,9 @@ Bytes rawPcm(const std::vector<std::int32_t>& samples, int bits) {
   return raw;
 }
 
+// A path as one shell word (the temporary folder comes from TMPDIR).
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
 bool run(const std::string& command) { return std::system((command + " 2>&1").c_str()) == 0; }
 
 // -- The libraries on their own -------------------------------------------------------------------
@@ -279,7 +282,7 @@ TEST_F(DecoderDifferential, FlacAgreesWithLibflac) {
             " --channels=" +
             std::to_string(c.channels) + " --bps=" + std::to_string(c.bits) + " --sample-rate=" +
             std::to_string(c.rate) + " --blocksize=" + std::to_string(c.blockFrames) + " -o " +
-            folder_.file(name + ".flac") + " " + folder_.file(name + ".raw")));
+            quoted(folder_.file(name + ".flac")) + " " + quoted(folder_.file(name + ".raw"))));
         written = readFile(folder_.file(name + ".flac"));
         break;
       }
@@ -330,11 +333,12 @@ TEST_F(DecoderDifferential, VorbisAgreesWithLibvorbisfile) {
         folder_.file(name + ".raw"),
         rawPcm(test::makeSignal(c.frames, c.channels, 16, static_cast<std::uint32_t>(index)), 16));
     const std::string path = folder_.file(name + ".ogg");
-    ASSERT_TRUE(run(
-        "oggenc --quiet --raw --raw-bits=16 --raw-endianness=0"
-        " --raw-chan=" +
-        std::to_string(c.channels) + " --raw-rate=" + std::to_string(c.rate) + " --quality=" +
-        std::to_string(c.quality) + " --serial=7 -o " + path + " " + folder_.file(name + ".raw")));
+    ASSERT_TRUE(
+        run("oggenc --quiet --raw --raw-bits=16 --raw-endianness=0"
+            " --raw-chan=" +
+            std::to_string(c.channels) + " --raw-rate=" + std::to_string(c.rate) +
+            " --quality=" + std::to_string(c.quality) + " --serial=7 -o " + quoted(path) + " " +
+            quoted(folder_.file(name + ".raw"))));
     expectAgreement(readFile(path), libvorbisfilePcm(path));
   }
   // Books whose entries are all unused: legal, decoded by the library (the floor or residue that
