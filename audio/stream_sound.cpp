@@ -65,6 +65,7 @@ class StreamedSound final : public SoundStream {
     const auto written = static_cast<std::uint32_t>(got > 0 ? got : 0);
     std::memset(region.part1 + written, 0, region.bytes1 - written);
     record_.buffer->unlock(region);
+    record_.streamHalvesFilled.store(record_.streamHalvesFilled.load() + 1);
     return written > 0;
   }
 

@@ -19,7 +19,11 @@ run_step() {
     asan)
       cmake -S "$root" -B "$root/build-asan" -DLUNADIO_ASAN=ON -DLUNADIO_BENCH=OFF >/dev/null
       cmake --build "$root/build-asan" -j2
-      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      # fast_unwind_on_malloc=0: the frame-pointer unwinder stops at the first system library
+      # built without frame pointers, so an allocation inside one would show no caller and a
+      # suppression by function name (lsan.supp) could never match it.
+      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp" \
         ctest --test-dir "$root/build-asan" --output-on-failure -j2 --timeout 600
       ;;
@@ -41,7 +45,7 @@ run_step() {
         # The whole report on a finding (the sanitizer's stack and the crashing input's name), the
         # last lines otherwise.
         local output
-        if output=$(LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp" \
+        if output=$(ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp" \
           "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
           -print_final_stats=0 -artifact_prefix="$root/build-fuzz/" "$corpus" 2>&1); then
           tail -n 3 <<<"$output"

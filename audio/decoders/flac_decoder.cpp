@@ -1,10 +1,11 @@
 // The FLAC plug-in, on libFLAC's stream decoder. The library pushes whole frames into a write
 // callback; `read` pulls, so the frames of a library frame that do not fit a request wait in a
-// carry-over block for the next one. That block is sized once, from STREAMINFO's largest block
-// (FLAC's largest, 65,535 frames, when a stream has no STREAMINFO), so nothing allocates inside
-// the library's callbacks; no callback lets an exception through either. Every stream comes out as
-// 16-bit stereo whatever its depth and channel count: mono is written to both sides and more than
-// two channels are mixed down.
+// carry-over block for the next one. That block is made once, at open, for the format's largest
+// block (65,536 frames) whatever STREAMINFO claims: writers understate their largest block, and the
+// library decodes such frames all the same, so a header must not decide what is kept. Nothing
+// allocates inside the library's callbacks; no callback lets an exception through either. Every
+// stream comes out as 16-bit stereo whatever its depth and channel count: mono is written to both
+// sides and more than two channels are mixed down.
 
 #include <FLAC/stream_decoder.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "audio/decoders/byte_source.h"
+#include "audio/decoders/flac_stereo.h"
 #include "audio/decoders/sound_decoder.h"
 #include "core/no_throw.h"
 
@@ -23,8 +25,8 @@ namespace {
 
 constexpr int kOutputChannels = 2;
 constexpr std::int32_t kOutputFrameBytes = kOutputChannels * 2;
-// FLAC's largest block: the block size field holds at most 65,535.
-constexpr unsigned kLargestFlacBlockFrames = 65535;
+// FLAC's largest block: a frame header's 16-bit size field holds the block size minus one.
+constexpr unsigned kLargestFlacBlockFrames = 65536;
 // Calls that decode nothing and consume nothing before a read gives up on the stream.
 constexpr int kMaxIdleCalls = 64;
 
@@ -103,14 +105,13 @@ DownmixWeights downmixWeights(unsigned channels) {
   return w;
 }
 
-// Converts frames [first, first + count) of a library frame to 16-bit stereo at `out`.
-void convertFrames(const FLAC__Frame& frame, const FLAC__int32* const channels[], unsigned first,
-                   unsigned count, std::uint8_t* out) {
-  const unsigned channelCount = frame.header.channels;
-  const unsigned bits = frame.header.bits_per_sample;
-  const FLAC__int32* left = channels[0];
+}  // namespace
+
+void flacFramesToStereo16(const std::int32_t* const channels[], unsigned channelCount,
+                          unsigned bits, unsigned first, unsigned count, std::uint8_t* out) {
+  const std::int32_t* left = channels[0];
   if (channelCount <= 2) {
-    const FLAC__int32* right = channelCount == 2 ? channels[1] : channels[0];
+    const std::int32_t* right = channelCount == 2 ? channels[1] : channels[0];
     for (unsigned i = first; i < first + count; ++i, out += kOutputFrameBytes) {
       storeSample(out, toSixteenBits(left[i], bits));
       storeSample(out + 2, toSixteenBits(right[i], bits));
@@ -130,6 +131,15 @@ void convertFrames(const FLAC__Frame& frame, const FLAC__int32* const channels[]
   }
 }
 
+namespace {
+
+// Frames [first, first + count) of a library frame to 16-bit stereo at `out`.
+void convertFrames(const FLAC__Frame& frame, const FLAC__int32* const channels[], unsigned first,
+                   unsigned count, std::uint8_t* out) {
+  flacFramesToStereo16(channels, frame.header.channels, frame.header.bits_per_sample, first, count,
+                       out);
+}
+
 struct DecoderDeleter {
   void operator()(FLAC__StreamDecoder* decoder) const {
     FLAC__stream_decoder_finish(decoder);
@@ -144,14 +154,13 @@ class FlacHandle final : public DecoderHandle {
   bool open() {
     decoder_.reset(FLAC__stream_decoder_new());
     if (!decoder_) return false;
-    if (FLAC__stream_decoder_init_stream(decoder_.get(), readCallback, seekCallback, tellCallback,
-                                         lengthCallback, eofCallback, writeCallback,
-                                         metadataCallback, errorCallback,
-                                         this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+    if (FLAC__stream_decoder_init_stream(
+            decoder_.get(), readCallback, seekCallback, tellCallback, lengthCallback, eofCallback,
+            writeCallback, nullptr, errorCallback, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
       return false;
     }
     FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get());
-    carry_.resize(std::size_t{largestBlockFrames_} * kOutputChannels);
+    carry_.resize(std::size_t{kLargestFlacBlockFrames} * kOutputChannels);
     // The first frame only makes the library report the layout; its samples are dropped.
     mode_ = Mode::Discard;
     FLAC__stream_decoder_process_single(decoder_.get());
@@ -249,8 +258,8 @@ class FlacHandle final : public DecoderHandle {
       remainingBytes_ -= static_cast<std::int32_t>(fit * kOutputFrameBytes);
     }
     if (fit < frames) {
-      // The carry-over is empty here: a read takes it all before it decodes again. A frame
-      // larger than STREAMINFO said keeps what fits.
+      // The carry-over is empty here (a read takes it all before it decodes again) and holds
+      // the largest block the format allows: every frame of the overhang fits.
       const std::size_t room = carry_.size() / kOutputChannels - carryFrames_;
       const auto kept = static_cast<unsigned>(std::min<std::size_t>(frames - fit, room));
       convertFrames(
@@ -269,17 +278,6 @@ class FlacHandle final : public DecoderHandle {
       static_cast<FlacHandle*>(client)->acceptFrame(*frame, buffer);
       return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     });
-  }
-
-  // Reads two fields and allocates nothing: no guard needed.
-  static void metadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata,
-                               void* client) {
-    if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO) return;
-    const unsigned largest = metadata->data.stream_info.max_blocksize;
-    // A header that names no usable size keeps FLAC's own largest.
-    if (largest >= 16 && largest <= kLargestFlacBlockFrames) {
-      static_cast<FlacHandle*>(client)->largestBlockFrames_ = largest;
-    }
   }
 
   // Damaged frames come out as silence from the library; nothing to add.
@@ -337,13 +335,11 @@ class FlacHandle final : public DecoderHandle {
   Mode mode_ = Mode::Discard;
   std::uint8_t* cursor_ = nullptr;
   std::int32_t remainingBytes_ = 0;
-  // Interleaved stereo frames decoded beyond the last request: room for the largest block, made
-  // once the metadata is read; carryFrames_ of it hold frames, carryConsumedFrames_ of those are
-  // taken.
+  // Interleaved stereo frames decoded beyond the last request: room for the format's largest
+  // block, made at open; carryFrames_ of it hold frames, carryConsumedFrames_ of those are taken.
   std::vector<std::int16_t> carry_;
   std::size_t carryFrames_ = 0;
   std::size_t carryConsumedFrames_ = 0;
-  unsigned largestBlockFrames_ = kLargestFlacBlockFrames;
   std::uint64_t framesDelivered_ = 0;
 };
 

@@ -110,7 +110,10 @@ class VorbisHandle final : public DecoderHandle {
 
  private:
   bool openLibrary() {
-    if (ov_open_callbacks(&source_, &file_, nullptr, 0, kCallbacks) < 0) return false;
+    if (ov_open_callbacks(&source_, &file_, nullptr, 0, kCallbacks) < 0) {
+      libraryRefused_ = true;
+      return false;
+    }
     opened_ = true;
     // A later link refused while the library looked for the links: the source is refused whole.
     return !source_.refused();
@@ -146,6 +149,10 @@ class VorbisHandle final : public DecoderHandle {
   bool restartFromFirstFrame() {
     pastLastLink_ = false;
     close();
+    // A source the library refused once (its reads fail, or what it reads is not what it read
+    // before) is refused again, and every refused open loses a few bytes inside the library: the
+    // source stays at its end instead of being opened again by every later read and rewind.
+    if (libraryRefused_) return false;
     if (!source_.seek(start_, SEEK_SET)) return false;
     return openLibrary();
   }
@@ -154,7 +161,8 @@ class VorbisHandle final : public DecoderHandle {
   const std::int64_t start_;  // where the stream began in the source
   OggVorbis_File file_{};
   bool opened_ = false;
-  bool pastLastLink_ = false;  // set at the first link whose layout differs; cleared by rewind
+  bool pastLastLink_ = false;    // set at the first link whose layout differs; cleared by rewind
+  bool libraryRefused_ = false;  // an open of the library failed: no more attempts
 };
 
 class VorbisDecoder final : public SoundDecoder {

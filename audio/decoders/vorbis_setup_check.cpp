@@ -100,7 +100,8 @@ class KraftSum {
     if (sum_ <= kFull) sum_ += count << (32 - length);  // length is 1..32
   }
   HuffmanFill fill() const {
-    if (used_ == 1 && firstLength_ == 1) return HuffmanFill::SingleEntry;
+    if (used_ == 0) return HuffmanFill::NoUsedEntry;
+    if (used_ == 1) return firstLength_ == 1 ? HuffmanFill::SingleEntry : HuffmanFill::Underfull;
     if (sum_ > kFull) return HuffmanFill::Overfull;
     return sum_ == kFull ? HuffmanFill::Full : HuffmanFill::Underfull;
   }
@@ -159,8 +160,9 @@ bool readCodebook(BitReader& bits, VorbisSetupInfo::Codebook& book) {
   return !bits.failed();
 }
 
-bool readFloor(BitReader& bits) {
+bool readFloor(BitReader& bits, VorbisSetupInfo::Floor& floor) {
   const std::uint32_t type = bits.read(16);
+  floor.type = static_cast<int>(type);
   if (type == 0) {
     bits.skip(8 + 16 + 16 + 6 + 8);  // order, rate, bark map size, amplitude bits and offset
     const std::uint32_t books = bits.read(4) + 1;
@@ -178,7 +180,10 @@ bool readFloor(BitReader& bits) {
       classDimensions[c] = bits.read(3) + 1;
       const std::uint32_t subclasses = bits.read(2);
       if (subclasses) bits.skip(8);  // master book
-      bits.skip(8ull << subclasses);
+      for (std::uint32_t s = 0; s < (1u << subclasses); ++s) {
+        const int book = static_cast<int>(bits.read(8)) - 1;
+        if (book >= 0) floor.subclassBooks.push_back(book);
+      }
     }
     bits.skip(2);  // multiplier
     const std::uint32_t rangeBits = bits.read(4);
@@ -256,9 +261,9 @@ std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8
     if (!readCodebook(bits, book)) return std::nullopt;
   }
   bits.skip(16ull * (bits.read(6) + 1));  // time-domain transforms (placeholders)
-  const std::uint32_t floors = bits.read(6) + 1;
-  for (std::uint32_t f = 0; f < floors; ++f) {
-    if (!readFloor(bits)) return std::nullopt;
+  setup.floors.resize(bits.read(6) + 1);
+  for (auto& floor : setup.floors) {
+    if (!readFloor(bits, floor)) return std::nullopt;
   }
   setup.residues.resize(bits.read(6) + 1);
   for (auto& residue : setup.residues) {
@@ -270,7 +275,7 @@ std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8
 
 bool isVorbisSetupDecodable(const VorbisSetupInfo& setup) {
   for (const auto& book : setup.codebooks) {
-    if (book.fill != HuffmanFill::Full && book.fill != HuffmanFill::SingleEntry) return false;
+    if (book.fill == HuffmanFill::Underfull || book.fill == HuffmanFill::Overfull) return false;
   }
   const auto zeroDimensions = [&](int book) {
     return setup.codebooks[static_cast<std::size_t>(book)].dimensions == 0;

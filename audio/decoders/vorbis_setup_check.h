@@ -3,11 +3,12 @@
 // before any audio packet reaches the library. libvorbis 1.3.7 divides by a codebook's dimension
 // count while decoding residues and never checks it for zero, so a crafted file whose residue
 // uses a zero-dimension book (as classification book or as any partition book) would kill the
-// process. It also accepts codebooks whose Huffman tree is not exactly full (a single used entry
-// of length 2, say), which it later decodes as a book of no dimensions. Both are refused here, as
-// a strict decoder refuses them: every book's codeword lengths must fill the tree exactly, the one
-// degenerate case being a single used entry of length 1. Only libogg's page, packet and bit-reader
-// functions are used here.
+// process. It also accepts codebooks whose used entries do not fill the Huffman tree (a single
+// used entry of length 2, say), which it later decodes as a book of no dimensions. So a book
+// passes only when the library can build its decode table: no used entry at all (Vorbis I allows
+// such books; the library builds no table, and a decode from one fails cleanly), a single used
+// entry of length 1, or two and more used entries whose lengths fill the tree exactly. Only
+// libogg's page, packet and bit-reader functions are used here.
 
 #include <array>
 #include <cstdint>
@@ -23,8 +24,9 @@ namespace lunadio {
 // How a codebook's codeword lengths fill its Huffman tree.
 enum class HuffmanFill {
   Full,         // every leaf taken: a prefix code
-  SingleEntry,  // one used entry of length 1, the one degenerate book that decodes
-  Underfull,    // codes missing (a single entry longer than 1 bit, or no used entry at all)
+  NoUsedEntry,  // every entry unused: no tree at all, which the library allows
+  SingleEntry,  // one used entry of length 1, the one degenerate tree that decodes
+  Underfull,    // codes missing (a single entry longer than 1 bit, or leaves left over)
   Overfull,     // more codes than the lengths allow
 };
 
@@ -46,7 +48,12 @@ struct VorbisSetupInfo {
     int classbook = 0;
     std::vector<int> partitionBooks;  // every book of every cascade stage
   };
+  struct Floor {
+    int type = 0;
+    std::vector<int> subclassBooks;  // type 1: every subclass book named (none: -1, left out)
+  };
   std::vector<Codebook> codebooks;
+  std::vector<Floor> floors;
   std::vector<Residue> residues;
   // Mappings, modes and the framing bit were read as well (only when the channel count is known).
   bool complete = false;
@@ -58,8 +65,8 @@ struct VorbisSetupInfo {
 std::optional<VorbisSetupInfo> parseVorbisSetupHeader(std::span<const std::uint8_t> packet,
                                                       int channels);
 
-// False when a book's Huffman tree is not exactly full (HuffmanFill::SingleEntry passes) or a
-// residue uses a book of zero dimensions.
+// False when a book's lengths are ones the library cannot build a decode table from (Underfull,
+// Overfull) or a residue uses a book of zero dimensions.
 bool isVorbisSetupDecodable(const VorbisSetupInfo& setup);
 
 enum class OggVorbisScan {

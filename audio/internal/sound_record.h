@@ -94,6 +94,10 @@ struct SoundRecord {
   SharedByte state = SoundStopped;  // the last control applied to the sound as a whole
   SharedByte streamThreadAlive = 0;
   SharedValue<std::uint32_t> streamFlags = 0;  // play flags of the last playSound when streamed
+  // Halves of the ring filled and handed back (unlocked) since the sound was made, playSound's
+  // first one included. A decoded half reaches the ring only at the unlock, so this, not the
+  // decoder's progress, says when a half holds what will play. Written by one thread at a time.
+  SharedValue<std::uint32_t> streamHalvesFilled = 0;
 
   bool isLive() const { return buffer != nullptr; }
   bool isStreamed() const { return stream != nullptr; }

@@ -30,10 +30,12 @@ struct FailingImage {
   std::size_t failAfter = 0;
   std::size_t delivered = 0;
   std::size_t position = 0;
+  std::size_t failedReads = 0;
 
   static ssize_t read(void* cookie, char* destination, std::size_t bytes) {
     auto& self = *static_cast<FailingImage*>(cookie);
     if (self.delivered >= self.failAfter) {
+      ++self.failedReads;
       errno = EIO;
       return -1;
     }
@@ -113,6 +115,28 @@ TEST(FailingSource, DecodersGiveACleanResultWhereverTheReadsFail) {
     }
     EXPECT_GT(opened, 0u) << "the whole image opens";
   }
+}
+
+// Each libvorbisfile open that fails loses memory of its own. A source that fails for good after
+// its open is tried once more (the rewind's reopen), not again by every later read and rewind.
+TEST(FailingSource, AVorbisSourceThatFailsAfterItsOpenIsNotReopenedAgainAndAgain) {
+  FailingImage source{&images().ogg, SIZE_MAX};
+  std::FILE* file = source.open();
+  ASSERT_TRUE(file);
+  auto handle = vorbisDecoder().open(DecoderSource{file, {}}, 0);
+  ASSERT_TRUE(handle);
+  source.failAfter = source.delivered;
+  std::vector<std::uint8_t> pcm(1 << 16);
+  handle->rewind();
+  const std::size_t failedReads = source.failedReads;
+  EXPECT_GT(failedReads, 0u) << "the reopen tried the source";
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_EQ(handle->read(pcm.data(), static_cast<std::int32_t>(pcm.size()), AtEnd::Loop), 0);
+    handle->rewind();
+  }
+  EXPECT_EQ(source.failedReads, failedReads);
+  handle.reset();
+  std::fclose(file);
 }
 
 // The loader's reads of a file: they fail (EIO) once readFailAfter bytes were delivered. A RIFF

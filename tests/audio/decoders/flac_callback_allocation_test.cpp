@@ -9,6 +9,7 @@
 
 #include "audio/decoders/sound_decoder.h"
 #include "tests/audio/support/fixtures.h"
+#include "tests/audio/support/flac_writer.h"
 
 namespace {
 thread_local bool countAllocations = false;
@@ -43,16 +44,18 @@ TEST(FlacDecoder, ReadsAllocateNothingWhateverTheBlocksAndTheHeader) {
   const auto signal = test::makeSignal(20000, 2);
   struct Case {
     const char* name;
-    test::FlacOptions options;
+    std::vector<std::uint8_t> image;
   };
   const Case cases[] = {
-      {"stated length", {.blockFrames = 4096}},
-      {"no stated length", {.blockFrames = 4608, .declaredFrames = 0}},
-      {"small blocks", {.blockFrames = 192}},
+      {"stated length", test::encodeFlac(signal, {.blockFrames = 4096})},
+      {"no stated length", test::encodeFlac(signal, {.blockFrames = 4608, .declaredFrames = 0})},
+      {"small blocks", test::encodeFlac(signal, {.blockFrames = 192})},
+      {"blocks larger than the header's largest",
+       test::writeFlac(signal, {.blockFrames = {8192}, .declaredMaxBlockFrames = 1024})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto image = test::encodeFlac(signal, c.options);
+    const auto& image = c.image;
     auto handle = flacDecoder().open(DecoderSource{nullptr, image}, 0);
     ASSERT_TRUE(handle);
     std::vector<std::uint8_t> pcm(1000);  // 250 frames: every block spills into the carry-over

@@ -8,6 +8,7 @@
 
 #include "audio/decoders/sound_decoder.h"
 #include "tests/audio/support/fixtures.h"
+#include "tests/audio/support/flac_writer.h"
 
 namespace lunadio {
 namespace {
@@ -158,6 +159,41 @@ TEST(FlacDecoder, HeaderLengthThatDisagreesWithTheAudio) {
     ASSERT_TRUE(handle);
     EXPECT_EQ(handle->frameCount(), c.reported);
     EXPECT_EQ(readFrames(*handle, 10000), test::toInt16(source));
+  }
+}
+
+// The first block of a stream is held whole after the open (the rewind gives it no room), and a
+// read that ends inside a block keeps the rest: both must hold the largest block the format allows
+// (65,536 frames, one more than libFLAC's encoder writes), whatever STREAMINFO claims.
+TEST(FlacDecoder, BlocksAsLargeAsTheFormatAllowsKeepEverySample) {
+  struct Case {
+    const char* name;
+    std::uint32_t blockFrames;
+    std::uint32_t declaredMaxBlockFrames;  // 0: the real one, capped to STREAMINFO's 16 bits
+    std::size_t frames;
+  };
+  const Case cases[] = {
+      {"65,536-frame blocks", 65536, 0, 2 * 65536 + 1000},
+      {"blocks four times the header's largest", 16384, 4096, 8 * 16384},
+      {"a header that names a block smaller than the format's smallest", 16384, 8, 3 * 16384},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto source = test::makeSignal(c.frames, 2);
+    const Bytes image = test::writeFlac(
+        source,
+        {.blockFrames = {c.blockFrames}, .declaredMaxBlockFrames = c.declaredMaxBlockFrames});
+    auto handle = openFlac(image);
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->frameCount(), c.frames);
+    EXPECT_EQ(readFrames(*handle, c.frames + 10), test::toInt16(source));
+    // Reads of 2,500 frames: nearly every block ends in the carry-over.
+    handle->rewind();
+    std::vector<std::int16_t> pieces;
+    for (std::vector<std::int16_t> piece; !(piece = readFrames(*handle, 2500)).empty();) {
+      pieces.insert(pieces.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(pieces, test::toInt16(source));
   }
 }
 

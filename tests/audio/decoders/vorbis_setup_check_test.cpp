@@ -65,37 +65,26 @@ Bytes hostileStream(ZeroedBook which, int serial = 1) {
   return test::encodeVorbis(signal, options);
 }
 
-// Codeword lengths of a sparse book of `entries` entries: lengths[e] for each, 0 for unused.
-std::vector<std::uint8_t> sparseLengthBits(int entries, const std::vector<int>& lengths) {
-  std::vector<std::uint8_t> bits = {0, 1};  // not ordered, sparse
-  for (int e = 0; e < entries; ++e) {
-    const int length =
-        e < static_cast<int>(lengths.size()) ? lengths[static_cast<std::size_t>(e)] : 0;
-    bits.push_back(length > 0);
-    if (length > 0) {
-      for (int b = 0; b < 5; ++b) bits.push_back(static_cast<std::uint8_t>((length - 1) >> b & 1));
-    }
-  }
-  return bits;
-}
-
 // A setup packet whose first residue's classification book gets these codeword lengths.
 Bytes withClassbookLengths(const Bytes& packet, const std::vector<int>& lengths) {
-  const auto setup = parseVorbisSetupHeader(packet, 2);
-  if (!setup) return {};
-  const auto& book = setup->codebooks.at(static_cast<std::size_t>(setup->residues.at(0).classbook));
-  return test::spliceBitString(packet, book.lengthsBitOffset,
-                               sparseLengthBits(book.entries, lengths), book.lookupTypeBitOffset);
+  return test::withBookLengths(packet, test::VorbisBook::ResidueClassbook, lengths);
+}
+
+// A stream whose book `which` gets these codeword lengths.
+Bytes patchedBookStream(test::VorbisBook which, const std::vector<int>& lengths, int serial = 1) {
+  const auto signal = test::toInt16(test::makeSignal(20000, 2));
+  test::VorbisOptions options;
+  options.serial = serial;
+  options.patchSetup = [which, lengths](Bytes& packet) {
+    packet = test::withBookLengths(packet, which, lengths);
+  };
+  return test::encodeVorbis(signal, options);
 }
 
 // A stream whose first residue's classification book holds one used entry of `length` bits: with
 // length 2, libvorbis accepts the header and later divides by the book's dimensions.
 Bytes singleEntryStream(int length, int serial = 1) {
-  const auto signal = test::toInt16(test::makeSignal(20000, 2));
-  test::VorbisOptions options;
-  options.serial = serial;
-  options.patchSetup = [length](Bytes& packet) { packet = withClassbookLengths(packet, {length}); };
-  return test::encodeVorbis(signal, options);
+  return patchedBookStream(test::VorbisBook::ResidueClassbook, {length}, serial);
 }
 
 constexpr std::size_t kPlainFrames = 20000;
@@ -178,7 +167,7 @@ TEST(VorbisSetupCheck, EveryBookMustFillItsHuffmanTreeExactly) {
       {"a single entry of one bit", {1}, HuffmanFill::SingleEntry},
       {"a single entry of two bits", {2}, HuffmanFill::Underfull},
       {"a leaf missing", {1, 2}, HuffmanFill::Underfull},
-      {"no used entry", {}, HuffmanFill::Underfull},
+      {"no used entry", {}, HuffmanFill::NoUsedEntry},
       {"three of one bit", {1, 1, 1}, HuffmanFill::Overfull},
       {"1, 2, 2, 3", {1, 2, 2, 3}, HuffmanFill::Overfull},
   };
@@ -190,7 +179,7 @@ TEST(VorbisSetupCheck, EveryBookMustFillItsHuffmanTreeExactly) {
     const auto& book =
         setup->codebooks.at(static_cast<std::size_t>(setup->residues.at(0).classbook));
     EXPECT_EQ(book.fill, c.fill);
-    const bool decodable = c.fill == HuffmanFill::Full || c.fill == HuffmanFill::SingleEntry;
+    const bool decodable = c.fill != HuffmanFill::Underfull && c.fill != HuffmanFill::Overfull;
     EXPECT_EQ(isVorbisSetupDecodable(*setup), decodable);
   }
 }
@@ -237,6 +226,8 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
   };
   const Case cases[] = {
       {"single entry of two bits", singleEntryStream(2)},
+      {"floor book with a single entry of two bits",
+       patchedBookStream(test::VorbisBook::FloorSubclassBook, {2})},
       {"zero-dimension classification book", hostileStream(ZeroedBook::Classification)},
       {"zero-dimension partition book", hostileStream(ZeroedBook::Partition)},
       {"second link with a single entry of two bits",
@@ -252,27 +243,41 @@ TEST(VorbisSetupCheckDeathTest, HostileStreamsAreRefusedOnEveryReadPath) {
   };
   // LUNADIO_CORPUS_DIR=fuzz/audio/corpus writes these streams out as seeds of the fuzz targets.
   const char* corpus = std::getenv("LUNADIO_CORPUS_DIR");
+  const auto writeSeed = [corpus](const std::string& kind, const Case& c) {
+    if (!corpus) return;
+    std::string name = std::string(corpus) + "/" + kind + " " + c.name + ".ogg";
+    std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(corpus)), name.end(), ' ',
+                 '-');
+    if (std::FILE* out = std::fopen(name.c_str(), "wb")) {
+      std::fwrite(c.stream.data(), 1, c.stream.size(), out);
+      std::fclose(out);
+    }
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_FALSE(c.stream.empty());
-    if (corpus) {
-      std::string name = std::string(corpus) + "/hostile " + c.name + ".ogg";
-      std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(corpus)), name.end(), ' ',
-                   '-');
-      if (std::FILE* out = std::fopen(name.c_str(), "wb")) {
-        std::fwrite(c.stream.data(), 1, c.stream.size(), out);
-        std::fclose(out);
-      }
-    }
+    writeSeed("hostile", c);
     ByteSource source(c.stream);
     EXPECT_EQ(scanOggVorbisHeaders(source), OggVorbisScan::Refused);
     EXPECT_EXIT(readEveryWay(c.stream), ::testing::ExitedWithCode(0), "");
   }
-  // The one degenerate book that is allowed decodes like any other.
-  const Bytes single = singleEntryStream(1);
-  ByteSource source(single);
-  EXPECT_EQ(scanOggVorbisHeaders(source), OggVorbisScan::Decodable);
-  EXPECT_EXIT(readEveryWay(single), ::testing::ExitedWithCode(0), "");
+  // The degenerate books that are allowed (one entry of one bit; no used entry at all, where a
+  // residue or a floor decodes nothing) go through every read path like any other.
+  const Case allowed[] = {
+      {"single entry of one bit", singleEntryStream(1)},
+      {"classification book without a used entry",
+       patchedBookStream(test::VorbisBook::ResidueClassbook, {})},
+      {"floor book without a used entry",
+       patchedBookStream(test::VorbisBook::FloorSubclassBook, {})},
+  };
+  for (const Case& c : allowed) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.stream.empty());
+    writeSeed("allowed", c);
+    ByteSource source(c.stream);
+    EXPECT_EQ(scanOggVorbisHeaders(source), OggVorbisScan::Decodable);
+    EXPECT_EXIT(readEveryWay(c.stream), ::testing::ExitedWithCode(0), "");
+  }
 }
 
 TEST(VorbisSetupCheck, EncoderHeadersParseWholeAndAreDecodable) {

@@ -4,12 +4,14 @@
 #include <unistd.h>
 #include <vorbis/vorbisenc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "audio/decoders/vorbis_setup_check.h"
 #include "core/strings.h"
 
 namespace lunadio::test {
@@ -306,6 +308,38 @@ Bytes spliceBitString(const Bytes& packet, std::int64_t from, const std::vector<
   for (const std::uint8_t bit : bits) put(bit);
   for (std::int64_t b = from; b < total; ++b) put(bitAt(b));
   return widened;
+}
+
+namespace {
+
+std::vector<std::uint8_t> sparseLengthBits(int entries, const std::vector<int>& lengths) {
+  std::vector<std::uint8_t> bits = {0, 1};  // not ordered, sparse
+  for (int e = 0; e < entries; ++e) {
+    const int length =
+        e < static_cast<int>(lengths.size()) ? lengths[static_cast<std::size_t>(e)] : 0;
+    bits.push_back(length > 0);
+    if (length > 0) {
+      for (int b = 0; b < 5; ++b) bits.push_back(static_cast<std::uint8_t>((length - 1) >> b & 1));
+    }
+  }
+  return bits;
+}
+
+}  // namespace
+
+Bytes withBookLengths(const Bytes& setupPacket, VorbisBook which, const std::vector<int>& lengths) {
+  const auto setup = parseVorbisSetupHeader(setupPacket, 0);
+  if (!setup || setup->residues.empty()) return {};
+  int index = setup->residues.front().classbook;
+  if (which == VorbisBook::FloorSubclassBook) {
+    const auto floor = std::find_if(setup->floors.begin(), setup->floors.end(),
+                                    [](const auto& f) { return !f.subclassBooks.empty(); });
+    if (floor == setup->floors.end()) return {};
+    index = floor->subclassBooks.front();
+  }
+  const auto& book = setup->codebooks.at(static_cast<std::size_t>(index));
+  return spliceBitString(setupPacket, book.lengthsBitOffset,
+                         sparseLengthBits(book.entries, lengths), book.lookupTypeBitOffset);
 }
 
 TempFile::TempFile(const Bytes& contents, const std::string& suffix) {

@@ -81,6 +81,14 @@ Bytes spliceBits(const Bytes& packet, std::int64_t from, int bitCount, std::uint
 Bytes spliceBitString(const Bytes& packet, std::int64_t from, const std::vector<std::uint8_t>& bits,
                       std::int64_t to);
 
+// Books of a setup header that tests rewrite: the first residue's classification book, or the
+// first subclass book of the first floor that has one.
+enum class VorbisBook { ResidueClassbook, FloorSubclassBook };
+// The setup packet with that book's codeword lengths replaced by a sparse list: lengths[e] bits
+// for entry e, unused past the list's end (an empty list: no used entry at all). Empty when the
+// packet does not parse.
+Bytes withBookLengths(const Bytes& setupPacket, VorbisBook which, const std::vector<int>& lengths);
+
 // A file in the test's temporary folder, removed with the object.
 class TempFile {
  public:
