@@ -4,9 +4,11 @@
 #include "app/dispatch.h"
 #include "app/library_lifecycles.h"
 #include "app/startup.h"
+#include "app/track.h"
 #include "audio/sound_device.h"
 #include "core/instance_guard.h"
 #include "core/lifecycle.h"
+#include "core/strings.h"
 #include "media/media.h"
 #include "storage/program_parameters.h"
 
@@ -25,12 +27,18 @@ int runApplication(int argc, char** argv) {
   // Reaching the sound server and reading GStreamer's registry take as long as the display's start
   // and need nothing of it: both begin now, on threads of their own, and initSound and initMedia
   // find them done, in their places in the start.
-  prepareSound();
+  // The media check runs in a child process that is forked here, before any other thread of
+  // the program exists to hold a lock the child would inherit.
   prepareMedia();
+  prepareSound();
   setProgramArguments(argc, argv);
   // Exactly one non-empty parameter names the track to open; with two or more nothing is opened.
   std::u16string startTrack;
   if (countProgramParameters() == 1) startTrack = nextProgramParameter();
+  // An MP3 to play at once: GStreamer starts in this process beside everything else.
+  if (!startTrack.empty() && chooseEngine(getExtensionPart(startTrack)) == EngineKind::Media) {
+    prepareMediaPlayback();
+  }
   // The track's way to the sink waits for nothing a person sees: it sounds while the display,
   // the fonts and the pictures start.
   startTrackEarly(startTrack);

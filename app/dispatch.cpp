@@ -25,6 +25,10 @@ constexpr double kProgressDesignWidth = 280.0;
 constexpr int kPassMs = 5;
 constexpr int kWaitForEvents = -1;
 
+// What the arrow keys move.
+constexpr TrackUs kKeySeekUs = 5'000'000;
+constexpr int kKeyVolumePercent = 5;
+
 void hidePanel() {
   fadeWindow(PanelWindow);
   playerState().windowMode = ModeHidden;
@@ -125,6 +129,35 @@ void openLibrary() {
   openTrack(choice.path);
 }
 
+// The panel's keys do what the matching pointer action does.
+void onPanelKey(int key, std::intptr_t data) {
+  PlayerState& st = playerState();
+  const bool repeated = (data & KeyAutoRepeat) != 0;
+  switch (key) {
+    case KeySpace:
+      if (!repeated) togglePlayPause();
+      break;
+    case KeyLeft:
+    case KeyRight:
+      if (trackLoaded()) {
+        const TrackUs position = st.currentTrack.status().position;
+        seekTrackTo(position + (key == KeyRight ? kKeySeekUs : -kKeySeekUs));
+        refreshProgressBar(st.currentTrack.lastStatus());
+      }
+      break;
+    case KeyUp:
+    case KeyDown:
+      setVolumePercent(nearestInt(st.volumePercent) +
+                       (key == KeyUp ? kKeyVolumePercent : -kKeyVolumePercent));
+      break;
+    case KeyEscape:
+      if (!repeated) hidePanel();
+      break;
+    default:
+      break;
+  }
+}
+
 LoopStep onGadget(int gadget, int type) {
   if (getGadgetData(gadget) == FramePieceData) {
     onFramePiece(gadget, type);
@@ -197,6 +230,12 @@ LoopStep dispatchEvent(int event) {
       return onGadget(static_cast<int>(eventObject()), eventType());
     case EventSysTray:
       if (eventObject() == TrayIconNumber) pressTray();
+      break;
+    case EventKeyDown:
+      // Only a shown panel takes keys; a press left over from a closed window is stale.
+      if (eventWindow() == PanelWindow && playerState().windowMode == ModeShown) {
+        onPanelKey(eventType(), eventData());
+      }
       break;
     default:
       break;

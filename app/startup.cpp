@@ -83,6 +83,8 @@ void openPanel() {
   // Made invisible and centred: the panel appears only through its first fade.
   openWindow(PanelWindow, 11, 10, PanelWidth, PanelHeight, u"Lunadio",
              WindowBorderless | WindowScreenCentered | WindowInvisible);
+  // Keys pressed on the panel come to the player whichever gadget has the focus.
+  setWindowKeys(PanelWindow, WindowKeys::ToWindow);
   setWindowColor(PanelWindow, st.themeColour);
   setWindowTitle(PanelWindow, u"Lunadio");
   addSysTrayIcon(TrayIconNumber, windowHandle(PanelWindow), imageHandle(TrayIconImage));

@@ -176,6 +176,49 @@ TEST_F(PanelTest, PlayPauseTogglesTheSoundAndTheImage) {
   EXPECT_GT(rms(memoryOutput().render(4800)), 0.05);
 }
 
+// The keyboard does what the pointer does, while the panel is shown.
+TEST_F(PanelTest, ThePanelsKeysPlaySeekChangeTheVolumeAndHide) {
+  startWithTrack();
+  auto press = [this](int key, std::intptr_t data = 0) {
+    postEvent(EventKeyDown, PanelWindow, 0, key, data);
+    settle();
+  };
+  setSoundPosition(TrackNumber, 441000 / 2);  // 5 s into the 10-second track
+  const struct {
+    int key;
+    std::intptr_t data;
+    bool playing;
+    std::int64_t frame;  // where the track stands afterwards
+    float volumePercent;
+  } steps[] = {
+      {KeySpace, 0, false, 220500, 80.0f},
+      {KeySpace, KeyAutoRepeat, false, 220500, 80.0f},  // a held Space toggles once
+      {KeySpace, 0, true, -1, 80.0f},
+      {KeyLeft, 0, true, 0, 80.0f},
+      {KeyRight, 0, true, 220500, 80.0f},
+      {KeyUp, 0, true, -1, 85.0f},
+      {KeyDown, 0, true, -1, 80.0f},
+      {KeyDown, 0, true, -1, 75.0f},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.key);
+    press(step.key, step.data);
+    EXPECT_EQ(playerState().playing, step.playing);
+    EXPECT_EQ(getGadgetState(PlayPauseGadget), imageHandle(step.playing ? PauseImage : PlayImage));
+    // Positions are read right after the key, before the track has moved on much.
+    if (step.frame >= 0) {
+      EXPECT_NEAR(getSoundPosition(TrackNumber), step.frame, 4410);
+    }
+    EXPECT_FLOAT_EQ(playerState().volumePercent, step.volumePercent);
+    EXPECT_EQ(trackVolumeHundredthsDb(), attenuationFor(static_cast<int>(step.volumePercent)));
+  }
+  press(KeyEscape);
+  EXPECT_EQ(playerState().windowMode, ModeHidden);
+  // Hidden, the panel takes no keys.
+  press(KeySpace);
+  EXPECT_TRUE(playerState().playing);
+}
+
 TEST_F(PanelTest, TheLoopWaitsForEventsWhenNothingItShowsCanMove) {
   startWith();
   EXPECT_EQ(loopWaitMs(), -1);  // no track
