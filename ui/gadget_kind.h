@@ -2,7 +2,7 @@
 // One gadget = one kind object that owns its Qt widget. A kind overrides the operations it
 // supports; every other operation falls back to the documented default here (do nothing, read
 // 0 or the empty text), so the generic code never checks what a kind can do.
-// Main thread only: other threads reach a kind through the call forwarder.
+// Main thread only, as every gadget operation is.
 
 #include <QFont>
 #include <QString>

@@ -11,7 +11,6 @@
 #include "ui/events.h"
 #include "ui/events_internal.h"
 #include "ui/gadget_kind.h"
-#include "ui/gadgets_forward.h"
 #include "ui/gadgets_internal.h"
 #include "ui/ui_internal.h"
 #include "ui/windows_internal.h"
@@ -24,7 +23,6 @@ struct GadgetRecord {
   std::unique_ptr<GadgetKind> kind;
   std::intptr_t userData = 0;
   ObjectNumber window = -1;
-  std::uint64_t generation = 0;
   bool isLive() const { return handle != 0; }
 };
 
@@ -35,13 +33,6 @@ struct GadgetState {
   ObjectTable<GadgetRecord> table{50, [](ObjectNumber n) { freeGadgetNow(n); }};
   ObjectNumber listWindow = -1;  // the current gadget list
   std::intptr_t listFont = -1;   // the current gadget font handle, -1 = default
-  std::uint64_t lastGeneration = 0;
-  // Internally locked; see gadgets_forward.h.
-  GadgetCallForwarder forwarder{[](ObjectNumber gadget, std::uint64_t generation) {
-                                  GadgetRecord* record = state().table.lookup(gadget);
-                                  return record != nullptr && record->generation == generation;
-                                },
-                                postToMainThread};
   static GadgetState& state();
 };
 
@@ -56,7 +47,6 @@ void freeGadgetNow(ObjectNumber gadget) {
   GadgetState& s = state();
   GadgetRecord* record = s.table.lookup(gadget);
   if (record) {
-    s.forwarder.removeGadget(gadget);
     dropEvents(EventPattern{EventGadget, gadget, -1, -1});
     // The widget goes before the record is reset, while its kind can still reach its model.
     std::unique_ptr<GadgetKind> kind = std::move(record->kind);
@@ -80,7 +70,6 @@ std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int hei
   return noThrow(0, [&]() -> std::intptr_t {
     if (!onMainThread()) return 0;
     GadgetState& s = state();
-    s.forwarder.drainAll();
     QWidget* parent = windowWidget(s.listWindow);
     if (!parent) return 0;
     const ObjectNumber window = s.listWindow;
@@ -107,40 +96,26 @@ std::intptr_t createGadget(ObjectNumber number, int x, int y, int width, int hei
     record->handle = newNativeHandle();
     record->window = window;
     record->userData = 0;
-    record->generation = ++s.lastGeneration;
-    const GadgetKindCode code = record->kind->code();
-    s.forwarder.addGadget(
-        id, record->generation,
-        GadgetTraits{code == GadgetKindCode::List, code == GadgetKindCode::ProgressBar});
     return number == ObjectAny ? id : record->handle;
   });
 }
 
 GadgetRecord* findNow(ObjectNumber gadget) { return state().table.lookup(gadget); }
 
-// A call that changes a gadget: applied now on the main thread, recorded for it elsewhere.
+// A call that changes a gadget. Widgets live on the main thread; elsewhere it does nothing.
 template <class Change>
-void change(ObjectNumber gadget, ItemEffect effect, Supersede supersede, Change&& apply) {
+void change(ObjectNumber gadget, Change&& apply) {
   noThrow([&] {
-    GadgetState& s = state();
-    if (onMainThread()) {
-      s.forwarder.drainBefore(gadget, effect);
-      if (GadgetRecord* record = findNow(gadget)) apply(*record);
-      return;
-    }
-    s.forwarder.forward(gadget, effect, supersede,
-                        [gadget, apply = std::forward<Change>(apply)]() mutable {
-                          if (GadgetRecord* record = findNow(gadget)) apply(*record);
-                        });
+    if (!onMainThread()) return;
+    if (GadgetRecord* record = findNow(gadget)) apply(*record);
   });
 }
 
-// A call that reads a gadget: main thread only, after the calls recorded before it.
+// A call that reads a gadget: main thread only, elsewhere the fallback.
 template <class Result, class Read>
 Result read(ObjectNumber gadget, Result fallback, Read&& read) {
   return noThrow(fallback, [&]() -> Result {
     if (!onMainThread()) return fallback;
-    state().forwarder.drainAll();
     GadgetRecord* record = findNow(gadget);
     return record ? read(*record) : fallback;
   });
@@ -152,7 +127,6 @@ void setCurrentGadgetListWindow(ObjectNumber window) { state().listWindow = wind
 
 void windowClosing(ObjectNumber window) {
   GadgetState& s = state();
-  s.forwarder.drainAll();
   for (ObjectNumber gadget : s.table.liveIds()) {
     GadgetRecord* record = s.table.lookup(gadget);
     if (record && record->window == window) freeGadgetNow(gadget);
@@ -163,7 +137,6 @@ void windowClosing(ObjectNumber window) {
 void freeAllGadgets() {
   if (!onMainThread()) return;
   state().table.freeAll();
-  state().forwarder.drainAll();
 }
 
 QImage* canvasBackingImage(ObjectNumber gadget) {
@@ -180,8 +153,6 @@ void canvasImageChanged(ObjectNumber gadget) {
 namespace lunadio {
 
 using ui::GadgetRecord;
-using ui::ItemEffect;
-using ui::Supersede;
 using ui::toQString;
 
 namespace {
@@ -283,7 +254,6 @@ void freeGadget(ObjectNumber gadget) {
   noThrow([&] {
     if (!ui::onMainThread()) return;
     ui::GadgetState& s = ui::state();
-    s.forwarder.drainAll();
     if (gadget == ObjectAll) {
       s.table.freeAll();
       return;
@@ -293,25 +263,23 @@ void freeGadget(ObjectNumber gadget) {
 }
 
 void setGadgetAccessibility(ObjectNumber gadget, GadgetRole role, std::u16string_view name) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [gadget, role, label = toQString(name)](GadgetRecord& r) {
-               ui::describeGadget(*r.kind->surface(), gadget, r.window, role, label);
-             });
+  ui::change(gadget, [gadget, role, label = toQString(name)](GadgetRecord& r) {
+    ui::describeGadget(*r.kind->surface(), gadget, r.window, role, label);
+  });
 }
 
 void setGadgetAccessibleValue(ObjectNumber gadget, int percent) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never, [percent](GadgetRecord& r) {
+  ui::change(gadget, [percent](GadgetRecord& r) {
     ui::setAccessibleValue(*r.kind->surface(), std::clamp(percent, 0, 100));
   });
 }
 
 void setGadgetText(ObjectNumber gadget, std::u16string_view text) {
   noThrow([&] {
-    ui::change(gadget, ItemEffect::None, Supersede::SameGadgetText,
-               [label = toQString(text)](GadgetRecord& r) {
-                 r.kind->setText(label);
-                 r.kind->fitText();
-               });
+    ui::change(gadget, [label = toQString(text)](GadgetRecord& r) {
+      r.kind->setText(label);
+      r.kind->fitText();
+    });
   });
 }
 
@@ -325,13 +293,11 @@ std::intptr_t getGadgetState(ObjectNumber gadget) {
 }
 
 void setGadgetState(ObjectNumber gadget, std::intptr_t value) {
-  ui::change(gadget, ItemEffect::None, Supersede::SameGadgetState,
-             [value](GadgetRecord& r) { r.kind->setState(value); });
+  ui::change(gadget, [value](GadgetRecord& r) { r.kind->setState(value); });
 }
 
 void setGadgetColor(ObjectNumber gadget, int attribute, std::int32_t colour) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [=](GadgetRecord& r) { r.kind->setColour(attribute, colour); });
+  ui::change(gadget, [=](GadgetRecord& r) { r.kind->setColour(attribute, colour); });
 }
 
 std::int32_t getGadgetColor(ObjectNumber gadget, int attribute) {
@@ -344,15 +310,14 @@ void setGadgetFont(ObjectNumber gadget, std::intptr_t fontHandle) {
     if (ui::onMainThread()) ui::state().listFont = fontHandle;
     return;
   }
-  ui::change(gadget, ItemEffect::None, Supersede::Never, [fontHandle](GadgetRecord& r) {
+  ui::change(gadget, [fontHandle](GadgetRecord& r) {
     const QFont* font = fontHandle == -1 ? nullptr : ui::fontForHandle(fontHandle);
     r.kind->setGivenFont(font ? *font : QApplication::font());
   });
 }
 
 void setGadgetData(ObjectNumber gadget, std::intptr_t value) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [value](GadgetRecord& r) { r.userData = value; });
+  ui::change(gadget, [value](GadgetRecord& r) { r.userData = value; });
 }
 
 std::intptr_t getGadgetData(ObjectNumber gadget) {
@@ -365,22 +330,19 @@ std::intptr_t getGadgetAttribute(ObjectNumber gadget, int attribute) {
 }
 
 void setGadgetAttribute(ObjectNumber gadget, int attribute, std::intptr_t value) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [=](GadgetRecord& r) { r.kind->setAttribute(attribute, value); });
+  ui::change(gadget, [=](GadgetRecord& r) { r.kind->setAttribute(attribute, value); });
 }
 
 void hideGadget(ObjectNumber gadget, int hide) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [hide](GadgetRecord& r) { r.kind->widget()->setVisible(hide == 0); });
+  ui::change(gadget, [hide](GadgetRecord& r) { r.kind->widget()->setVisible(hide == 0); });
 }
 
 void disableGadget(ObjectNumber gadget, int disable) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [disable](GadgetRecord& r) { r.kind->widget()->setEnabled(disable == 0); });
+  ui::change(gadget, [disable](GadgetRecord& r) { r.kind->widget()->setEnabled(disable == 0); });
 }
 
 void resizeGadget(ObjectNumber gadget, int x, int y, int width, int height) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never, [=](GadgetRecord& r) {
+  ui::change(gadget, [=](GadgetRecord& r) {
     QWidget* widget = r.kind->widget();
     const QRect old = widget->geometry();
     const QRect now(x == IgnoreValue ? old.x() : x, y == IgnoreValue ? old.y() : y,
@@ -413,56 +375,36 @@ int gadgetHeight(ObjectNumber gadget) {
 
 void gadgetToolTip(ObjectNumber gadget, std::u16string_view text) {
   noThrow([&] {
-    ui::change(gadget, ItemEffect::None, Supersede::Never,
-               [tip = toQString(text)](GadgetRecord& r) {
-                 QWidget* surface = r.kind->surface();
-                 surface->setToolTip(tip);
-                 // A tray program's windows are seldom the active one; their tips show all the
-                 // same.
-                 surface->setAttribute(Qt::WA_AlwaysShowToolTips);
-                 surface->window()->setAttribute(Qt::WA_AlwaysShowToolTips);
-               });
+    ui::change(gadget, [tip = toQString(text)](GadgetRecord& r) {
+      QWidget* surface = r.kind->surface();
+      surface->setToolTip(tip);
+      // A tray program's windows are seldom the active one; their tips show all the
+      // same.
+      surface->setAttribute(Qt::WA_AlwaysShowToolTips);
+      surface->window()->setAttribute(Qt::WA_AlwaysShowToolTips);
+    });
   });
 }
 
 int addGadgetItem(ObjectNumber gadget, int position, std::u16string_view text,
                   std::intptr_t image) {
   return noThrow(-1, [&]() -> int {
-    ui::GadgetState& s = ui::state();
-    QString label = toQString(text);
-    if (!ui::onMainThread()) {
-      // The index the row will have; a worker colours it through that index right away.
-      const bool recorded =
-          s.forwarder.forward(gadget, ItemEffect::AddOne, Supersede::Never,
-                              [gadget, position, label = std::move(label), image] {
-                                if (GadgetRecord* record = ui::findNow(gadget)) {
-                                  record->kind->addItem(position, label, image);
-                                }
-                              });
-      if (!recorded) return -1;
-      const int count = s.forwarder.projectedItems(gadget);
-      return position < 0 || position >= count ? count - 1 : position;
-    }
-    s.forwarder.drainBefore(gadget, ItemEffect::AddOne);
+    if (!ui::onMainThread()) return -1;
     GadgetRecord* record = ui::findNow(gadget);
-    return record ? record->kind->addItem(position, label, image) : -1;
+    return record ? record->kind->addItem(position, toQString(text), image) : -1;
   });
 }
 
 void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items) {
   if (items.empty()) return;
-  const int rows = static_cast<int>(items.size());
-  ui::change(gadget, ItemEffect::add(rows), Supersede::Never,
-             [items = std::move(items)](GadgetRecord& r) mutable { r.kind->addItems(items); });
+  ui::change(gadget, [&items](GadgetRecord& r) { r.kind->addItems(items); });
 }
 
 void clearGadgetItems(ObjectNumber gadget) {
-  ui::change(gadget, ItemEffect::Clear, Supersede::Never,
-             [](GadgetRecord& r) { r.kind->clearItems(); });
+  ui::change(gadget, [](GadgetRecord& r) { r.kind->clearItems(); });
 }
 
 int countGadgetItems(ObjectNumber gadget) {
-  if (!ui::onMainThread()) return ui::state().forwarder.projectedItems(gadget);
   return ui::read(gadget, 0, [](GadgetRecord& r) { return r.kind->countItems(); });
 }
 
@@ -473,16 +415,15 @@ std::u16string getGadgetItemText(ObjectNumber gadget, int item, int column) {
 
 void setGadgetItemText(ObjectNumber gadget, int item, std::u16string_view text, int column) {
   noThrow([&] {
-    ui::change(gadget, ItemEffect::None, Supersede::Never,
-               [item, column, label = toQString(text)](GadgetRecord& r) {
-                 r.kind->setItemText(item, label, column);
-               });
+    ui::change(gadget, [item, column, label = toQString(text)](GadgetRecord& r) {
+      r.kind->setItemText(item, label, column);
+    });
   });
 }
 
 void setGadgetItemColor(ObjectNumber gadget, int item, int attribute, std::int32_t colour,
                         int column) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
+  ui::change(gadget,
              [=](GadgetRecord& r) { r.kind->setItemColour(item, attribute, colour, column); });
 }
 
@@ -492,8 +433,7 @@ std::int32_t getGadgetItemColor(ObjectNumber gadget, int item, int attribute, in
 }
 
 void setGadgetItemData(ObjectNumber gadget, int item, std::intptr_t value) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
-             [=](GadgetRecord& r) { r.kind->setItemData(item, value); });
+  ui::change(gadget, [=](GadgetRecord& r) { r.kind->setItemData(item, value); });
 }
 
 std::intptr_t getGadgetItemData(ObjectNumber gadget, int item) {
@@ -503,16 +443,15 @@ std::intptr_t getGadgetItemData(ObjectNumber gadget, int item) {
 
 void addGadgetColumn(ObjectNumber gadget, int position, std::u16string_view title, int width) {
   noThrow([&] {
-    ui::change(gadget, ItemEffect::None, Supersede::Never,
-               [position, width, label = toQString(title)](GadgetRecord& r) {
-                 r.kind->addColumn(position, label, width);
-               });
+    ui::change(gadget, [position, width, label = toQString(title)](GadgetRecord& r) {
+      r.kind->addColumn(position, label, width);
+    });
   });
 }
 
 void setGadgetItemAttribute(ObjectNumber gadget, int item, int attribute, std::intptr_t value,
                             int column) {
-  ui::change(gadget, ItemEffect::None, Supersede::Never,
+  ui::change(gadget,
              [=](GadgetRecord& r) { r.kind->setItemAttribute(item, attribute, value, column); });
 }
 

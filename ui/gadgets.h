@@ -3,11 +3,10 @@
 // Creation places a gadget in the current gadget list (the last window opened, or the one chosen
 // with useGadgetList). Creating under a number in use frees the old gadget, wherever it lives.
 //
-// Threads: creation, useGadgetList and freeGadget belong to the main thread (elsewhere they do
-// nothing and return 0). The other operations may be called from any thread: off the main thread
-// they are recorded and applied on the main thread in call order without waiting, and dropped
-// when the gadget has been freed or re-created in between; a read off the main thread returns 0 or
-// the empty text, except countGadgetItems, which counts the rows already asked for.
+// Threads: every operation here belongs to the main thread, which owns the widgets. Called from
+// another thread, one does nothing and returns its failure value (0, the empty text, or -1 for
+// addGadgetItem). A worker hands its results over as plain data and wakes the main thread with
+// postEvent (ui/events.h), which is the one call of ui/ other threads may make.
 //
 // Every operation on a number that names no gadget does nothing and returns 0 (or "").
 
@@ -121,8 +120,8 @@ struct GadgetItem {
   std::intptr_t data = 0;
 };
 // Appends the rows in order, as addGadgetItem, setGadgetItemColor (every column) and
-// setGadgetItemData would one row at a time, but as one call: a worker hands a whole batch over
-// at once, and a list takes thousands of rows without a view update per row.
+// setGadgetItemData would one row at a time, but as one call, so a list takes thousands of rows
+// without a view update per row.
 void addGadgetItems(ObjectNumber gadget, std::vector<GadgetItem> items);
 void clearGadgetItems(ObjectNumber gadget);
 int countGadgetItems(ObjectNumber gadget);
