@@ -24,21 +24,21 @@ int runApplication(int argc, char** argv) {
     return 0;
   }
   registerLibraryLifecycles();
-  // Reaching the sound server and reading GStreamer's registry take as long as the display's start
-  // and need nothing of it: both begin now, on threads of their own, and initSound and initMedia
-  // find them done, in their places in the start.
-  // The media check runs in a child process that is forked here, before any other thread of
-  // the program exists to hold a lock the child would inherit.
-  prepareMedia();
-  prepareSound();
   setProgramArguments(argc, argv);
   // Exactly one non-empty parameter names the track to open; with two or more nothing is opened.
   std::u16string startTrack;
   if (countProgramParameters() == 1) startTrack = nextProgramParameter();
-  // An MP3 to play at once: GStreamer starts in this process beside everything else.
+  // Reaching the sound server and starting GStreamer take as long as the display's start and need
+  // nothing of it: both begin now and are joined in their places in the start. Without an MP3 to
+  // play, GStreamer's check runs in a child process, forked before any other thread exists to
+  // hold a lock the child would inherit, and GStreamer stays out of the player until the first
+  // MP3; an MP3 to play at once starts it here, on a thread of its own, and is checked here.
   if (!startTrack.empty() && chooseEngine(getExtensionPart(startTrack)) == EngineKind::Media) {
     prepareMediaPlayback();
+  } else {
+    prepareMedia();
   }
+  prepareSound();
   // The track's way to the sink waits for nothing a person sees: it sounds while the display,
   // the fonts and the pictures start.
   startTrackEarly(startTrack);
