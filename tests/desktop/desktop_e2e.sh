@@ -20,7 +20,6 @@ run=$(mktemp -d /tmp/lunadio-desktop-XXXXXX)
 chmod 700 "$run"
 pids=()
 player_pid=
-failures=0
 cleanup() {
   [[ -n $player_pid ]] && kill -KILL "$player_pid" 2>/dev/null
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
@@ -34,16 +33,7 @@ trap cleanup EXIT
 # the test only catches a start that waits on something.
 at_once_ms=3000
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+source "$(cd "$(dirname "$0")/../e2e" && pwd)/checks.sh"
 # Retries COMMAND every 0.1 s for at most SECONDS.
 eventually() {
   local seconds=$1 i

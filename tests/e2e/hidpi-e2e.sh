@@ -21,7 +21,6 @@ fi
 run=$(mktemp -d /tmp/lunadio-hidpi-XXXXXX)
 pids=()
 player_pid=
-failures=0
 cleanup() {
   [[ -n $player_pid ]] && kill -KILL "$player_pid" 2>/dev/null
   local pid
@@ -31,16 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+source "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 
 for ((n = 230; n < 300; n++)); do
   [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break

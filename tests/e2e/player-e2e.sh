@@ -17,7 +17,6 @@ fi
 
 run=$(mktemp -d /tmp/lunadio-e2e-XXXXXX)
 player_pid=
-failures=0
 cleanup() {
   [[ -n $player_pid ]] && kill "$player_pid" 2>/dev/null
   desktop_down
@@ -25,16 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+source "$here/checks.sh"
 above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
 below() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v < t) }'; }
 

@@ -31,7 +31,6 @@ fi
 run=$(mktemp -d /tmp/lunadio-sni-XXXXXX)
 pids=()
 player_pid=
-failures=0
 cleanup() {
   [[ -n $player_pid ]] && kill -KILL "$player_pid" 2>/dev/null
   local pid
@@ -41,16 +40,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
+source "$here/checks.sh"
 # Waits up to 5 s for COMMAND to succeed.
 eventually() {
   local i
