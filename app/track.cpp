@@ -96,6 +96,7 @@ TrackOpenResult Track::openMedia(const std::u16string& path) {
   // restarts a track that ends should the engine not loop it.
   setMediaLoop(kTrackNumber, 1);
   playMedia(kTrackNumber, 0);
+  mediaMoved_ = false;
   return TrackOpenResult::Opened;
 }
 
@@ -195,13 +196,16 @@ TrackStatus Track::status() {
     case EngineKind::Media: {
       const std::int64_t position = mediaStatus(kTrackNumber);
       if (position < 0) break;  // paused: the engine tells no position, the last one stands
-      if (position == 0 && !paused_) {
-        // Stopped at its end: the stream starts again.
+      if (position == 0 && !paused_ && mediaMoved_) {
+        // Stopped at its end: the stream starts again. Before it has moved at all, 0 is only a
+        // start that has not sounded yet (a slow machine), which a restart would keep at 0.
         last_.phase = TrackPhase::Ended;
         last_.position = 0;
+        mediaMoved_ = false;
         playMedia(kTrackNumber, 0);
         return last_;
       }
+      mediaMoved_ = mediaMoved_ || position > 0;
       refreshMediaLength(position);
       last_.position = toUs(position);
       break;

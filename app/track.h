@@ -95,6 +95,7 @@ class Track {
   float baseFrequencyHz_ = 0;
   float fadeFrequencyHz_ = 0;
   bool paused_ = false;
+  bool mediaMoved_ = false;  // the media track has read a position past 0 since it (re)started
   std::int64_t engineLength_ = 0;  // frames or 100-ns units
   LengthSource lengthSource_ = LengthSource::Stream;
   std::chrono::steady_clock::time_point lastLengthQuery_;
