@@ -1,53 +1,34 @@
-#include "app/application.h"
+// The player module's entries: what the executable calls once it holds the instance guard and
+// the command-line track sounds (app/launch.h).
 
 #include "app/desktop_link.h"
 #include "app/dispatch.h"
+#include "app/launch.h"
 #include "app/library_lifecycles.h"
 #include "app/startup.h"
-#include "app/track.h"
 #include "audio/sound_device.h"
-#include "core/instance_guard.h"
 #include "core/lifecycle.h"
 #include "core/strings.h"
 #include "media/media.h"
-#include "storage/program_parameters.h"
 
 namespace lunadio {
+namespace {
 
-int runApplication(int argc, char** argv) {
-  // A second start only hands its track over: it takes the guard before starting anything, so
-  // that neither the display, the sound server nor GStreamer's registry delay the hand-over or
-  // take the processor from the running player while it opens the track.
-  InstanceGuard guard(currentProgramName());
-  if (guard.anotherInstanceRuns()) {
-    handOverToRunningInstance(argc, argv);
-    return 0;
-  }
+int runPlayer(const LaunchedStart& start) {
   registerLibraryLifecycles();
-  setProgramArguments(argc, argv);
-  // Exactly one non-empty parameter names the track to open; with two or more nothing is opened.
-  std::u16string startTrack;
-  if (countProgramParameters() == 1) startTrack = nextProgramParameter();
-  // Reaching the sound server and starting GStreamer take as long as the display's start and need
-  // nothing of it: both begin now and are joined in their places in the start. Without an MP3 to
-  // play, GStreamer's check runs in a child process, forked before any other thread exists to
-  // hold a lock the child would inherit, and GStreamer stays out of the player until the first
-  // MP3; an MP3 to play at once starts it here, on a thread of its own, and is checked here.
-  if (!startTrack.empty() && chooseEngine(getExtensionPart(startTrack)) == EngineKind::Media) {
+  if (!start.track.empty() && chooseEngine(getExtensionPart(start.track)) == EngineKind::Media) {
+    // An MP3 to play at once: GStreamer starts here, on a thread of its own, while the display
+    // starts, and is checked here.
     prepareMediaPlayback();
   } else {
-    prepareMedia();
+    adoptMediaCheck(start.mediaCheckPid);
   }
-  prepareSound();
-  // The track's way to the sink waits for nothing a person sees: it sounds while the display,
-  // the fonts and the pictures start.
-  startTrackEarly(startTrack);
+  startTrackEarly(start.track, start.soundTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();
     return 0;
   }
-
-  if (startPlayer(startTrack) == StartResult::Running) {
+  if (startPlayer(start.track) == StartResult::Running) {
     startDesktopLink();
     runMainLoop();
   }
@@ -56,4 +37,17 @@ int runApplication(int argc, char** argv) {
   return 0;
 }
 
+}  // namespace
 }  // namespace lunadio
+
+extern "C" {
+
+__attribute__((visibility("default"))) int lunadioRunPlayer(const lunadio::LaunchedStart& start) {
+  return lunadio::runPlayer(start);
+}
+
+__attribute__((visibility("default"))) void lunadioHandOver(int argc, char** argv) {
+  lunadio::handOverToRunningInstance(argc, argv);
+}
+
+}  // extern "C"

@@ -91,7 +91,7 @@ struct LibraryState {
 struct PlayerState {
   std::u16string currentTitle = u"Aucune musique chargée.";
   std::u16string currentPath;  // the track being opened or played
-  float volumePercent = 80.0f;
+  float volumePercent = kStartVolumePercent;
   int volumeKnobX = 224;  // 80 % of the 280-pixel slider
   bool playing = true;    // while the play/pause gadget shows the pause image
   std::int32_t themeColour = DefaultThemeColour;

@@ -9,7 +9,6 @@
 #include "app/playback.h"
 #include "app/player_state.h"
 #include "assets/embedded_assets.h"
-#include "audio/decoders/sound_decoder.h"
 #include "audio/sound_device.h"
 #include "core/lifecycle.h"
 #include "media/media.h"
@@ -133,21 +132,27 @@ StartResult startPlayer(const std::u16string& startTrack) {
   return StartResult::Running;
 }
 
-void startTrackEarly(const std::u16string& startTrack) {
-  playerState() = PlayerState{};
+void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenResult> soundTrack) {
+  PlayerState& st = playerState();
+  st = PlayerState{};
   const EngineKind engine =
       startTrack.empty() ? EngineKind::None : chooseEngine(getExtensionPart(startTrack));
   if (engine == EngineKind::None) return;
+  // An engine that cannot start is reported in its place, with no window.
   if (engine == EngineKind::Sound) {
-    useVorbisDecoder();
-    useFlacDecoder();
+    if (!soundTrack) soundTrack = startCommandLineSound(startTrack);
+    if (!soundTrack) return;
+    st.startTrackResult = *soundTrack;
+    if (*soundTrack != TrackOpenResult::Opened) return;
+    st.currentPath = startTrack;
+    st.currentTitle = getFilePart(startTrack, FilePartNoExtension);
+    st.currentTrack.adoptSoundTrack(startTrack);
+    return;
   }
-  // An engine that cannot start is reported in its place, with no window. The media engine's
-  // start waits for GStreamer's, which began first thing; its graph then prerolls on GStreamer's
-  // threads while the display starts.
-  if (!initSound()) return;
-  if (engine == EngineKind::Media && !initMedia()) return;
-  playerState().startTrackResult = loadTrack(startTrack);
+  // The media engine's start waits for GStreamer's, which began first thing; its graph then
+  // prerolls on GStreamer's threads while the display starts.
+  if (!initSound() || !initMedia()) return;
+  st.startTrackResult = loadTrack(startTrack);
 }
 
 void shutdownLibraries() {

@@ -3,7 +3,10 @@
 // image, the decoders, the sound and media engines, the pictures, the state record, the hidden
 // panel with its tray icon and timers, and the command-line track. Main thread only.
 
+#include <optional>
 #include <string>
+
+#include "app/track_start.h"
 
 namespace lunadio {
 
@@ -15,8 +18,10 @@ StartResult startPlayer(const std::u16string& startTrack);
 
 // Before the display starts: the command-line track is loaded and plays at once (its engine
 // started for it); what a person sees of it comes in startPlayer(). Clears the state record
-// first.
-void startTrackEarly(const std::u16string& startTrack);
+// first. `soundTrack`: the result of startCommandLineSound() when the executable already opened
+// the track, which then only becomes the current track.
+void startTrackEarly(const std::u16string& startTrack,
+                     std::optional<TrackOpenResult> soundTrack = std::nullopt);
 
 // The exit path's first half: every library's end routine in the fixed order.
 void shutdownLibraries();

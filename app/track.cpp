@@ -14,8 +14,8 @@ namespace lunadio {
 namespace {
 
 // The fixed numbers of each engine.
-constexpr ObjectNumber kTrackNumber = 0;
-constexpr ObjectNumber kTrialNumber = 1;
+constexpr ObjectNumber kTrackNumber = kTrackSoundNumber;
+constexpr ObjectNumber kTrialNumber = kTrialSoundNumber;
 
 // A stream without a duration yet is asked again at most this often.
 constexpr auto kLengthQueryInterval = std::chrono::milliseconds(250);
@@ -25,23 +25,17 @@ constexpr std::int64_t k100nsPerUs = 10;
 
 int nearestInt(double value) { return static_cast<int>(std::nearbyint(value)); }
 
-bool isRegularFile(const std::u16string& path) {
-  struct stat info {};
-  return ::stat(toUtf8(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 }  // namespace
-
-EngineKind chooseEngine(std::u16string_view extension) {
-  if (findString(u".mp3", extension, 1, FindNoCase) > 0) return EngineKind::Media;
-  if (findString(u".ogg .wav .flac", extension, 1, FindNoCase) > 0) return EngineKind::Sound;
-  return EngineKind::None;
-}
 
 TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
   const EngineKind chosen = chooseEngine(getExtensionPart(path));
   if (chosen == EngineKind::None) return TrackOpenResult::UnknownType;
-  const TrackOpenResult result = chosen == EngineKind::Media ? openMedia(path) : openSound(path);
+  if (chosen == EngineKind::Sound) {
+    const TrackOpenResult result = startSoundTrack(path, volumePercent);
+    if (result == TrackOpenResult::Opened) adoptSoundTrack(path);
+    return result;
+  }
+  const TrackOpenResult result = openMedia(path);
   if (result != TrackOpenResult::Opened) return result;
   path_ = path;
   title_ = getFilePart(path, FilePartNoExtension);
@@ -53,19 +47,17 @@ TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
   return result;
 }
 
-TrackOpenResult Track::openSound(const std::u16string& path) {
-  // Opening a FIFO for reading would wait for a writer with the panel frozen.
-  if (!isRegularFile(path)) return TrackOpenResult::NotRegularFile;
-  // The loader shares the trial's decode with the real load, so the file is decoded once.
-  if (!loadSound(kTrialNumber, path)) return TrackOpenResult::TrialRefused;
-  if (!loadSound(kTrackNumber, path)) return TrackOpenResult::DecoderFailed;
+void Track::adoptSoundTrack(const std::u16string& path) {
   if (isMedia(kTrackNumber)) freeMedia(kTrackNumber);
   engine_ = EngineKind::Sound;
   engineLength_ = std::max<std::int64_t>(getSoundLength(kTrackNumber), 0);
   lengthSource_ = LengthSource::Stream;
   baseFrequencyHz_ = static_cast<float>(getSoundFrequency(kTrackNumber));
-  playSound(kTrackNumber, PlayLooped);
-  return TrackOpenResult::Opened;
+  path_ = path;
+  title_ = getFilePart(path, FilePartNoExtension);
+  paused_ = false;
+  fadeFrequencyHz_ = 0;
+  last_ = {TrackPhase::Playing, 0, toUs(engineLength_)};
 }
 
 TrackOpenResult Track::openMedia(const std::u16string& path) {

@@ -13,29 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/track_start.h"
+
 namespace lunadio {
-
-enum class EngineKind : std::uint8_t {
-  None = 0,
-  Sound = 15,  // WAV, Ogg Vorbis, FLAC: the audio engine, counting in frames
-  Media = 16,  // MP3: the media engine, counting in 100-nanosecond units
-};
-
-// The engine for a file extension (without its dot): the extension is looked for, without case,
-// inside ".mp3" and then inside ".ogg .wav .flac", so any piece of those names chooses it.
-EngineKind chooseEngine(std::u16string_view extension);
-
-// Why a file did not become the current track. Every failure but UnknownType leaves the previous
-// track as it was, except a failed media load, which loses a media track that was playing (the
-// engine frees number 0 before it knows whether the new file loads).
-enum class TrackOpenResult {
-  Opened,
-  UnknownType,     // no engine plays this extension
-  NotRegularFile,  // a directory, a FIFO, a device or nothing at all
-  TrialRefused,    // the trial load into number 1 failed
-  DecoderFailed,   // the trial passed but the real load did not
-  MediaGraphFailed,
-};
 
 enum class TrackPhase : std::uint8_t { Playing, Paused, Ended };
 
@@ -53,6 +33,8 @@ class Track {
   // Loads `path` through its engine's trial and real load and starts it playing (looped) at
   // `volumePercent`; on failure nothing but what TrackOpenResult says has changed.
   TrackOpenResult open(const std::u16string& path, int volumePercent);
+  // Takes over the track startSoundTrack() has just opened and started in sound 0.
+  void adoptSoundTrack(const std::u16string& path);
 
   bool loaded() const { return engine_ != EngineKind::None; }
   const std::u16string& path() const { return path_; }
@@ -82,7 +64,6 @@ class Track {
  private:
   enum class LengthSource : std::uint8_t { Stream, LargestPosition };
 
-  TrackOpenResult openSound(const std::u16string& path);
   TrackOpenResult openMedia(const std::u16string& path);
   void forget();
   TrackUs toUs(std::int64_t engineTime) const;

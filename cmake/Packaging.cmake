@@ -4,6 +4,9 @@ include(GNUInstallDirs)
 
 if(TARGET lunadio)
   install(TARGETS lunadio RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The executable finds its modules at ../${LUNADIO_MODULE_SUBDIR} from its own folder.
+  install(TARGETS lunadio_player_module lunadio_media_module
+          LIBRARY DESTINATION ${LUNADIO_MODULE_SUBDIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/desktop/data/lunadio.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

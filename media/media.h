@@ -53,6 +53,10 @@ void prepareMedia();
 // about to be loaded (the track given at start, say): the first loadMedia then finds it done
 // instead of making it. Main thread only.
 void prepareMediaPlayback();
+// initMedia takes the answer of a check child made elsewhere (the executable forks it before
+// any thread exists, with this library loaded alone), as it would take prepareMedia's. -1: none;
+// initMedia checks here. Main thread only.
+void adoptMediaCheck(int childPid);
 // Frees every player. Without a successful initMedia it does nothing.
 void endMedia();
 
@@ -129,3 +133,7 @@ int mediaOutputIsSilent();
 void registerMediaLifecycle();
 
 }  // namespace lunadio
+
+// The check a media check child runs: starts GStreamer and checks that the sink can be made; 0
+// when it can, 1 when it cannot. The child's own entry, looked up by name.
+extern "C" int lunadioCheckMedia();

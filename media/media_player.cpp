@@ -154,9 +154,7 @@ void prepareMedia() {
     if (child == 0) {
       // The child: the check and nothing else; _exit, so that nothing of the parent's (its atexit
       // routines, its buffers) runs here.
-      const bool ready =
-          noThrow(false, [] { return gst::startGstreamer() && gst::sinkDescriptionParses(); });
-      ::_exit(ready ? 0 : 1);
+      ::_exit(lunadioCheckMedia());
     }
     checkingChild = child;  // -1 when there is no child: initMedia checks here
   });
@@ -166,6 +164,13 @@ void prepareMediaPlayback() {
   noThrow([] {
     if (gstreamerStarted || preparation.joinable()) return;
     preparation = std::thread([] { noThrow([] { gst::startGstreamer(); }); });
+  });
+}
+
+void adoptMediaCheck(int childPid) {
+  noThrow([&] {
+    if (mediaTable || gstreamerStarted || checkingChild >= 0 || childPid < 0) return;
+    checkingChild = childPid;
   });
 }
 
@@ -379,3 +384,11 @@ std::u16string mediaFileName(ObjectNumber number) {
 }
 
 }  // namespace lunadio
+
+extern "C" __attribute__((visibility("default"))) int lunadioCheckMedia() {
+  return lunadio::noThrow(
+             false,
+             [] { return lunadio::gst::startGstreamer() && lunadio::gst::sinkDescriptionParses(); })
+             ? 0
+             : 1;
+}
