@@ -46,8 +46,4 @@ __attribute__((visibility("default"))) int lunadioRunPlayer(const lunadio::Launc
   return lunadio::runPlayer(start);
 }
 
-__attribute__((visibility("default"))) void lunadioHandOver(int argc, char** argv) {
-  lunadio::handOverToRunningInstance(argc, argv);
-}
-
 }  // extern "C"

@@ -17,8 +17,6 @@
 namespace lunadio {
 namespace {
 
-constexpr int kHandOverMs = 100;
-
 // Asked by the media controls' Position property from inside Qt's dispatch.
 std::int64_t currentPositionUs() {
   PlayerState& st = playerState();
@@ -64,16 +62,6 @@ void handle(const InstanceRequest& request) {
 }
 
 }  // namespace
-
-void handOverToRunningInstance(int argc, char** argv) {
-  setProgramArguments(argc, argv);
-  InstanceRequest request;
-  if (countProgramParameters() == 1) {
-    request = {InstanceRequestKind::OpenTrack, nextProgramParameter()};
-    if (request.path.empty()) return;
-  }
-  forwardToRunningInstance(currentProgramName(), request, kHandOverMs);
-}
 
 void startDesktopLink() {
   startInstanceChannel(currentProgramName());

@@ -1,17 +1,11 @@
 #pragma once
-// The player's side of the desktop layer: a second start hands its track (or a show request) to
-// the running instance; the running instance answers those requests and the desktop's media
-// controls as it answers the tray and the panel's gadgets, and publishes its state to them.
-// Main thread only.
+// The player's side of the desktop layer: the running instance answers second starts
+// (app/hand_over.h) and the desktop's media controls as it answers the tray and the panel's
+// gadgets, and publishes its state to them. Main thread only.
 
 #include "app/track.h"
 
 namespace lunadio {
-
-// The second instance: the one command-line track, or a request to show the panel, sent to the
-// running instance. Returns within 100 ms whatever the running instance does. An empty track
-// sends nothing: it opens nothing and shows nothing, as on a first start.
-void handOverToRunningInstance(int argc, char** argv);
 
 // After startPlayer(): listens for second starts and registers the media controls; on a desktop
 // without a notification area the panel fades in, since no tray icon can bring it.

@@ -1,5 +1,7 @@
 #include "app/launch.h"
 
+#include "app/hand_over.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -65,15 +67,11 @@ int forkMediaCheck() {
 
 int launchLunadio(int argc, char** argv) {
   // A second start only hands its track over: it takes the guard before starting anything, so
-  // that neither the display, the sound server nor GStreamer's registry delay the hand-over or
-  // take the processor from the running player while it opens the track.
+  // that neither the display, the sound server, the player's modules nor GStreamer's registry
+  // delay the hand-over or take the processor from the running player while it opens the track.
   InstanceGuard guard(currentProgramName());
   if (guard.anotherInstanceRuns()) {
-    if (!loadMediaModule()) return 1;
-    const auto handOver =
-        reinterpret_cast<HandOverEntry>(moduleEntry(kPlayerModuleFile, kHandOverEntry, RTLD_LOCAL));
-    if (!handOver) return 1;
-    handOver(argc, argv);
+    handOverToRunningInstance(argc, argv);
     return 0;
   }
   setProgramArguments(argc, argv);

@@ -31,9 +31,6 @@ struct LaunchedStart {
 // process exit code.
 using RunPlayerEntry = int (*)(const LaunchedStart& start);
 inline constexpr char kRunPlayerEntry[] = "lunadioRunPlayer";
-// The player module: a second start hands its parameters to the running instance.
-using HandOverEntry = void (*)(int argc, char** argv);
-inline constexpr char kHandOverEntry[] = "lunadioHandOver";
 // The media module: starts GStreamer and checks it can play; 0 when it can, 1 when it cannot.
 using CheckMediaEntry = int (*)();
 inline constexpr char kCheckMediaEntry[] = "lunadioCheckMedia";

@@ -11,6 +11,7 @@
 #include "app/desktop_link.h"
 #include "app/dispatch.h"
 #include "app/fades.h"
+#include "app/hand_over.h"
 #include "app/panel.h"
 #include "core/instance_guard.h"
 #include "desktop/instance_channel.h"
