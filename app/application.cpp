@@ -8,7 +8,6 @@
 #include "app/startup.h"
 #include "audio/sound_device.h"
 #include "core/lifecycle.h"
-#include "core/strings.h"
 #include "media/media.h"
 
 namespace lunadio {
@@ -16,13 +15,9 @@ namespace {
 
 int runPlayer(const LaunchedStart& start) {
   registerLibraryLifecycles();
-  if (!start.track.empty() && chooseEngine(getExtensionPart(start.track)) == EngineKind::Media) {
-    // An MP3 to play at once: GStreamer starts here, on a thread of its own, while the display
-    // starts, and is checked here.
-    prepareMediaPlayback();
-  } else {
-    adoptMediaCheck(start.mediaCheckPid);
-  }
+  // An MP3 to play at once has GStreamer starting already (the executable began it) and is
+  // checked here; anything else takes the answer of the check child.
+  adoptMediaCheck(start.mediaCheckPid);
   startTrackEarly(start.track, start.soundTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();

@@ -43,9 +43,15 @@ void* moduleEntry(const char* file, const char* entry, int extraFlags) {
   return address;
 }
 
-// The media module's symbols are the player module's too: it goes into the global scope.
-bool loadMediaModule() {
-  return moduleEntry(kMediaModuleFile, kCheckMediaEntry, RTLD_GLOBAL) != nullptr;
+// The media module's symbols are the player module's too: it goes into the global scope. With
+// an MP3 to play at once, GStreamer's start begins as soon as it is loaded, and overlaps the
+// loading of the player module.
+bool loadMediaModule(EngineKind engine) {
+  const auto preparePlayback = reinterpret_cast<PrepareMediaPlaybackEntry>(
+      moduleEntry(kMediaModuleFile, kPrepareMediaPlaybackEntry, RTLD_GLOBAL));
+  if (!preparePlayback) return false;
+  if (engine == EngineKind::Media) preparePlayback();
+  return true;
 }
 
 // The media check runs in a child forked now, while this process has no other thread whose
@@ -80,7 +86,7 @@ int launchLunadio(int argc, char** argv) {
   if (countProgramParameters() == 1) start.track = nextProgramParameter();
   const EngineKind engine =
       start.track.empty() ? EngineKind::None : chooseEngine(getExtensionPart(start.track));
-  // An MP3 to play at once starts GStreamer in the player itself, which then needs no check.
+  // An MP3 to play at once starts GStreamer in this process, which then needs no check.
   if (engine != EngineKind::Media) start.mediaCheckPid = forkMediaCheck();
   // Reaching the sound server takes as long as loading the decoders' and the output's own
   // libraries; it begins on a thread of its own and is joined by the audio engine's start.
@@ -88,7 +94,7 @@ int launchLunadio(int argc, char** argv) {
   // The track's way to the sink waits for nothing a person sees, nor for the libraries that
   // show it: it sounds while they load.
   if (engine == EngineKind::Sound) start.soundTrack = startCommandLineSound(start.track);
-  if (!loadMediaModule()) return 1;
+  if (!loadMediaModule(engine)) return 1;
   const auto runPlayer =
       reinterpret_cast<RunPlayerEntry>(moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LOCAL));
   if (!runPlayer) return 1;

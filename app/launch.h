@@ -34,6 +34,9 @@ inline constexpr char kRunPlayerEntry[] = "lunadioRunPlayer";
 // The media module: starts GStreamer and checks it can play; 0 when it can, 1 when it cannot.
 using CheckMediaEntry = int (*)();
 inline constexpr char kCheckMediaEntry[] = "lunadioCheckMedia";
+// The media module: begins GStreamer's start on a thread of its own (prepareMediaPlayback).
+using PrepareMediaPlaybackEntry = void (*)();
+inline constexpr char kPrepareMediaPlaybackEntry[] = "lunadioPrepareMediaPlayback";
 
 // The executable's whole run: the guard, the command-line track, then the player module's entry.
 // Returns the process exit code (0 on every normal path, a second instance included; 1 when a

@@ -137,3 +137,5 @@ void registerMediaLifecycle();
 // The check a media check child runs: starts GStreamer and checks that the sink can be made; 0
 // when it can, 1 when it cannot. The child's own entry, looked up by name.
 extern "C" int lunadioCheckMedia();
+// prepareMediaPlayback() under a name the executable can look up.
+extern "C" void lunadioPrepareMediaPlayback();

@@ -392,3 +392,7 @@ extern "C" __attribute__((visibility("default"))) int lunadioCheckMedia() {
              ? 0
              : 1;
 }
+
+extern "C" __attribute__((visibility("default"))) void lunadioPrepareMediaPlayback() {
+  lunadio::prepareMediaPlayback();
+}
