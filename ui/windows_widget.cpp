@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include "core/handoff.h"
 #include "core/strings.h"
 #include "ui/events.h"
 #include "ui/events_internal.h"
@@ -25,6 +26,10 @@ class WindowKeyRouter : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    // Every event passes here, work posted from other threads (ui/events.cpp) included, before
+    // its receiver takes the hand-off: take it here first, or reading its type looks
+    // unsynchronised.
+    receiveHandoff(event);
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
     auto* widget = static_cast<QWidget*>(watched);
     auto* window = dynamic_cast<WindowWidget*>(widget->window());
