@@ -1,16 +1,14 @@
 #include "app/launch.h"
 
-#include "app/hand_over.h"
-
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <system_error>
 
+#include "app/hand_over.h"
 #include "audio/sound_device.h"
 #include "core/instance_guard.h"
 #include "core/strings.h"
@@ -55,23 +53,6 @@ bool loadMediaModule(EngineKind engine) {
   return true;
 }
 
-// A command-line MP3 plays before the player module loads: GStreamer's start, begun when the
-// media module loaded, is joined, and the graph prerolls and plays. Nothing when an engine cannot
-// start: the player reports that once its interface is up.
-std::optional<TrackOpenResult> startMediaTrack(const std::u16string& path) {
-  const auto startTrack = reinterpret_cast<StartMediaTrackEntry>(
-      moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_GLOBAL));
-  if (!startTrack || !initSound()) return std::nullopt;
-  switch (startTrack(path.data(), path.size(), static_cast<int>(kStartVolumePercent))) {
-    case 1:
-      return TrackOpenResult::Opened;
-    case -1:
-      return TrackOpenResult::MediaGraphFailed;
-    default:
-      return std::nullopt;
-  }
-}
-
 // The media check runs in a child forked now, while this process has no other thread whose
 // locks the child could inherit held; GStreamer (its registry alone is some 2.5 MB) then stays
 // out of the player until its first MP3. -1 when no child could be made: the player checks in
@@ -113,7 +94,12 @@ int launchLunadio(int argc, char** argv) {
   // show it: it sounds while they load.
   if (engine == EngineKind::Sound) start.earlyTrack = startCommandLineSound(start.track);
   if (!loadMediaModule(engine)) return 1;
-  if (engine == EngineKind::Media) start.earlyTrack = startMediaTrack(start.track);
+  // A command-line MP3 prerolls and plays before the player module loads.
+  if (engine == EngineKind::Media) {
+    const auto startMediaTrack = reinterpret_cast<StartMediaTrackEntry>(
+        moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_GLOBAL));
+    if (startMediaTrack) start.earlyTrack = startCommandLineMedia(start.track, startMediaTrack);
+  }
   const auto runPlayer =
       reinterpret_cast<RunPlayerEntry>(moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LOCAL));
   if (!runPlayer) return 1;

@@ -38,9 +38,7 @@ inline constexpr char kCheckMediaEntry[] = "lunadioCheckMedia";
 // The media module: begins GStreamer's start on a thread of its own (prepareMediaPlayback).
 using PrepareMediaPlaybackEntry = void (*)();
 inline constexpr char kPrepareMediaPlaybackEntry[] = "lunadioPrepareMediaPlayback";
-// The media module: starts the media engine and plays `path` looped in player 0 (1), or says the
-// file does not load (-1) or the engine cannot start (0).
-using StartMediaTrackEntry = int (*)(const char16_t* path, std::size_t length, int volume);
+// The media module: a StartMediaTrackEntry (app/track_start.h).
 inline constexpr char kStartMediaTrackEntry[] = "lunadioStartMediaTrack";
 
 // The executable's whole run: the guard, the command-line track, then the player module's entry.

@@ -138,16 +138,11 @@ void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenRe
   const EngineKind engine =
       startTrack.empty() ? EngineKind::None : chooseEngine(getExtensionPart(startTrack));
   if (engine == EngineKind::None) return;
+  // Where no executable opened it (the tests), the same way as the executable's.
   if (!earlyTrack) {
-    if (engine == EngineKind::Sound) {
-      earlyTrack = startCommandLineSound(startTrack);
-    } else if (initSound() && initMedia()) {
-      // The media engine's start waits for GStreamer's, which began first thing; its graph then
-      // prerolls on GStreamer's threads while the display starts.
-      earlyTrack = loadTrack(startTrack);
-      st.startTrackResult = earlyTrack;
-      return;
-    }
+    earlyTrack = engine == EngineKind::Sound
+                     ? startCommandLineSound(startTrack)
+                     : startCommandLineMedia(startTrack, &lunadioStartMediaTrack);
   }
   // An engine that cannot start is reported in its place, with no window.
   if (!earlyTrack) return;
