@@ -18,7 +18,7 @@ int runPlayer(const LaunchedStart& start) {
   // An MP3 to play at once has GStreamer starting already (the executable began it) and is
   // checked here; anything else takes the answer of the check child.
   adoptMediaCheck(start.mediaCheckPid);
-  startTrackEarly(start.track, start.earlyTrack);
+  startTrackEarly(start.track, start.soundTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();
     return 0;

@@ -1,5 +1,7 @@
 #include "app/launch.h"
 
+#include "app/hand_over.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include <string>
 #include <system_error>
 
-#include "app/hand_over.h"
 #include "audio/sound_device.h"
 #include "core/instance_guard.h"
 #include "core/strings.h"
@@ -92,14 +93,8 @@ int launchLunadio(int argc, char** argv) {
   prepareSound();
   // The track's way to the sink waits for nothing a person sees, nor for the libraries that
   // show it: it sounds while they load.
-  if (engine == EngineKind::Sound) start.earlyTrack = startCommandLineSound(start.track);
+  if (engine == EngineKind::Sound) start.soundTrack = startCommandLineSound(start.track);
   if (!loadMediaModule(engine)) return 1;
-  // A command-line MP3 prerolls and plays before the player module loads.
-  if (engine == EngineKind::Media) {
-    const auto startMediaTrack = reinterpret_cast<StartMediaTrackEntry>(
-        moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_GLOBAL));
-    if (startMediaTrack) start.earlyTrack = startCommandLineMedia(start.track, startMediaTrack);
-  }
   const auto runPlayer =
       reinterpret_cast<RunPlayerEntry>(moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LOCAL));
   if (!runPlayer) return 1;

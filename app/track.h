@@ -35,8 +35,6 @@ class Track {
   TrackOpenResult open(const std::u16string& path, int volumePercent);
   // Takes over the track startSoundTrack() has just opened and started in sound 0.
   void adoptSoundTrack(const std::u16string& path);
-  // Takes over the media track just loaded into player 0 and started by playMediaLooped().
-  void adoptMediaTrack(const std::u16string& path);
 
   bool loaded() const { return engine_ != EngineKind::None; }
   const std::u16string& path() const { return path_; }
@@ -66,9 +64,7 @@ class Track {
  private:
   enum class LengthSource : std::uint8_t { Stream, LargestPosition };
 
-  TrackOpenResult openMedia(const std::u16string& path, int volumePercent);
-  // What every open ends with: the track at its start, playing.
-  void started(const std::u16string& path);
+  TrackOpenResult openMedia(const std::u16string& path);
   void forget();
   TrackUs toUs(std::int64_t engineTime) const;
   std::int64_t fromUs(TrackUs time) const;

@@ -73,8 +73,6 @@ int isMedia(ObjectNumber number);
 // player whose pipeline has failed and could not be built again (a failed pipeline is rebuilt
 // from the file at most once a second).
 int playMedia(ObjectNumber number, std::intptr_t ownerWindow);
-// A player just loaded, started the way a track plays: no video area, looped, at `volume`.
-void playMediaLooped(ObjectNumber number, int volume);
 // Stops and rewinds to the start.
 void stopMedia(ObjectNumber number);
 // Only while playing; resumeMedia only while paused. Otherwise they do nothing.
@@ -141,8 +139,3 @@ void registerMediaLifecycle();
 extern "C" int lunadioCheckMedia();
 // prepareMediaPlayback() under a name the executable can look up.
 extern "C" void lunadioPrepareMediaPlayback();
-// The executable's way to an MP3 named on the command line while the player module is not loaded
-// yet: the engine started (initMedia), the `length` UTF-16 units at `path` loaded into player 0
-// and playing looped at `volume`. 1 when it plays, -1 when the file does not load, 0 when the
-// engine cannot start.
-extern "C" int lunadioStartMediaTrack(const char16_t* path, std::size_t length, int volume);

@@ -197,16 +197,6 @@ void endMedia() {
   });
 }
 
-void playMediaLooped(ObjectNumber number, int volume) {
-  noThrow([&] {
-    resizeMedia(number, 10, 10, 0, 0);
-    // Turned on before the first pass plays, so that every seam is seamless.
-    setMediaLoop(number, 1);
-    setMediaVolume(number, volume, 0);
-    playMedia(number, 0);
-  });
-}
-
 std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
   return noThrow(std::int64_t{0}, [&] { return loadPlayer(number, path); });
 }
@@ -405,15 +395,4 @@ extern "C" __attribute__((visibility("default"))) int lunadioCheckMedia() {
 
 extern "C" __attribute__((visibility("default"))) void lunadioPrepareMediaPlayback() {
   lunadio::prepareMediaPlayback();
-}
-
-extern "C" __attribute__((visibility("default"))) int lunadioStartMediaTrack(const char16_t* path,
-                                                                             std::size_t length,
-                                                                             int volume) {
-  return lunadio::noThrow(0, [&] {
-    if (!lunadio::initMedia()) return 0;
-    if (!lunadio::loadMedia(0, std::u16string_view(path, length))) return -1;
-    lunadio::playMediaLooped(0, volume);
-    return 1;
-  });
 }
