@@ -1,0 +1,89 @@
+#pragma once
+// The sound server's own output: PulseAudio's native protocol (PipeWire answers it too), float
+// stereo at the default sink's rate, rendered in libpulse's threaded main loop. Compared with SDL
+// on the same server it reaches the first sound sooner (the connection and the sink's rate are
+// ready before the player asks, and the stream is made with the first sound), wakes about once a
+// block while playing, and loads neither SDL nor the display libraries SDL pulls in.
+//
+// The server keeps at most two blocks (some 90 ms) of ours, so that a pause, a seek or a volume
+// change is heard within 100 ms; it asks for a block at a time, which is when the main loop wakes
+// and the mixer renders straight into the server's shared memory.
+//
+// Idle: as the SDL backend (IdleTimes): the stream is corked once nothing has played for
+// pauseAfter and disconnected after closeAfter, so that an idle player costs the server and the
+// card nothing and its own main loop sleeps; the next play resumes or makes it again. A lost
+// server (the connection failed) turns outputAvailable() false for good.
+//
+// Threads: open/start/close on the device owner's thread; setActive from any thread but the main
+// loop's (the mixer serialises it); the main loop's thread runs every libpulse callback: the
+// connection's progress, the idle timer and the mixer's render. The main loop's lock guards
+// everything marked so below; the owner thread takes it around every libpulse call.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/soundout/backend.h"
+
+struct pa_mainloop_api;
+struct pa_stream;
+struct pa_time_event;
+
+namespace lunadio::soundout {
+
+// Starts libpulse's main loop and begins connecting to the sound server, without waiting, so that
+// reaching the server and learning the default sink's rate overlap the rest of the program's
+// start. The next PulseOutput::open() takes the connection over; releasePreparedPulse() ends it
+// when no output was opened. Main thread only.
+void preparePulse();
+void releasePreparedPulse();
+
+struct PulseConnection;
+
+class PulseOutput final : public Backend {
+ public:
+  PulseOutput();
+  // Tests: other idle times than the defaults.
+  explicit PulseOutput(IdleTimes idleTimes);
+  ~PulseOutput() override;
+
+  // Waits (at most 2 s) for the server and its default sink's rate; kErrNoDevice when no server
+  // answers in that time.
+  Result open(OutputSpec& spec) override;
+  void start(std::shared_ptr<Mixer> mixer) override;
+  void setActive(bool active) override;
+  bool outputAvailable() const override;
+  void close() override;
+
+  // -- Test seams (any thread but the main loop's)
+  OutputState streamState();
+  // Streams made since open(): one with the first sound, one more for each after an idle close.
+  std::uint64_t streamsMade();
+  // How many times the server asked for sound and the mixer rendered it.
+  std::uint64_t writes() const { return writes_.load(std::memory_order_relaxed); }
+
+ private:
+  enum class IdlePhase { None, PauseDue, CloseDue };
+
+  static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
+  static void onIdleTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+  void makeStreamLocked();
+  void dropStreamLocked();
+  void armIdleTimerLocked(std::chrono::milliseconds after);
+
+  const IdleTimes idleTimes_{};
+  std::unique_ptr<PulseConnection> connection_;  // -- owner thread; set by open, ended by close
+  std::shared_ptr<Mixer> mixerOwner_;            // -- owner thread only
+  std::uint32_t rateHz_ = 0;                     // -- fixed by open()
+  std::uint32_t blockFrames_ = 0;                // -- fixed by open()
+  Mixer* mixer_ = nullptr;                       // -- guarded by the main loop's lock
+  pa_stream* stream_ = nullptr;                  // -- guarded by the main loop's lock
+  pa_time_event* idleTimer_ = nullptr;           // -- guarded by the main loop's lock
+  IdlePhase idlePhase_ = IdlePhase::None;        // -- guarded by the main loop's lock
+  bool wantActive_ = false;                      // -- guarded by the main loop's lock
+  bool corked_ = false;                          // -- guarded by the main loop's lock
+  std::uint64_t streamsMade_ = 0;                // -- guarded by the main loop's lock
+  std::atomic<std::uint64_t> writes_{0};         // -- written by the main loop's thread only
+};
+
+}  // namespace lunadio::soundout
