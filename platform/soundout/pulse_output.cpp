@@ -7,10 +7,44 @@
 #include <cstring>
 #include <utility>
 
+#include "core/handoff.h"
 #include "core/no_throw.h"
 #include "platform/soundout/internal/mixer.h"
 
 namespace lunadio::soundout {
+
+namespace {
+
+// The main loop's lock as ThreadSanitizer should see it: the suppressions hide what libpulse does
+// itself, its mutex included, so both sides of the lock mark the hand-off. One key for every
+// loop: at worst that hides a race between two loops, never reports a false one.
+char loopLockKey;
+
+void lockLoop(pa_threaded_mainloop* loop) {
+  pa_threaded_mainloop_lock(loop);
+  receiveHandoff(&loopLockKey);
+}
+
+void unlockLoop(pa_threaded_mainloop* loop) {
+  publishHandoff(&loopLockKey);
+  pa_threaded_mainloop_unlock(loop);
+}
+
+void waitLoop(pa_threaded_mainloop* loop) {
+  publishHandoff(&loopLockKey);
+  pa_threaded_mainloop_wait(loop);
+  receiveHandoff(&loopLockKey);
+}
+
+// A callback on the loop's thread runs with the lock held.
+struct InLoop {
+  InLoop() { receiveHandoff(&loopLockKey); }
+  ~InLoop() { publishHandoff(&loopLockKey); }
+  InLoop(const InLoop&) = delete;
+  InLoop& operator=(const InLoop&) = delete;
+};
+
+}  // namespace
 
 // A main loop and its connection to the server, from the first connect to the end. Everything
 // written by the callbacks is guarded by the loop's lock, except `lost`, which the owner reads
@@ -51,12 +85,14 @@ void settle(PulseConnection& connection, std::uint32_t rateHz) {
 }
 
 void onSinkInfo(pa_context*, const pa_sink_info* info, int last, void* userdata) {
+  const InLoop inLoop;
   auto& connection = *static_cast<PulseConnection*>(userdata);
   if (info) connection.sinkRateHz = info->sample_spec.rate;
   if (last != 0) settle(connection, connection.serverRateHz);
 }
 
 void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+  const InLoop inLoop;
   auto& connection = *static_cast<PulseConnection*>(userdata);
   if (!info) {
     settle(connection, 0);
@@ -76,6 +112,7 @@ void onServerInfo(pa_context* context, const pa_server_info* info, void* userdat
 }
 
 void onContextState(pa_context* context, void* userdata) {
+  const InLoop inLoop;
   auto& connection = *static_cast<PulseConnection*>(userdata);
   switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
@@ -98,6 +135,7 @@ void onContextState(pa_context* context, void* userdata) {
 }
 
 void onDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+  const InLoop inLoop;
   auto& connection = *static_cast<PulseConnection*>(userdata);
   connection.timedOut = true;
   pa_threaded_mainloop_signal(connection.loop, 0);
@@ -114,8 +152,11 @@ std::unique_ptr<PulseConnection> connect() {
     pa_context_set_state_callback(connection->context, &onContextState, connection.get());
     // No autospawn: where no server runs, another backend serves, and a server started by a
     // tray player would outlive it.
-    if (pa_context_connect(connection->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(connection->loop) < 0) {
+    if (pa_context_connect(connection->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      return std::unique_ptr<PulseConnection>();
+    }
+    publishHandoff(&loopLockKey);  // what the loop's thread will find, made before it starts
+    if (pa_threaded_mainloop_start(connection->loop) < 0) {
       return std::unique_ptr<PulseConnection>();
     }
     return connection;
@@ -132,13 +173,14 @@ std::unique_ptr<PulseConnection>& prepared() {
 
 PulseConnection::~PulseConnection() {
   if (context) {
-    pa_threaded_mainloop_lock(loop);
+    lockLoop(loop);
     pa_context_set_state_callback(context, nullptr, nullptr);
     pa_context_disconnect(context);
-    pa_threaded_mainloop_unlock(loop);
+    unlockLoop(loop);
   }
   // Stopping joins the loop's thread: no callback runs after this.
   if (loop) pa_threaded_mainloop_stop(loop);
+  receiveHandoff(&loopLockKey);
   if (context) pa_context_unref(context);
   if (loop) pa_threaded_mainloop_free(loop);
 }
@@ -160,13 +202,13 @@ Result PulseOutput::open(OutputSpec& spec) {
   std::unique_ptr<PulseConnection> connection = std::move(prepared());
   if (!connection) connection = connect();
   if (!connection) return kErrNoDevice;
-  pa_threaded_mainloop_lock(connection->loop);
+  lockLoop(connection->loop);
   // libpulse has no bounded wait of its own: a timer on the loop wakes the wait at the bound.
   pa_time_event* deadline = pa_context_rttime_new(
       connection->context, pa_rtclock_now() + kConnectBound, &onDeadline, connection.get());
   while (deadline && connection->phase == PulseConnection::Phase::Connecting &&
          !connection->timedOut) {
-    pa_threaded_mainloop_wait(connection->loop);
+    waitLoop(connection->loop);
   }
   if (deadline) pa_threaded_mainloop_get_api(connection->loop)->time_free(deadline);
   const std::uint32_t rateHz = connection->sinkRateHz;
@@ -176,7 +218,7 @@ Result PulseOutput::open(OutputSpec& spec) {
     idleTimer_ = pa_context_rttime_new(connection->context, PA_USEC_INVALID, &onIdleTimer, this);
     ready = idleTimer_ != nullptr;
   }
-  pa_threaded_mainloop_unlock(connection->loop);
+  unlockLoop(connection->loop);
   if (!ready) return kErrNoDevice;  // the connection ends here, its loop stopped
   rateHz_ = rateHz;
   blockFrames_ = blockFramesFor(rateHz);
@@ -188,15 +230,15 @@ Result PulseOutput::open(OutputSpec& spec) {
 
 void PulseOutput::start(std::shared_ptr<Mixer> mixer) {
   if (!connection_) return;
-  pa_threaded_mainloop_lock(connection_->loop);
+  lockLoop(connection_->loop);
   mixer_ = mixer.get();
-  pa_threaded_mainloop_unlock(connection_->loop);
+  unlockLoop(connection_->loop);
   mixerOwner_ = std::move(mixer);
 }
 
 void PulseOutput::setActive(bool active) {
   if (!connection_) return;
-  pa_threaded_mainloop_lock(connection_->loop);
+  lockLoop(connection_->loop);
   wantActive_ = active;
   if (active) {
     idlePhase_ = IdlePhase::None;
@@ -209,7 +251,9 @@ void PulseOutput::setActive(bool active) {
       makeStreamLocked();
     } else if (corked_) {
       // What the server still holds was made before the pause (silence by then): dropped, so
-      // that the new sound is the first thing heard. The server asks for the whole buffer anew.
+      // that the new sound is the first thing heard. The server asks again for what it dropped;
+      // what it asked for while corked is written now, behind the flush, so the buffer is whole
+      // again and the stream starts even when the flush had nothing to drop.
       corked_ = false;
       if (pa_operation* flushed = pa_stream_flush(stream_, nullptr, nullptr)) {
         pa_operation_unref(flushed);
@@ -217,33 +261,35 @@ void PulseOutput::setActive(bool active) {
       if (pa_operation* uncorked = pa_stream_cork(stream_, 0, nullptr, nullptr)) {
         pa_operation_unref(uncorked);
       }
+      const std::size_t owed = pa_stream_writable_size(stream_);
+      if (owed != static_cast<std::size_t>(-1) && owed > 0) onWritable(stream_, owed, this);
     }
   } else {
     idlePhase_ = IdlePhase::PauseDue;
     armIdleTimerLocked(idleTimes_.pauseAfter);
   }
-  pa_threaded_mainloop_unlock(connection_->loop);
+  unlockLoop(connection_->loop);
 }
 
 bool PulseOutput::outputAvailable() const { return connection_ && !connection_->lost.load(); }
 
 void PulseOutput::close() {
   if (!connection_) return;
-  pa_threaded_mainloop_lock(connection_->loop);
+  lockLoop(connection_->loop);
   dropStreamLocked();
   if (idleTimer_) {
     pa_threaded_mainloop_get_api(connection_->loop)->time_free(idleTimer_);
     idleTimer_ = nullptr;
   }
   mixer_ = nullptr;
-  pa_threaded_mainloop_unlock(connection_->loop);
+  unlockLoop(connection_->loop);
   connection_.reset();  // joins the loop's thread
   mixerOwner_.reset();
 }
 
 OutputState PulseOutput::streamState() {
   if (!connection_) return OutputState::Closed;
-  pa_threaded_mainloop_lock(connection_->loop);
+  lockLoop(connection_->loop);
   OutputState state = OutputState::Closed;
   if (stream_) {
     const pa_stream_state_t streamState = pa_stream_get_state(stream_);
@@ -251,15 +297,15 @@ OutputState PulseOutput::streamState() {
       state = corked_ ? OutputState::Paused : OutputState::Running;
     }
   }
-  pa_threaded_mainloop_unlock(connection_->loop);
+  unlockLoop(connection_->loop);
   return state;
 }
 
 std::uint64_t PulseOutput::streamsMade() {
   if (!connection_) return 0;
-  pa_threaded_mainloop_lock(connection_->loop);
+  lockLoop(connection_->loop);
   const std::uint64_t made = streamsMade_;
-  pa_threaded_mainloop_unlock(connection_->loop);
+  unlockLoop(connection_->loop);
   return made;
 }
 
@@ -310,13 +356,14 @@ void PulseOutput::armIdleTimerLocked(std::chrono::milliseconds after) {
 }
 
 void PulseOutput::onIdleTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+  const InLoop inLoop;
   auto& output = *static_cast<PulseOutput*>(self);
   pa_context_rttime_restart(output.connection_->context, output.idleTimer_, PA_USEC_INVALID);
   if (output.wantActive_) return;
   if (output.idlePhase_ == IdlePhase::PauseDue) {
     if (output.stream_ && !output.corked_) {
-      output.corked_ = true;
       if (pa_operation* corked = pa_stream_cork(output.stream_, 1, nullptr, nullptr)) {
+        output.corked_ = true;
         pa_operation_unref(corked);
       }
     }
@@ -329,6 +376,7 @@ void PulseOutput::onIdleTimer(pa_mainloop_api*, pa_time_event*, const struct tim
 }
 
 void PulseOutput::onWritable(pa_stream* stream, std::size_t bytes, void* self) {
+  const InLoop inLoop;
   auto& output = *static_cast<PulseOutput*>(self);
   // A corked stream still answers the requests already on their way, with nothing: what it would
   // write is flushed at the resume anyway.

@@ -16,8 +16,9 @@
 //
 // Threads: open/start/close on the device owner's thread; setActive from any thread but the main
 // loop's (the mixer serialises it); the main loop's thread runs every libpulse callback: the
-// connection's progress, the idle timer and the mixer's render. The main loop's lock guards
-// everything marked so below; the owner thread takes it around every libpulse call.
+// connection's progress, the idle timer and the mixer's render (a resume from the cork renders
+// what the server is owed at once, on setActive's thread under the lock). The main loop's lock
+// guards everything marked so below; the owner thread takes it around every libpulse call.
 
 #include <atomic>
 #include <cstdint>

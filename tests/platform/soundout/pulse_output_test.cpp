@@ -143,6 +143,7 @@ class MonitorRecorder {
   }
   bool recording() const { return stream_ != nullptr; }
   bool heard() const { return heard_.load(); }
+  void forget() { heard_.store(false); }
 
  private:
   pa_simple* stream_ = nullptr;
@@ -158,7 +159,7 @@ TEST(PulseOutput, PlaysOnTheServersSinkCorksWhenIdleClosesAfterSilenceAndNotices
   MonitorRecorder recorder;
   ASSERT_TRUE(recorder.recording());
 
-  auto output = std::make_shared<PulseOutput>(IdleTimes{milliseconds(40), milliseconds(300)});
+  auto output = std::make_shared<PulseOutput>(IdleTimes{milliseconds(40), milliseconds(800)});
   std::unique_ptr<SoundDevice> device;
   ASSERT_EQ(createSoundDevice(output, device), kOk);
   EXPECT_EQ(device->outputRateHz(), 44100u) << "the mixer runs at the sink's rate";
@@ -176,6 +177,17 @@ TEST(PulseOutput, PlaysOnTheServersSinkCorksWhenIdleClosesAfterSilenceAndNotices
   EXPECT_GT(device->stats().blocks, 0u);
   EXPECT_TRUE(within(milliseconds(5000), [&] { return recorder.heard(); }))
       << "the mixed sound reached the sink";
+
+  ASSERT_EQ(buffer->stop(), kOk);
+  ASSERT_TRUE(
+      within(milliseconds(5000), [&] { return output->streamState() == OutputState::Paused; }));
+  std::this_thread::sleep_for(milliseconds(100));
+  recorder.forget();
+  ASSERT_EQ(buffer->play(PlayMode::Looping), kOk);
+  EXPECT_EQ(output->streamState(), OutputState::Running);
+  EXPECT_TRUE(within(milliseconds(5000), [&] { return recorder.heard(); }))
+      << "a play while corked is heard";
+  EXPECT_EQ(output->streamsMade(), 1u) << "resumed, not made again";
 
   ASSERT_EQ(buffer->stop(), kOk);
   EXPECT_TRUE(
