@@ -216,8 +216,13 @@ Result PulseOutput::open(OutputSpec& spec) {
                rateHz <= kMaxRateHz;
   if (ready) {
     idleTimer_ = pa_context_rttime_new(connection->context, PA_USEC_INVALID, &onIdleTimer, this);
-    ready = idleTimer_ != nullptr;
+    clockTimer_ = pa_context_rttime_new(connection->context, PA_USEC_INVALID, &onClock, this);
+    ready = idleTimer_ && clockTimer_ && noThrow(false, [&] {
+              silence_.assign(2 * static_cast<std::size_t>(blockFramesFor(rateHz)), 0.0f);
+              return true;
+            });
   }
+  if (!ready) freeTimersLocked(*connection);
   unlockLoop(connection->loop);
   if (!ready) return kErrNoDevice;  // the connection ends here, its loop stopped
   rateHz_ = rateHz;
@@ -247,8 +252,15 @@ void PulseOutput::setActive(bool active) {
       const pa_stream_state_t state = pa_stream_get_state(stream_);
       if (state != PA_STREAM_CREATING && state != PA_STREAM_READY) dropStreamLocked();
     }
-    if (!stream_) {
+    if (!stream_ && pa_context_get_state(connection_->context) == PA_CONTEXT_READY) {
       makeStreamLocked();
+      if (stream_ && silentClock_) {
+        silentClock_ = false;
+        pa_context_rttime_restart(connection_->context, clockTimer_, PA_USEC_INVALID);
+      }
+    }
+    if (!stream_) {
+      startSilentClockLocked();
     } else if (corked_) {
       // What the server still holds was made before the pause (silence by then): dropped, so
       // that the new sound is the first thing heard. The server asks again for what it dropped;
@@ -277,10 +289,7 @@ void PulseOutput::close() {
   if (!connection_) return;
   lockLoop(connection_->loop);
   dropStreamLocked();
-  if (idleTimer_) {
-    pa_threaded_mainloop_get_api(connection_->loop)->time_free(idleTimer_);
-    idleTimer_ = nullptr;
-  }
+  freeTimersLocked(*connection_);
   mixer_ = nullptr;
   unlockLoop(connection_->loop);
   connection_.reset();  // joins the loop's thread
@@ -319,6 +328,7 @@ void PulseOutput::makeStreamLocked() {
   pa_stream* stream = pa_stream_new(connection_->context, "Lunadio", &spec, &map);
   if (!stream) return;
   pa_stream_set_write_callback(stream, &PulseOutput::onWritable, this);
+  pa_stream_set_state_callback(stream, &PulseOutput::onStreamState, this);
   const auto blockBytes = static_cast<std::uint32_t>(blockFrames_ * kFrameBytes);
   // Two blocks in all (the server's own latency included, ADJUST_LATENCY): the server asks for a
   // block whenever one has played, so the loop wakes once a block, and anything the mixer changes
@@ -333,6 +343,7 @@ void PulseOutput::makeStreamLocked() {
   if (pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
                                  nullptr) < 0) {
     pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_unref(stream);
     return;
   }
@@ -344,10 +355,55 @@ void PulseOutput::makeStreamLocked() {
 void PulseOutput::dropStreamLocked() {
   if (!stream_) return;
   pa_stream_set_write_callback(stream_, nullptr, nullptr);
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
   stream_ = nullptr;
   corked_ = false;
+}
+
+void PulseOutput::freeTimersLocked(PulseConnection& connection) {
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(connection.loop);
+  if (idleTimer_) api->time_free(idleTimer_);
+  if (clockTimer_) api->time_free(clockTimer_);
+  idleTimer_ = nullptr;
+  clockTimer_ = nullptr;
+  silentClock_ = false;
+}
+
+// Without a server the player would stand still: a streamed sound would wait for its refills and
+// a track would never end. The mixer keeps its time instead, a block per block's length, into
+// nothing, while something plays.
+void PulseOutput::startSilentClockLocked() {
+  if (silentClock_) return;
+  silentClock_ = true;
+  clockDue_ = pa_rtclock_now();
+  pa_context_rttime_restart(connection_->context, clockTimer_, clockDue_);
+}
+
+void PulseOutput::onClock(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+  const InLoop inLoop;
+  auto& output = *static_cast<PulseOutput*>(self);
+  const bool streamPlays =
+      output.stream_ && !output.corked_ && pa_stream_get_state(output.stream_) == PA_STREAM_READY;
+  if (!output.wantActive_ || streamPlays) {
+    output.silentClock_ = false;  // nothing plays, or a stream plays again
+    return;
+  }
+  if (output.mixer_) output.mixer_->render(output.silence_.data(), output.blockFrames_);
+  const pa_usec_t block = output.blockFrames_ * pa_usec_t{1'000'000} / output.rateHz_;
+  // After a stall (a suspended machine) the clock starts afresh rather than catching up.
+  output.clockDue_ = std::max<pa_usec_t>(output.clockDue_ + block, pa_rtclock_now());
+  pa_context_rttime_restart(output.connection_->context, output.clockTimer_, output.clockDue_);
+}
+
+void PulseOutput::onStreamState(pa_stream* stream, void* self) {
+  const InLoop inLoop;
+  auto& output = *static_cast<PulseOutput*>(self);
+  const pa_stream_state_t state = pa_stream_get_state(stream);
+  if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && output.wantActive_) {
+    output.startSilentClockLocked();
+  }
 }
 
 void PulseOutput::armIdleTimerLocked(std::chrono::milliseconds after) {

@@ -12,7 +12,8 @@
 // Idle: as the SDL backend (IdleTimes): the stream is corked once nothing has played for
 // pauseAfter and disconnected after closeAfter, so that an idle player costs the server and the
 // card nothing and its own main loop sleeps; the next play resumes or makes it again. A lost
-// server (the connection failed) turns outputAvailable() false for good.
+// server (the connection failed) turns outputAvailable() false for good; the mixer then keeps
+// its time without it, as long as something plays, so that the player goes on (silent).
 //
 // Threads: open/start/close on the device owner's thread; setActive from any thread but the main
 // loop's (the mixer serialises it); the main loop's thread runs every libpulse callback: the
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/soundout/backend.h"
 
@@ -67,10 +69,14 @@ class PulseOutput final : public Backend {
   enum class IdlePhase { None, PauseDue, CloseDue };
 
   static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
+  static void onStreamState(pa_stream* stream, void* self);
+  static void onClock(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
   static void onIdleTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
   void makeStreamLocked();
   void dropStreamLocked();
   void armIdleTimerLocked(std::chrono::milliseconds after);
+  void freeTimersLocked(PulseConnection& connection);
+  void startSilentClockLocked();
 
   const IdleTimes idleTimes_{};
   std::unique_ptr<PulseConnection> connection_;  // -- owner thread; set by open, ended by close
@@ -80,11 +86,15 @@ class PulseOutput final : public Backend {
   Mixer* mixer_ = nullptr;                       // -- guarded by the main loop's lock
   pa_stream* stream_ = nullptr;                  // -- guarded by the main loop's lock
   pa_time_event* idleTimer_ = nullptr;           // -- guarded by the main loop's lock
-  IdlePhase idlePhase_ = IdlePhase::None;        // -- guarded by the main loop's lock
-  bool wantActive_ = false;                      // -- guarded by the main loop's lock
-  bool corked_ = false;                          // -- guarded by the main loop's lock
-  std::uint64_t streamsMade_ = 0;                // -- guarded by the main loop's lock
-  std::atomic<std::uint64_t> writes_{0};         // -- written by the main loop's thread only
+  pa_time_event* clockTimer_ = nullptr;          // -- guarded by the main loop's lock
+  bool silentClock_ = false;                     // -- guarded by the main loop's lock
+  std::uint64_t clockDue_ = 0;                   // -- guarded by the main loop's lock
+  std::vector<float> silence_;  // -- guarded by the main loop's lock; the silent clock's block
+  IdlePhase idlePhase_ = IdlePhase::None;  // -- guarded by the main loop's lock
+  bool wantActive_ = false;                // -- guarded by the main loop's lock
+  bool corked_ = false;                    // -- guarded by the main loop's lock
+  std::uint64_t streamsMade_ = 0;          // -- guarded by the main loop's lock
+  std::atomic<std::uint64_t> writes_{0};   // -- written by the main loop's thread only
 };
 
 }  // namespace lunadio::soundout
