@@ -329,16 +329,18 @@ void PulseOutput::makeStreamLocked() {
   if (!stream) return;
   pa_stream_set_write_callback(stream, &PulseOutput::onWritable, this);
   pa_stream_set_state_callback(stream, &PulseOutput::onStreamState, this);
-  const auto blockBytes = static_cast<std::uint32_t>(blockFrames_ * kFrameBytes);
-  // Two blocks in all (the server's own latency included, ADJUST_LATENCY): the server asks for a
-  // block whenever one has played, so the loop wakes once a block, and anything the mixer changes
-  // is heard after at most those two. The first request is for the whole buffer, answered at
-  // once, which starts the stream.
+  const auto halfBlockBytes = static_cast<std::uint32_t>(blockFrames_ / 2 * kFrameBytes);
+  // With ADJUST_LATENCY the length is the whole latency, the sink's own included, and the server
+  // gives the sink half of what exceeds two requests: a block and a half in all (70 ms) with
+  // requests of half a block leaves the sink some 12 ms. Requests of a whole block would leave
+  // it nothing, and the server would then wake every half millisecond; a longer length would
+  // let a pause or a seek be heard later than 100 ms after it. The loop wakes once per request.
+  // The first request is for the whole length, answered at once, which starts the stream.
   pa_buffer_attr attributes{};
   attributes.maxlength = static_cast<std::uint32_t>(-1);
-  attributes.tlength = 2 * blockBytes;
+  attributes.tlength = 3 * halfBlockBytes;
   attributes.prebuf = static_cast<std::uint32_t>(-1);
-  attributes.minreq = blockBytes;
+  attributes.minreq = halfBlockBytes;
   attributes.fragsize = static_cast<std::uint32_t>(-1);
   if (pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
                                  nullptr) < 0) {

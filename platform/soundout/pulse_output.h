@@ -5,9 +5,10 @@
 // ready before the player asks, and the stream is made with the first sound), wakes about once a
 // block while playing, and loads neither SDL nor the display libraries SDL pulls in.
 //
-// The server keeps at most two blocks (some 90 ms) of ours, so that a pause, a seek or a volume
-// change is heard within 100 ms; it asks for a block at a time, which is when the main loop wakes
-// and the mixer renders straight into the server's shared memory.
+// The server keeps at most a block and a half (some 70 ms, its sink's own latency included) of
+// ours, so that a pause, a seek or a volume change is heard within 100 ms; it asks for half a
+// block at a time, which is when the main loop wakes and the mixer renders straight into the
+// server's shared memory.
 //
 // Idle: as the SDL backend (IdleTimes): the stream is corked once nothing has played for
 // pauseAfter and disconnected after closeAfter, so that an idle player costs the server and the
