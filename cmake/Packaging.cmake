@@ -38,9 +38,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 # The shared libraries come from the binary; what it loads by name at run time is listed here:
 # playbin, the Ogg and audio sinks (base), the MP3 decoder, its parser and the automatic sink
-# (good), and Qt's French texts for the standard dialog buttons.
+# (good), Qt's French texts for the standard dialog buttons, and SDL2, the sound output where no
+# sound server answers (libpulse comes from the binary).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, qt6-translations-l10n")
+    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, qt6-translations-l10n, libsdl2-2.0-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-pulseaudio")
 include(CPack)

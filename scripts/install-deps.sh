@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   # libraries
   qt6-base-dev qt6-svg-dev qt6-translations-l10n
-  libsdl2-dev libsamplerate0-dev
+  libpulse-dev libsdl2-dev libsamplerate0-dev
   libvorbis-dev libogg-dev libflac-dev libpng-dev zlib1g-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio gstreamer1.0-tools

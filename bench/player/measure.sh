@@ -83,8 +83,9 @@ launch() {
   seed_home "$label" "$home"
   PLAYER_LOG=$WORK/logs/$label-$(basename "$file")-$(date +%H%M%S%N | cut -c1-9).log
   local -a env=(HOME="$home")
-  # SDL would try PipeWire first; there is none here
-  [[ $label == lunadio* ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
+  # lunadio plays through the sound server's own protocol unless SDL_AUDIODRIVER asks for SDL; a
+  # reference built before that goes through SDL, which would try PipeWire first (none here)
+  [[ $label == lunadio-ref ]] && env+=(SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-pulseaudio}")
   PLAYER_T0=${EPOCHREALTIME/./}
   # env execs bash, which execs the player: $! stays the player's PID.  No
   # setsid: where job control is on the child leads its own process group,

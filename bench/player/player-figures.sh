@@ -41,8 +41,8 @@ run=$(mktemp -d /tmp/lunadio-figures-XXXXXX)
 cleanup() { desktop_down; rm -rf "$run"; }
 trap cleanup EXIT
 desktop_up "$run" || { echo "the desktop did not start"; exit 1; }
-export HOME=$run/home SDL_AUDIODRIVER=pulseaudio
-unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM
+export HOME=$run/home
+unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM SDL_AUDIODRIVER
 clk_tck=$(getconf CLK_TCK)
 
 # Five minutes of music-like sound from t = 0: detuned tones, pink noise, a tremolo.

@@ -31,8 +31,8 @@ dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$run/bus" 2>/dev
 bus_pid=$!
 for _ in $(seq 1 50); do [[ -s $run/bus ]] && break; sleep 0.1; done
 DBUS_SESSION_BUS_ADDRESS=$(head -1 "$run/bus")
-export DBUS_SESSION_BUS_ADDRESS HOME=$run/home SDL_AUDIODRIVER=pulseaudio
-unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM
+export DBUS_SESSION_BUS_ADDRESS HOME=$run/home
+unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM SDL_AUDIODRIVER
 
 # Five minutes of noise with one second of silence at 150 s: the seek's target.
 track=$run/response.flac

@@ -13,8 +13,8 @@ command -v strace >/dev/null || { echo "missing: strace"; exit 1; }
 run=$(mktemp -d /tmp/lunadio-trace-XXXXXX)
 trap 'desktop_down; rm -rf "$run"' EXIT
 desktop_up "$run" || { echo "the desktop did not start"; exit 1; }
-export HOME=$run/home SDL_AUDIODRIVER=pulseaudio
-unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM
+export HOME=$run/home
+unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM SDL_AUDIODRIVER
 # Once without tracing, so that GStreamer's registry is made and the file is in the page cache.
 timeout -s KILL 4 "$lunadio" "$track" &>/dev/null || true
 strace -f --seccomp-bpf -ttt -e trace=execve,connect,openat -o "$run/trace" \

@@ -1,8 +1,11 @@
+#include <cstdlib>
 #include <new>
 
 #include "core/no_throw.h"
 #include "platform/soundout/backend.h"
+#include "platform/soundout/internal/default_output.h"
 #include "platform/soundout/internal/mixer.h"
+#include "platform/soundout/pulse_output.h"
 #include "platform/soundout/sdl_output.h"
 #include "platform/soundout/sound_output.h"
 
@@ -31,13 +34,42 @@ Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<Sound
   return made;
 }
 
-Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device) {
-  return createSoundDevice(std::make_shared<SdlOutput>(), device);
+namespace {
+
+// Tests and headless runs name one of SDL's drivers (dummy, disk); anyone naming a driver wants
+// SDL's choice, not the sound server's.
+bool sdlAsked() { return std::getenv("SDL_AUDIODRIVER") != nullptr; }
+
+}  // namespace
+
+Result createDefaultSoundDevice(const std::function<std::shared_ptr<Backend>()>& fallback,
+                                std::unique_ptr<SoundDevice>& device) {
+  return noThrow(kErrOutOfMemory, [&] {
+    // The sound server serves PipeWire desktops too (through its PulseAudio service); SDL covers
+    // the rest (ALSA alone, JACK).
+    if (!sdlAsked() && createSoundDevice(std::make_shared<PulseOutput>(), device) == kOk) {
+      return kOk;
+    }
+    return createSoundDevice(fallback(), device);
+  });
 }
 
-void prepareDefaultSoundDevice() { prepareSdlAudio(); }
+Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device) {
+  return createDefaultSoundDevice([] { return std::make_shared<SdlOutput>(); }, device);
+}
 
-void releasePreparedDefaultSoundDevice() { releasePreparedSdlAudio(); }
+void prepareDefaultSoundDevice() {
+  if (sdlAsked()) {
+    prepareSdlAudio();
+  } else {
+    preparePulse();
+  }
+}
+
+void releasePreparedDefaultSoundDevice() {
+  releasePreparedSdlAudio();
+  releasePreparedPulse();
+}
 
 SoundDevice::~SoundDevice() {
   // Buffers may outlive the device: they keep the mixer, but nothing renders them any more.

@@ -1,6 +1,7 @@
 #include "platform/soundout/sdl_output.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <chrono>
 #include <cstring>
@@ -14,16 +15,46 @@
 namespace lunadio::soundout {
 namespace {
 
-// About 45 ms per callback (2048 frames at 44.1 or 48 kHz; SDL wants a power of two). The sound
-// server wakes the audio thread several times per block, so the block sets what playing costs:
-// at 23 ms the wake-ups alone took 0.8 % of a core in the tray, at 46 ms half that. A pause or a
-// seek waits for at most the block already made and the server's buffer of about one more, and a
-// volume change ramps over 11 ms at the start of its block: each is heard within 100 ms
-// (bench/player/response.sh). The first sound does not wait for a block: see open().
-Uint16 blockFramesFor(int rateHz) {
-  Uint16 frames = 256;
-  while (frames < 8192 && frames * 25 < rateHz) frames = static_cast<Uint16>(frames * 2);
-  return frames;
+// SDL's entry points, looked up once in the library loaded at the first use. Null when SDL is not
+// installed. Never unloaded: SDL's own threads may outlive the last output.
+struct SdlApi {
+  decltype(&::SDL_SetHint) setHint = nullptr;
+  decltype(&::SDL_InitSubSystem) initSubSystem = nullptr;
+  decltype(&::SDL_QuitSubSystem) quitSubSystem = nullptr;
+  decltype(&::SDL_TLSCleanup) tlsCleanup = nullptr;
+  decltype(&::SDL_GetDefaultAudioInfo) getDefaultAudioInfo = nullptr;
+  decltype(&::SDL_free) free = nullptr;
+  decltype(&::SDL_OpenAudioDevice) openAudioDevice = nullptr;
+  decltype(&::SDL_PauseAudioDevice) pauseAudioDevice = nullptr;
+  decltype(&::SDL_CloseAudioDevice) closeAudioDevice = nullptr;
+};
+
+template <typename Function>
+bool lookUp(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(dlsym(library, name));
+  return function != nullptr;
+}
+
+const SdlApi* loadSdl() {
+  void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!library) return nullptr;
+  static SdlApi api;
+  const bool complete = lookUp(library, "SDL_SetHint", api.setHint) &&
+                        lookUp(library, "SDL_InitSubSystem", api.initSubSystem) &&
+                        lookUp(library, "SDL_QuitSubSystem", api.quitSubSystem) &&
+                        lookUp(library, "SDL_TLSCleanup", api.tlsCleanup) &&
+                        lookUp(library, "SDL_GetDefaultAudioInfo", api.getDefaultAudioInfo) &&
+                        lookUp(library, "SDL_free", api.free) &&
+                        lookUp(library, "SDL_OpenAudioDevice", api.openAudioDevice) &&
+                        lookUp(library, "SDL_PauseAudioDevice", api.pauseAudioDevice) &&
+                        lookUp(library, "SDL_CloseAudioDevice", api.closeAudioDevice);
+  return complete ? &api : nullptr;
+}
+
+// Any thread: the first call loads (a function-local static is made once, whoever asks first).
+const SdlApi* sdl() {
+  static const SdlApi* const api = loadSdl();
+  return api;
 }
 
 // The preparation's thread and what it found. The thread writes `started` before it ends; the
@@ -48,10 +79,12 @@ bool takePreparedSdlAudio() {
 }
 
 bool initSdlAudio() {
+  const SdlApi* api = sdl();
+  if (!api) return false;
   // SDL's own SIGINT/SIGTERM handlers would turn the signals into events nobody reads, and the
   // program would no longer end when the session or a user asks it to.
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  api->setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  return api->initSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 }  // namespace
@@ -64,22 +97,24 @@ void prepareSdlAudio() {
       p.started = initSdlAudio();
       // SDL keeps per-thread data (its error text) for every thread that calls it; this thread
       // is not one of SDL's own, so it frees its own before it ends.
-      SDL_TLSCleanup();
+      if (const SdlApi* api = sdl()) api->tlsCleanup();
     });
   });
 }
 
 void releasePreparedSdlAudio() {
-  if (takePreparedSdlAudio()) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (takePreparedSdlAudio()) sdl()->quitSubSystem(SDL_INIT_AUDIO);
 }
 
 // The rate of the default output when the backend can name it (the sound server's default sink,
 // say): that it answers means sound can play there. Unset where the backend cannot tell.
 std::optional<int> sdlDefaultOutputRateHz() {
+  const SdlApi* api = sdl();
+  if (!api) return std::nullopt;
   SDL_AudioSpec preferred{};
   char* name = nullptr;
-  if (SDL_GetDefaultAudioInfo(&name, &preferred, 0) != 0) return std::nullopt;
-  SDL_free(name);
+  if (api->getDefaultAudioInfo(&name, &preferred, 0) != 0) return std::nullopt;
+  api->free(name);
   if (preferred.freq < static_cast<int>(kMinRateHz) ||
       preferred.freq > static_cast<int>(kMaxRateHz) || preferred.channels == 0) {
     return std::nullopt;
@@ -95,19 +130,20 @@ bool SdlOutput::openDeviceLocked(const std::lock_guard<std::mutex>&, bool allowR
       allowRateChange ? defaultOutputRateHz_().value_or(48000) : static_cast<int>(rateHz_);
   wanted.format = AUDIO_F32SYS;
   wanted.channels = 2;
-  wanted.samples = allowRateChange ? blockFramesFor(wanted.freq) : blockFrames_;
+  wanted.samples =
+      allowRateChange ? blockFramesFor(static_cast<std::uint32_t>(wanted.freq)) : blockFrames_;
   wanted.callback = &SdlOutput::callback;
   wanted.userdata = this;
   SDL_AudioSpec obtained{};
   // Once the mixer runs at a rate, later opens keep it and let SDL convert.
   const int changes =
       allowRateChange ? SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_SAMPLES_CHANGE : 0;
-  deviceId_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, changes);
+  deviceId_ = sdl()->openAudioDevice(nullptr, 0, &wanted, &obtained, changes);
   if (deviceId_ == 0) return false;
   if (obtained.format != AUDIO_F32SYS || obtained.channels != 2 ||
       obtained.freq < static_cast<int>(kMinRateHz) ||
       obtained.freq > static_cast<int>(kMaxRateHz)) {
-    SDL_CloseAudioDevice(deviceId_);
+    sdl()->closeAudioDevice(deviceId_);
     deviceId_ = 0;
     return false;
   }
@@ -124,7 +160,7 @@ Result SdlOutput::open(OutputSpec& spec) {
     const bool prepared = takePreparedSdlAudio();
     const bool started = initSdlAudio();
     // Our own reference holds the subsystem from here; the preparation's is no longer needed.
-    if (prepared) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (prepared) sdl()->quitSubSystem(SDL_INIT_AUDIO);
     if (!started) return kErrNoDevice;
     subsystemStarted_ = true;
     stopping_ = false;
@@ -135,10 +171,10 @@ Result SdlOutput::open(OutputSpec& spec) {
     // opens with the first sound, which is then heard at once. Elsewhere opening it is the test.
     if (const std::optional<int> rateHz = defaultOutputRateHz_()) {
       rateHz_ = static_cast<std::uint32_t>(*rateHz);
-      blockFrames_ = blockFramesFor(*rateHz);
+      blockFrames_ = blockFramesFor(static_cast<std::uint32_t>(*rateHz));
       paused_ = true;
     } else if (!openDeviceLocked(lock, true)) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      sdl()->quitSubSystem(SDL_INIT_AUDIO);
       subsystemStarted_ = false;
       return kErrNoDevice;
     }
@@ -169,7 +205,7 @@ void SdlOutput::setActive(bool active) {
   if (active) {
     if (deviceId_ == 0) openDeviceLocked(lock, false);
     if (deviceId_ != 0 && paused_) {
-      SDL_PauseAudioDevice(deviceId_, 0);
+      sdl()->pauseAudioDevice(deviceId_, 0);
       paused_ = false;
     }
   }
@@ -188,11 +224,11 @@ void SdlOutput::closeIdleDevices() {
     // Nothing plays: pause once the fade-out tails of the last buffers have played, then close.
     if (changed_.wait_for(lock, idleTimes_.pauseAfter, changed)) continue;
     if (!paused_) {
-      SDL_PauseAudioDevice(deviceId_, 1);
+      sdl()->pauseAudioDevice(deviceId_, 1);
       paused_ = true;
     }
     if (changed_.wait_for(lock, idleTimes_.closeAfter - idleTimes_.pauseAfter, changed)) continue;
-    SDL_CloseAudioDevice(deviceId_);  // returns once the callback thread has ended
+    sdl()->closeAudioDevice(deviceId_);  // returns once the callback thread has ended
     deviceId_ = 0;
   }
 }
@@ -206,13 +242,13 @@ void SdlOutput::close() {
   if (idleCloser_.joinable()) idleCloser_.join();
   std::lock_guard<std::mutex> lock(mutex_);
   if (deviceId_ != 0) {
-    SDL_CloseAudioDevice(deviceId_);
+    sdl()->closeAudioDevice(deviceId_);
     deviceId_ = 0;
   }
   mixer_.store(nullptr, std::memory_order_release);
   mixerOwner_.reset();
   if (subsystemStarted_) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl()->quitSubSystem(SDL_INIT_AUDIO);
     subsystemStarted_ = false;
   }
 }

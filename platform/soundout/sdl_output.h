@@ -1,7 +1,10 @@
 #pragma once
 // The real output: SDL2 audio on the default device at its preferred rate, float stereo, blocks of
 // about 45 ms. SDL picks PipeWire, PulseAudio, ALSA or JACK; SDL_AUDIODRIVER=dummy or disk runs
-// headless. The mixer runs in SDL's audio callback.
+// headless. The mixer runs in SDL's audio callback. SDL itself is loaded only when this backend is
+// used (the sound server's own backend serves most desktops without it, and loading SDL with the
+// display libraries it pulls in costs about 10 ms of the start); without it, open() finds no
+// device.
 //
 // Idle: the device is paused 100 ms after the last buffer stopped (time for the fade-out tails of
 // the last buffers), and closed once nothing has played for 3 seconds, so that an idle player
@@ -29,13 +32,8 @@
 
 namespace lunadio::soundout {
 
-// When an idle device is paused and closed, counted from the moment nothing plays any more.
-struct SdlIdleTimes {
-  std::chrono::milliseconds pauseAfter{100};
-  std::chrono::milliseconds closeAfter{3000};
-};
-
-enum class SdlDeviceState { Closed, Paused, Running };
+using SdlIdleTimes = IdleTimes;
+using SdlDeviceState = OutputState;
 
 // Starts SDL's audio subsystem on a thread of its own, so that reaching the sound server (and
 // its list of outputs) overlaps what the program does before it opens its output, the display's

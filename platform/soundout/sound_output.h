@@ -180,13 +180,15 @@ class SoundDevice {
   std::shared_ptr<Backend> backend_;  // -- fixed after creation
 };
 
-// Opens the device on a backend (see backend.h, memory_output.h, sdl_output.h). kErrNoDevice
-// when the backend cannot open an output.
+// Opens the device on a backend (see backend.h, memory_output.h, pulse_output.h, sdl_output.h).
+// kErrNoDevice when the backend cannot open an output.
 Result createSoundDevice(std::shared_ptr<Backend> backend, std::unique_ptr<SoundDevice>& device);
-// The default output: SDL2 audio at the default device's preferred rate.
+// The default output: the sound server's default sink at its own rate (PulseOutput), or SDL2
+// audio at the default device's preferred rate when SDL_AUDIODRIVER is set or no server answers.
 Result createDefaultSoundDevice(std::unique_ptr<SoundDevice>& device);
-// Starts reaching the default output ahead of createDefaultSoundDevice, on a thread of its own
-// (see prepareSdlAudio); the release ends that when no device was made. Main thread only.
+// Starts reaching the default output ahead of createDefaultSoundDevice, without waiting (see
+// preparePulse, or prepareSdlAudio when SDL_AUDIODRIVER is set); the release ends that when no
+// device was made. Main thread only.
 void prepareDefaultSoundDevice();
 void releasePreparedDefaultSoundDevice();
 

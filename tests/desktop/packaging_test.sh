@@ -141,8 +141,8 @@ case "$check" in
   package-depends)
     deb="$(ls "$package_dir"/lunadio_*.deb)"
     depends="$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')"
-    # From the binary (shlibdeps) and what it loads by name at run time.
-    for package in libc6 libqt6widgets6 libsdl2-2.0-0 libvorbisfile3 libflac12 libpng16-16 \
+    # From the binary (shlibdeps) and what it loads by name at run time (SDL among them).
+    for package in libc6 libqt6widgets6 libpulse0 libsdl2-2.0-0 libvorbisfile3 libflac12 libpng16-16 \
       libgstreamer1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good; do
       grep -qx "$package" <<<"$depends" || fail "Depends lacks $package: $depends"
     done

@@ -29,8 +29,8 @@ above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
 below() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v < t) }'; }
 
 desktop_up "$run" || { echo "FAILED: the desktop did not start"; exit 1; }
-export HOME=$run/home SDL_AUDIODRIVER=pulseaudio
-unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM
+export HOME=$run/home
+unset LUNADIO_MEDIA_SINK QT_QPA_PLATFORM SDL_AUDIODRIVER
 
 sox -n -r 44100 -c 2 -b 16 "$run/track.flac" synth 60 sine 440 vol 0.5
 
