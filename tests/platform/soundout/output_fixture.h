@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,16 @@
 #include "platform/soundout/sound_output.h"
 
 namespace lunadio::soundout::testing {
+
+// Polls until `condition` holds; the bound only keeps a broken backend from hanging the run.
+inline bool within(std::chrono::milliseconds bound, const std::function<bool()>& condition) {
+  const auto giveUp = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 struct MemoryDevice {
   explicit MemoryDevice(std::uint32_t rateHz = 48000, std::uint32_t blockFrames = 512) {

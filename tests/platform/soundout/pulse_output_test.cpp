@@ -31,14 +31,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-bool within(milliseconds bound, const std::function<bool()>& condition) {
-  const auto giveUp = Clock::now() + bound;
-  while (!condition()) {
-    if (Clock::now() >= giveUp) return false;
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return true;
-}
+using testing::within;
 
 bool onPath(const std::string& command) {
   const char* path = std::getenv("PATH");

@@ -17,15 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Polls until `condition` holds; the bound only keeps a broken backend from hanging the run.
-bool within(milliseconds bound, const std::function<bool()>& condition) {
-  const auto giveUp = Clock::now() + bound;
-  while (!condition()) {
-    if (Clock::now() >= giveUp) return false;
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return true;
-}
+using testing::within;
 
 struct SdlRig {
   explicit SdlRig(SdlIdleTimes times, DefaultOutputProbe probe = sdlDefaultOutputRateHz) {
