@@ -6,7 +6,6 @@
 #include "app/launch.h"
 #include "app/library_lifecycles.h"
 #include "app/startup.h"
-#include "audio/sound_device.h"
 #include "core/lifecycle.h"
 #include "media/media.h"
 

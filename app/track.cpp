@@ -37,11 +37,7 @@ TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
   }
   const TrackOpenResult result = openMedia(path);
   if (result != TrackOpenResult::Opened) return result;
-  path_ = path;
-  title_ = getFilePart(path, FilePartNoExtension);
-  paused_ = false;
-  fadeFrequencyHz_ = 0;
-  last_ = {TrackPhase::Playing, 0, toUs(engineLength_)};
+  startedAtTheTop(path);
   // A new track plays at the slider's volume, not at full level.
   setVolume(volumePercent);
   return result;
@@ -53,6 +49,10 @@ void Track::adoptSoundTrack(const std::u16string& path) {
   engineLength_ = std::max<std::int64_t>(getSoundLength(kTrackNumber), 0);
   lengthSource_ = LengthSource::Stream;
   baseFrequencyHz_ = static_cast<float>(getSoundFrequency(kTrackNumber));
+  startedAtTheTop(path);
+}
+
+void Track::startedAtTheTop(const std::u16string& path) {
   path_ = path;
   title_ = getFilePart(path, FilePartNoExtension);
   paused_ = false;

@@ -65,6 +65,8 @@ class Track {
   enum class LengthSource : std::uint8_t { Stream, LargestPosition };
 
   TrackOpenResult openMedia(const std::u16string& path);
+  // What every open ends with: `path` is the track, playing from its start.
+  void startedAtTheTop(const std::u16string& path);
   void forget();
   TrackUs toUs(std::int64_t engineTime) const;
   std::int64_t fromUs(TrackUs time) const;
