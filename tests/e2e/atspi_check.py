@@ -10,6 +10,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 
 def player():
@@ -76,10 +77,16 @@ def press(name):
     while time.time() < deadline:
         app = player()
         if app is not None:
-            for node in walk(app):
-                if node.name == name:
-                    node.queryAction().doAction(0)
-                    return 0
+            try:
+                for node in walk(app):
+                    if node.name == name:
+                        node.queryAction().doAction(0)
+                        return 0
+            except GLib.GError:
+                # The registry's cache can hand out an object the player has since replaced
+                # (a window's tree is rebuilt after a modal dialog); nothing was pressed, so
+                # walk the fresh tree again.
+                pass
         time.sleep(0.2)
     print("nothing named %r to press" % name, file=sys.stderr)
     return 1
