@@ -14,10 +14,10 @@ namespace {
 
 int runPlayer(const LaunchedStart& start) {
   registerLibraryLifecycles();
-  // An MP3 to play at once has GStreamer starting already (the executable began it) and is
-  // checked here; anything else takes the answer of the check child.
+  // A command-line MP3 has the media engine started already (the executable played it); anything
+  // else takes the answer of the check child.
   adoptMediaCheck(start.mediaCheckPid);
-  startTrackEarly(start.track, start.soundTrack);
+  startTrackEarly(start.track, start.earlyTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();
     return 0;

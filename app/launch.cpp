@@ -1,7 +1,5 @@
 #include "app/launch.h"
 
-#include "app/hand_over.h"
-
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/hand_over.h"
 #include "audio/sound_device.h"
 #include "core/instance_guard.h"
 #include "core/strings.h"
@@ -21,6 +20,10 @@
 
 namespace lunadio {
 namespace {
+
+// How long the player module's loading waits for a command-line MP3's pipeline to run. A slow
+// device only delays the tray icon this much.
+constexpr int kMediaSettleLimitMs = 300;
 
 std::filesystem::path moduleFolder() {
   std::error_code error;
@@ -93,8 +96,18 @@ int launchLunadio(int argc, char** argv) {
   prepareSound();
   // The track's way to the sink waits for nothing a person sees, nor for the libraries that
   // show it: it sounds while they load.
-  if (engine == EngineKind::Sound) start.soundTrack = startCommandLineSound(start.track);
+  if (engine == EngineKind::Sound) start.earlyTrack = startCommandLineSound(start.track);
   if (!loadMediaModule(engine)) return 1;
+  // A command-line MP3 prerolls and plays before the player module loads, which waits until its
+  // pipeline runs: the module's loading holds the dynamic loader (which GStreamer needs for its
+  // plugins) and both processors, and the sink's start behind it was heard some 30 ms later.
+  if (engine == EngineKind::Media) {
+    const auto startMediaTrack = reinterpret_cast<StartMediaTrackEntry>(
+        moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_GLOBAL));
+    if (startMediaTrack) {
+      start.earlyTrack = startCommandLineMedia(start.track, startMediaTrack, kMediaSettleLimitMs);
+    }
+  }
   const auto runPlayer =
       reinterpret_cast<RunPlayerEntry>(moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LOCAL));
   if (!runPlayer) return 1;

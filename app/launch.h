@@ -8,6 +8,7 @@
 //
 // What the executable hands the player module, and the modules' entries (looked up by name).
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -20,9 +21,9 @@ struct LaunchedStart {
   char** argv = nullptr;
   // The one command-line parameter, or empty.
   std::u16string track;
-  // How opening `track` went when the executable opened it already (a WAV, Ogg Vorbis or FLAC
-  // file with the audio engine started); unset when the player is to open it.
-  std::optional<TrackOpenResult> soundTrack;
+  // How opening `track` went when the executable opened it already (its engine started); unset
+  // when the player is to open it.
+  std::optional<TrackOpenResult> earlyTrack;
   // The process checking the media engine's start, forked before any thread existed; -1 for none.
   int mediaCheckPid = -1;
 };
@@ -37,6 +38,8 @@ inline constexpr char kCheckMediaEntry[] = "lunadioCheckMedia";
 // The media module: begins GStreamer's start on a thread of its own (prepareMediaPlayback).
 using PrepareMediaPlaybackEntry = void (*)();
 inline constexpr char kPrepareMediaPlaybackEntry[] = "lunadioPrepareMediaPlayback";
+// The media module: a StartMediaTrackEntry (app/track_start.h).
+inline constexpr char kStartMediaTrackEntry[] = "lunadioStartMediaTrack";
 
 // The executable's whole run: the guard, the command-line track, then the player module's entry.
 // Returns the process exit code (0 on every normal path, a second instance included; 1 when a

@@ -132,27 +132,29 @@ StartResult startPlayer(const std::u16string& startTrack) {
   return StartResult::Running;
 }
 
-void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenResult> soundTrack) {
+void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenResult> earlyTrack) {
   PlayerState& st = playerState();
   st = PlayerState{};
   const EngineKind engine =
       startTrack.empty() ? EngineKind::None : chooseEngine(getExtensionPart(startTrack));
   if (engine == EngineKind::None) return;
-  // An engine that cannot start is reported in its place, with no window.
-  if (engine == EngineKind::Sound) {
-    if (!soundTrack) soundTrack = startCommandLineSound(startTrack);
-    if (!soundTrack) return;
-    st.startTrackResult = *soundTrack;
-    if (*soundTrack != TrackOpenResult::Opened) return;
-    st.currentPath = startTrack;
-    st.currentTitle = getFilePart(startTrack, FilePartNoExtension);
-    st.currentTrack.adoptSoundTrack(startTrack);
-    return;
+  // Where no executable opened it (the tests), the same way as the executable's.
+  if (!earlyTrack) {
+    earlyTrack = engine == EngineKind::Sound
+                     ? startCommandLineSound(startTrack)
+                     : startCommandLineMedia(startTrack, &lunadioStartMediaTrack);
   }
-  // The media engine's start waits for GStreamer's, which began first thing; its graph then
-  // prerolls on GStreamer's threads while the display starts.
-  if (!initSound() || !initMedia()) return;
-  st.startTrackResult = loadTrack(startTrack);
+  // An engine that cannot start is reported in its place, with no window.
+  if (!earlyTrack) return;
+  st.startTrackResult = earlyTrack;
+  if (*earlyTrack != TrackOpenResult::Opened) return;
+  st.currentPath = startTrack;
+  st.currentTitle = getFilePart(startTrack, FilePartNoExtension);
+  if (engine == EngineKind::Sound) {
+    st.currentTrack.adoptSoundTrack(startTrack);
+  } else {
+    st.currentTrack.adoptMediaTrack(startTrack);
+  }
 }
 
 void shutdownLibraries() {

@@ -18,10 +18,11 @@ StartResult startPlayer(const std::u16string& startTrack);
 
 // Before the display starts: the command-line track is loaded and plays at once (its engine
 // started for it); what a person sees of it comes in startPlayer(). Clears the state record
-// first. `soundTrack`: the result of startCommandLineSound() when the executable already opened
-// the track, which then only becomes the current track.
+// first. `earlyTrack`: how the executable's open of the track went when it opened it already
+// (startCommandLineSound, or the media module's lunadioStartMediaTrack); an opened track then
+// only becomes the current track.
 void startTrackEarly(const std::u16string& startTrack,
-                     std::optional<TrackOpenResult> soundTrack = std::nullopt);
+                     std::optional<TrackOpenResult> earlyTrack = std::nullopt);
 
 // The exit path's first half: every library's end routine in the fixed order.
 void shutdownLibraries();

@@ -1,7 +1,5 @@
 #include "app/track.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -30,16 +28,14 @@ int nearestInt(double value) { return static_cast<int>(std::nearbyint(value)); }
 TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
   const EngineKind chosen = chooseEngine(getExtensionPart(path));
   if (chosen == EngineKind::None) return TrackOpenResult::UnknownType;
-  if (chosen == EngineKind::Sound) {
-    const TrackOpenResult result = startSoundTrack(path, volumePercent);
-    if (result == TrackOpenResult::Opened) adoptSoundTrack(path);
-    return result;
-  }
-  const TrackOpenResult result = openMedia(path);
+  const TrackOpenResult result = chosen == EngineKind::Sound ? startSoundTrack(path, volumePercent)
+                                                             : openMedia(path, volumePercent);
   if (result != TrackOpenResult::Opened) return result;
-  startedAtTheTop(path);
-  // A new track plays at the slider's volume, not at full level.
-  setVolume(volumePercent);
+  if (chosen == EngineKind::Sound) {
+    adoptSoundTrack(path);
+  } else {
+    adoptMediaTrack(path);
+  }
   return result;
 }
 
@@ -52,6 +48,20 @@ void Track::adoptSoundTrack(const std::u16string& path) {
   startedAtTheTop(path);
 }
 
+void Track::adoptMediaTrack(const std::u16string& path) {
+  if (isSound(kTrackNumber)) freeSound(kTrackNumber);
+  engine_ = EngineKind::Media;
+  // The stream's own duration when it tells one; else the length grows with the largest position
+  // seen, starting from 1, while the stream is asked again (some tell it only once playing).
+  const std::int64_t duration = mediaLength(kTrackNumber);
+  engineLength_ = std::max<std::int64_t>(duration, 1);
+  lengthSource_ = duration > 0 ? LengthSource::Stream : LengthSource::LargestPosition;
+  lastLengthQuery_ = std::chrono::steady_clock::now();
+  baseFrequencyHz_ = 0;
+  mediaMoved_ = false;
+  startedAtTheTop(path);
+}
+
 void Track::startedAtTheTop(const std::u16string& path) {
   path_ = path;
   title_ = getFilePart(path, FilePartNoExtension);
@@ -60,7 +70,7 @@ void Track::startedAtTheTop(const std::u16string& path) {
   last_ = {TrackPhase::Playing, 0, toUs(engineLength_)};
 }
 
-TrackOpenResult Track::openMedia(const std::u16string& path) {
+TrackOpenResult Track::openMedia(const std::u16string& path, int volumePercent) {
   // The trial keeps a playing media track when the new file fails, as loading into number 0 frees
   // what was there; with no media track there (the start-up's track, or after a sound), that
   // load is its own trial and the track sounds one preroll sooner.
@@ -74,21 +84,9 @@ TrackOpenResult Track::openMedia(const std::u16string& path) {
     if (engine_ == EngineKind::Media) forget();
     return TrackOpenResult::MediaGraphFailed;
   }
-  if (isSound(kTrackNumber)) freeSound(kTrackNumber);
-  engine_ = EngineKind::Media;
-  // The stream's own duration when it tells one; else the length grows with the largest position
-  // seen, starting from 1, while the stream is asked again (some tell it only once playing).
-  const std::int64_t duration = mediaLength(kTrackNumber);
-  engineLength_ = std::max<std::int64_t>(duration, 1);
-  lengthSource_ = duration > 0 ? LengthSource::Stream : LengthSource::LargestPosition;
-  lastLengthQuery_ = std::chrono::steady_clock::now();
-  baseFrequencyHz_ = 0;
-  resizeMedia(kTrackNumber, 10, 10, 0, 0);
-  // Turned on before the first pass plays, so that every seam is seamless; status() still
-  // restarts a track that ends should the engine not loop it.
-  setMediaLoop(kTrackNumber, 1);
-  playMedia(kTrackNumber, 0);
-  mediaMoved_ = false;
+  // Looped from the first pass, so that every seam is seamless; status() still restarts a track
+  // that ends should the engine not loop it.
+  playMediaLooped(kTrackNumber, volumePercent);
   return TrackOpenResult::Opened;
 }
 

@@ -35,6 +35,8 @@ class Track {
   TrackOpenResult open(const std::u16string& path, int volumePercent);
   // Takes over the track startSoundTrack() has just opened and started in sound 0.
   void adoptSoundTrack(const std::u16string& path);
+  // Takes over the media track just loaded into player 0 and started by playMediaLooped().
+  void adoptMediaTrack(const std::u16string& path);
 
   bool loaded() const { return engine_ != EngineKind::None; }
   const std::u16string& path() const { return path_; }
@@ -64,7 +66,7 @@ class Track {
  private:
   enum class LengthSource : std::uint8_t { Stream, LargestPosition };
 
-  TrackOpenResult openMedia(const std::u16string& path);
+  TrackOpenResult openMedia(const std::u16string& path, int volumePercent);
   // What every open ends with: `path` is the track, playing from its start.
   void startedAtTheTop(const std::u16string& path);
   void forget();

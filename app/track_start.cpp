@@ -42,4 +42,19 @@ std::optional<TrackOpenResult> startCommandLineSound(const std::u16string& path)
   return startSoundTrack(path, static_cast<int>(kStartVolumePercent));
 }
 
+std::optional<TrackOpenResult> startCommandLineMedia(const std::u16string& path,
+                                                     StartMediaTrackEntry startMediaTrack,
+                                                     int settleMs) {
+  if (!initSound()) return std::nullopt;
+  switch (
+      startMediaTrack(path.data(), path.size(), static_cast<int>(kStartVolumePercent), settleMs)) {
+    case 1:
+      return TrackOpenResult::Opened;
+    case -1:
+      return TrackOpenResult::MediaGraphFailed;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace lunadio

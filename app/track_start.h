@@ -4,6 +4,7 @@
 // Vorbis or FLAC track through this before the display, the fonts or the media engine are even
 // loaded; the track object (app/track.h) then takes the playing sound over. Main thread only.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,5 +49,16 @@ TrackOpenResult startSoundTrack(const std::u16string& path, int volumePercent);
 // startSoundTrack() at the start volume. Nothing when the engine cannot start: the player reports
 // that once its interface is up.
 std::optional<TrackOpenResult> startCommandLineSound(const std::u16string& path);
+
+// The media engine's start of a track (lunadioStartMediaTrack, media/media.h): 1 playing, -1 the
+// file does not load, 0 the engine cannot start.
+using StartMediaTrackEntry = int (*)(const char16_t* path, std::size_t length, int volume,
+                                     int settleMs);
+// The command-line MP3's way to the sink: the audio engine's start (the player needs it whatever
+// plays), then `startMediaTrack` at the start volume, and a wait of at most `settleMs` until its
+// pipeline runs. Nothing when an engine cannot start.
+std::optional<TrackOpenResult> startCommandLineMedia(const std::u16string& path,
+                                                     StartMediaTrackEntry startMediaTrack,
+                                                     int settleMs = 0);
 
 }  // namespace lunadio

@@ -12,6 +12,7 @@
 // The audio output is the launch description in LUNADIO_MEDIA_SINK when set (read at every
 // load, e.g. "fakesink sync=true"), else autoaudiosink.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -73,6 +74,11 @@ int isMedia(ObjectNumber number);
 // player whose pipeline has failed and could not be built again (a failed pipeline is rebuilt
 // from the file at most once a second).
 int playMedia(ObjectNumber number, std::intptr_t ownerWindow);
+// A player just loaded, started the way a track plays: no video area, looped, at `volume`.
+void playMediaLooped(ObjectNumber number, int volume);
+// Waits, at most `limit`, until a player just set playing runs: its pipeline prerolled and its
+// output started, the first sound on its way.
+void awaitMediaPlaying(ObjectNumber number, std::chrono::milliseconds limit);
 // Stops and rewinds to the start.
 void stopMedia(ObjectNumber number);
 // Only while playing; resumeMedia only while paused. Otherwise they do nothing.
@@ -139,3 +145,9 @@ void registerMediaLifecycle();
 extern "C" int lunadioCheckMedia();
 // prepareMediaPlayback() under a name the executable can look up.
 extern "C" void lunadioPrepareMediaPlayback();
+// The executable's way to an MP3 named on the command line while the player module is not loaded
+// yet: the engine started (initMedia), the `length` UTF-16 units at `path` loaded into player 0
+// and playing looped at `volume`; then, for at most `settleMs`, a wait until its pipeline runs.
+// 1 when it plays, -1 when the file does not load, 0 when the engine cannot start.
+extern "C" int lunadioStartMediaTrack(const char16_t* path, std::size_t length, int volume,
+                                      int settleMs);

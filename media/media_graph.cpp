@@ -299,6 +299,16 @@ void MediaGraph::run() {
   setPipelineState(GST_STATE_PLAYING);
 }
 
+void MediaGraph::awaitRunning(std::chrono::milliseconds limit) {
+  if (failed_ || state_ != GraphState::Running) return;
+  const auto limitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
+  // Only waits on the state change: the bus stays for the next readBus.
+  if (gst_element_get_state(pipeline_.get(), nullptr, nullptr,
+                            static_cast<GstClockTime>(limitNs)) == GST_STATE_CHANGE_FAILURE) {
+    fail();
+  }
+}
+
 void MediaGraph::pause() {
   readBus();
   if (failed_) return;

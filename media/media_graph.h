@@ -75,6 +75,9 @@ class MediaGraph {
   MediaGraph& operator=(const MediaGraph&) = delete;
 
   void run();
+  // Waits until the pipeline has settled in the running state that run() asked for (prerolled
+  // again after its flush, its output started), at most `limit`.
+  void awaitRunning(std::chrono::milliseconds limit);
   void pause();
   // Back to the start and stopped.
   void stop();

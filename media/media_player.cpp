@@ -197,6 +197,16 @@ void endMedia() {
   });
 }
 
+void playMediaLooped(ObjectNumber number, int volume) {
+  noThrow([&] {
+    resizeMedia(number, 10, 10, 0, 0);
+    // Turned on before the first pass plays, so that every seam is seamless.
+    setMediaLoop(number, 1);
+    setMediaVolume(number, volume, 0);
+    playMedia(number, 0);
+  });
+}
+
 std::int64_t loadMedia(ObjectNumber number, std::u16string_view path) {
   return noThrow(std::int64_t{0}, [&] { return loadPlayer(number, path); });
 }
@@ -253,6 +263,11 @@ int playMedia(ObjectNumber number, std::intptr_t ownerWindow) {
     player->state = MediaPlaying;
     return 1;
   });
+}
+
+void awaitMediaPlaying(ObjectNumber number, std::chrono::milliseconds limit) {
+  MediaPlayer* player = findPlayer(number);
+  if (player && player->state == MediaPlaying) player->graph->awaitRunning(limit);
 }
 
 void stopMedia(ObjectNumber number) {
@@ -395,4 +410,17 @@ extern "C" __attribute__((visibility("default"))) int lunadioCheckMedia() {
 
 extern "C" __attribute__((visibility("default"))) void lunadioPrepareMediaPlayback() {
   lunadio::prepareMediaPlayback();
+}
+
+extern "C" __attribute__((visibility("default"))) int lunadioStartMediaTrack(const char16_t* path,
+                                                                             std::size_t length,
+                                                                             int volume,
+                                                                             int settleMs) {
+  return lunadio::noThrow(0, [&] {
+    if (!lunadio::initMedia()) return 0;
+    if (!lunadio::loadMedia(0, std::u16string_view(path, length))) return -1;
+    lunadio::playMediaLooped(0, volume);
+    if (settleMs > 0) lunadio::awaitMediaPlaying(0, std::chrono::milliseconds(settleMs));
+    return 1;
+  });
 }

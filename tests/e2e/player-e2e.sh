@@ -198,6 +198,29 @@ for _ in $(seq 1 30); do
 done
 check "a TERM signal ends it (exit status ${code:-still running})" test -n "$code"
 
+# A command-line MP3: GStreamer plays it before the interface's libraries load, and the player
+# then takes it over as its track.
+sox -n -r 44100 -c 2 -b 16 "$run/track.wav" synth 20 sine 440 vol 0.5
+lame --quiet "$run/track.wav" "$run/track.mp3"
+"$binary" "$run/track.mp3" >"$run/mp3.log" 2>&1 &
+player_pid=$!
+peak=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  peak=$(sink_peak 0.5)
+  above "$peak" 0.2 && break
+done
+check "a command-line MP3 plays at once (sink peak $peak)" above "$peak" 0.2
+for _ in $(seq 1 50); do
+  xdotool search --name '^Lunadio$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+check "its player comes up beside it" bash -c "xdotool search --name '^Lunadio$' >/dev/null"
+peak=$(sink_peak 0.5)
+check "and the MP3 goes on playing (sink peak $peak)" above "$peak" 0.2
+kill "$player_pid" 2>/dev/null
+wait "$player_pid" 2>/dev/null
+player_pid=
+
 if ((failures > 0)); then
   echo "--- player output"
   tail -20 "$run/player.log"
