@@ -51,6 +51,11 @@ std::string musicDirFromUserDirs(const std::string& home) {
 }  // namespace
 
 std::u16string musicFolder() {
+  // A folder named in the environment overrides the desktop's file, as xdg-user-dir does.
+  if (const char* fromEnvironment = std::getenv("XDG_MUSIC_DIR");
+      fromEnvironment && isDirectory(fromEnvironment)) {
+    return fromUtf8(fromEnvironment);
+  }
   const char* homeValue = std::getenv("HOME");
   const std::string home = homeValue ? homeValue : "";
   const std::string music = musicDirFromUserDirs(home);

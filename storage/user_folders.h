@@ -6,8 +6,9 @@
 
 namespace lunadio {
 
-// XDG_MUSIC_DIR from $XDG_CONFIG_HOME/user-dirs.dirs (else ~/.config/user-dirs.dirs) when that
-// folder exists, else $HOME, else "/" (UTF-16, no trailing "/").
+// The folder $XDG_MUSIC_DIR names when it exists; else XDG_MUSIC_DIR from
+// $XDG_CONFIG_HOME/user-dirs.dirs (else ~/.config/user-dirs.dirs) when that folder exists; else
+// $HOME, else "/" (UTF-16, no trailing "/").
 std::u16string musicFolder();
 
 }  // namespace lunadio

@@ -1,10 +1,9 @@
 #include "ui/requesters_paths.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QTextStream>
+
+#include "storage/user_folders.h"
 
 namespace lunadio::ui {
 namespace {
@@ -16,26 +15,6 @@ QString toQString(std::u16string_view text) {
 QString homeFolder() {
   const QByteArray home = qgetenv("HOME");
   return home.isEmpty() ? QDir::homePath() : QString::fromLocal8Bit(home);
-}
-
-bool isFolder(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
-
-// The XDG_MUSIC_DIR line of the user-dirs file: XDG_MUSIC_DIR="$HOME/Musique".
-QString musicFolderFromUserDirs() {
-  QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
-  if (config.isEmpty()) config = homeFolder() + QStringLiteral("/.config");
-  QFile file(config + QStringLiteral("/user-dirs.dirs"));
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
-  QTextStream in(&file);
-  static const QRegularExpression line(QStringLiteral("^\\s*XDG_MUSIC_DIR\\s*=\\s*\"(.*)\"\\s*$"));
-  while (!in.atEnd()) {
-    const auto match = line.match(in.readLine());
-    if (!match.hasMatch()) continue;
-    QString value = match.captured(1);
-    if (value.startsWith(QStringLiteral("$HOME"))) value.replace(0, 5, homeFolder());
-    return value;
-  }
-  return {};
 }
 
 }  // namespace
@@ -104,12 +83,6 @@ QString localFolder(const QString& folder) {
   return local;
 }
 
-QString musicFolder() {
-  const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("XDG_MUSIC_DIR"));
-  if (isFolder(fromEnvironment)) return fromEnvironment;
-  const QString fromUserDirs = musicFolderFromUserDirs();
-  if (isFolder(fromUserDirs)) return fromUserDirs;
-  return homeFolder();
-}
+QString musicFolder() { return toQString(lunadio::musicFolder()); }
 
 }  // namespace lunadio::ui
