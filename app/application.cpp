@@ -5,18 +5,18 @@
 #include "app/dispatch.h"
 #include "app/launch.h"
 #include "app/library_lifecycles.h"
+#include "app/media_engine.h"
 #include "app/startup.h"
 #include "core/lifecycle.h"
-#include "media/media.h"
 
 namespace lunadio {
 namespace {
 
 int runPlayer(const LaunchedStart& start) {
   registerLibraryLifecycles();
-  // A command-line MP3 has the media engine started already (the executable played it); anything
-  // else takes the answer of the check child.
-  adoptMediaCheck(start.mediaCheckPid);
+  // A command-line MP3 has the media engine loaded and started already (the executable played
+  // it); anything else takes the check child's answer and loads the engine at the first MP3.
+  setMediaModule(start.loadMediaModule, start.mediaModuleLoaded, start.mediaCheckPid);
   startTrackEarly(start.track, start.earlyTrack);
   if (!runStartSequence(StartStage::Tray)) {
     shutdownLibraries();

@@ -34,11 +34,11 @@ std::filesystem::path moduleFolder() {
 // Loads a module for the rest of the process and finds one of its entries; nullptr (said on
 // standard error) when either fails. Modules are never unloaded: Qt and GStreamer keep threads,
 // atexit routines and type registrations that point into them until the process ends.
-void* moduleEntry(const char* file, const char* entry, int extraFlags) {
+void* moduleEntry(const char* file, const char* entry, int flags, bool quiet = false) {
   const std::string path = (moduleFolder() / file).string();
-  void* module = ::dlopen(path.c_str(), RTLD_NOW | extraFlags);
+  void* module = ::dlopen(path.c_str(), flags);
   if (!module) {
-    std::fprintf(stderr, "lunadio: %s\n", ::dlerror());
+    if (!quiet) std::fprintf(stderr, "lunadio: %s\n", ::dlerror());
     return nullptr;
   }
   void* address = ::dlsym(module, entry);
@@ -46,15 +46,30 @@ void* moduleEntry(const char* file, const char* entry, int extraFlags) {
   return address;
 }
 
-// The media module's symbols are the player module's too: it goes into the global scope. With
-// an MP3 to play at once, GStreamer's start begins as soon as it is loaded, and overlaps the
-// loading of the player module.
-bool loadMediaModule(EngineKind engine) {
-  const auto preparePlayback = reinterpret_cast<PrepareMediaPlaybackEntry>(
-      moduleEntry(kMediaModuleFile, kPrepareMediaPlaybackEntry, RTLD_GLOBAL));
-  if (!preparePlayback) return false;
-  if (engine == EngineKind::Media) preparePlayback();
-  return true;
+// The media module's symbols are the player module's too: it goes into the global scope, where
+// the player module's calls into it are bound at their first use. Loaded at most once.
+// -- main thread only
+PrepareMediaPlaybackEntry mediaModulePreparation = nullptr;
+
+bool loadMediaModule() {
+  if (!mediaModulePreparation) {
+    mediaModulePreparation = reinterpret_cast<PrepareMediaPlaybackEntry>(
+        moduleEntry(kMediaModuleFile, kPrepareMediaPlaybackEntry, RTLD_NOW | RTLD_GLOBAL));
+  }
+  return mediaModulePreparation != nullptr;
+}
+
+// The player module is bound lazily, so that it loads without the media module, which comes at
+// the first MP3 (app/media_engine.h). Where lazy binding is refused (LD_BIND_NOW in the
+// environment), the media module comes first.
+RunPlayerEntry loadPlayerModule() {
+  if (void* entry = moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LAZY | RTLD_LOCAL,
+                                /*quiet=*/true)) {
+    return reinterpret_cast<RunPlayerEntry>(entry);
+  }
+  if (!loadMediaModule()) return nullptr;
+  return reinterpret_cast<RunPlayerEntry>(
+      moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LAZY | RTLD_LOCAL));
 }
 
 // The media check runs in a child forked now, while this process has no other thread whose
@@ -68,7 +83,7 @@ int forkMediaCheck() {
   // The child: the check and nothing else; _exit, so that nothing of the parent's (its atexit
   // routines, its buffers) runs here. 2: no answer, the player checks again itself.
   const auto check = reinterpret_cast<CheckMediaEntry>(
-      moduleEntry(kMediaModuleFile, kCheckMediaEntry, RTLD_LOCAL));
+      moduleEntry(kMediaModuleFile, kCheckMediaEntry, RTLD_NOW | RTLD_LOCAL));
   ::_exit(check ? check() : 2);
 }
 
@@ -97,20 +112,24 @@ int launchLunadio(int argc, char** argv) {
   // The track's way to the sink waits for nothing a person sees, nor for the libraries that
   // show it: it sounds while they load.
   if (engine == EngineKind::Sound) start.earlyTrack = startCommandLineSound(start.track);
-  if (!loadMediaModule(engine)) return 1;
   // A command-line MP3 prerolls and plays before the player module loads, which waits until its
   // pipeline runs: the module's loading holds the dynamic loader (which GStreamer needs for its
   // plugins) and both processors, and the sink's start behind it was heard some 30 ms later.
+  // GStreamer's start begins on a thread of its own as soon as the media module is loaded, beside
+  // the audio engine's.
   if (engine == EngineKind::Media) {
+    if (!loadMediaModule()) return 1;
+    mediaModulePreparation();
     const auto startMediaTrack = reinterpret_cast<StartMediaTrackEntry>(
-        moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_GLOBAL));
+        moduleEntry(kMediaModuleFile, kStartMediaTrackEntry, RTLD_NOW | RTLD_GLOBAL));
     if (startMediaTrack) {
       start.earlyTrack = startCommandLineMedia(start.track, startMediaTrack, kMediaSettleLimitMs);
     }
   }
-  const auto runPlayer =
-      reinterpret_cast<RunPlayerEntry>(moduleEntry(kPlayerModuleFile, kRunPlayerEntry, RTLD_LOCAL));
+  const RunPlayerEntry runPlayer = loadPlayerModule();
   if (!runPlayer) return 1;
+  start.loadMediaModule = &loadMediaModule;
+  start.mediaModuleLoaded = mediaModulePreparation != nullptr;
   return runPlayer(start);
 }
 

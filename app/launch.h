@@ -26,6 +26,11 @@ struct LaunchedStart {
   std::optional<TrackOpenResult> earlyTrack;
   // The process checking the media engine's start, forked before any thread existed; -1 for none.
   int mediaCheckPid = -1;
+  // Loads the media module into the process (once; later calls only answer); true when it is
+  // there. Null where the media engine is linked in (the tests).
+  bool (*loadMediaModule)() = nullptr;
+  // The executable has loaded the media module already (for a command-line MP3).
+  bool mediaModuleLoaded = false;
 };
 
 // The player module: runs the player once the executable holds the instance guard; returns the

@@ -1,12 +1,12 @@
 #include "app/library_lifecycles.h"
 
+#include "app/media_engine.h"
 #include "audio/decoders/sound_decoder.h"
 #include "audio/sound_device.h"
 #include "audio/sound_loader.h"
 #include "core/lifecycle.h"
 #include "core/threads.h"
 #include "desktop/desktop_lifecycle.h"
-#include "media/media.h"
 #include "storage/storage_lifecycle.h"
 #include "ui/images.h"
 #include "ui/ui_runtime.h"
@@ -18,7 +18,7 @@ void registerLibraryLifecycles() {
   registerStorageLifecycle();
   registerSoundLifecycle();
   registerDecodersLifecycle();
-  registerMediaLifecycle();
+  registerMediaEngineLifecycle();
   registerUiWindowsLifecycle();
   registerUiGfxLifecycle();
   registerDesktopLifecycle();

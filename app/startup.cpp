@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/media_engine.h"
 #include "app/panel.h"
 #include "app/playback.h"
 #include "app/player_state.h"
@@ -108,7 +109,7 @@ StartResult startPlayer(const std::u16string& startTrack) {
   createTrayImage();
   // The picture decoder, then Ogg Vorbis before FLAC (the order they are probed in).
   runStartSequence(StartStage::Application);
-  if (!initSound() || !initMedia()) {
+  if (!initSound() || !mediaEngineWorks()) {
     messageRequester(u"Erreur",
                      u"Chef, on peut pas initialiser le systéme de son!! Vérifiez vos pilotes "
                      u"audio et votre systéme de sonorisation.",
@@ -116,7 +117,7 @@ StartResult startPlayer(const std::u16string& startTrack) {
     return StartResult::NoSoundSystem;
   }
   // GStreamer's thread only queues a wake-up; the pump hands the end to the track.
-  setMediaEndCallback([](ObjectNumber number) { postEvent(EventMediaEnd, 0, number, 0, 0); });
+  setMediaEndHandler([](ObjectNumber number) { postEvent(EventMediaEnd, 0, number, 0, 0); });
   createPictures();
   resetState();
   openPanel();
@@ -138,11 +139,14 @@ void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenRe
   const EngineKind engine =
       startTrack.empty() ? EngineKind::None : chooseEngine(getExtensionPart(startTrack));
   if (engine == EngineKind::None) return;
-  // Where no executable opened it (the tests), the same way as the executable's.
-  if (!earlyTrack) {
-    earlyTrack = engine == EngineKind::Sound
-                     ? startCommandLineSound(startTrack)
-                     : startCommandLineMedia(startTrack, &lunadioStartMediaTrack);
+  // Where no executable opened it (the tests), the same way as the executable's. The entry is
+  // called, never taken by address: an address would bind the media engine when this module loads.
+  if (!earlyTrack && engine == EngineKind::Sound) earlyTrack = startCommandLineSound(startTrack);
+  if (!earlyTrack && engine == EngineKind::Media && useMediaEngine()) {
+    earlyTrack = startCommandLineMedia(
+        startTrack, [](const char16_t* path, std::size_t length, int volume, int settleMs) {
+          return lunadioStartMediaTrack(path, length, volume, settleMs);
+        });
   }
   // An engine that cannot start is reported in its place, with no window.
   if (!earlyTrack) return;
@@ -159,7 +163,7 @@ void startTrackEarly(const std::u16string& startTrack, std::optional<TrackOpenRe
 
 void shutdownLibraries() {
   // Before the libraries end: no end of a track may post into a queue that is going away.
-  setMediaEndCallback({});
+  setMediaEndHandler({});
   runEndSequence();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/media_engine.h"
 #include "audio/sound.h"
 #include "audio/sound_loader.h"
 #include "core/strings.h"
@@ -40,7 +41,7 @@ TrackOpenResult Track::open(const std::u16string& path, int volumePercent) {
 }
 
 void Track::adoptSoundTrack(const std::u16string& path) {
-  if (isMedia(kTrackNumber)) freeMedia(kTrackNumber);
+  if (mediaEngineLoaded() && isMedia(kTrackNumber)) freeMedia(kTrackNumber);
   engine_ = EngineKind::Sound;
   engineLength_ = std::max<std::int64_t>(getSoundLength(kTrackNumber), 0);
   lengthSource_ = LengthSource::Stream;
@@ -74,6 +75,7 @@ TrackOpenResult Track::openMedia(const std::u16string& path, int volumePercent) 
   // The trial keeps a playing media track when the new file fails, as loading into number 0 frees
   // what was there; with no media track there (the start-up's track, or after a sound), that
   // load is its own trial and the track sounds one preroll sooner.
+  if (!useMediaEngine()) return TrackOpenResult::MediaGraphFailed;
   if (isMedia(kTrackNumber) && !loadMedia(kTrialNumber, path)) {
     return TrackOpenResult::TrialRefused;
   }

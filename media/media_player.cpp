@@ -1,12 +1,9 @@
 // The media table and the media engine's procedural interface. Main thread only.
 
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -14,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "core/child_process.h"
 #include "core/lifecycle.h"
 #include "core/no_throw.h"
 #include "core/strings.h"
@@ -71,22 +69,9 @@ void joinPreparation() {
 // was never made), for the check to run here as it would have without the child.
 std::optional<bool> childCheckResult() {
   if (checkingChild < 0) return std::nullopt;
-  const pid_t child = std::exchange(checkingChild, -1);
-  const auto deadline = std::chrono::steady_clock::now() + kCheckLimit;
-  int status = 0;
-  for (;;) {
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) break;
-    if (done < 0 && errno != EINTR) return std::nullopt;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) return std::nullopt;
-  return WEXITSTATUS(status) == 0;
+  const std::optional<int> exitCode = awaitChildExit(std::exchange(checkingChild, -1), kCheckLimit);
+  if (!exitCode || *exitCode > 1) return std::nullopt;
+  return *exitCode == 0;
 }
 
 bool checkHere() {

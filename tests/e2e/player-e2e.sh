@@ -184,12 +184,25 @@ player_pid=
 [[ -n $bus_pid ]] && kill "$bus_pid" 2>/dev/null
 unset DBUS_SESSION_BUS_ADDRESS
 
-# Two parameters: nothing is opened (the panel's tray icon only), and TERM ends the program.
+# Two parameters: nothing is opened (the panel's tray icon only) and GStreamer is not even loaded;
+# an MP3 handed over brings it in and plays; TERM ends the program, the media engine's end with it.
 "$binary" "$run/track.flac" "$run/track.flac" >"$run/two.log" 2>&1 &
 player_pid=$!
 sleep 1.5
 peak=$(sink_peak 0.5)
 check "with two parameters nothing plays (sink peak $peak)" below "$peak" 0.01
+check "with no MP3 opened GStreamer stays out of the player" \
+  bash -c "! grep -q libgstreamer /proc/$player_pid/maps"
+sox -n -r 44100 -c 2 -b 16 "$run/track.wav" synth 20 sine 440 vol 0.5
+lame --quiet "$run/track.wav" "$run/track.mp3"
+"$binary" "$run/track.mp3"
+peak=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  peak=$(sink_peak 0.5)
+  above "$peak" 0.2 && break
+done
+check "an MP3 handed over then brings the media engine in and plays (sink peak $peak)" \
+  above "$peak" 0.2
 kill "$player_pid"
 code=
 for _ in $(seq 1 30); do
@@ -200,8 +213,6 @@ check "a TERM signal ends it (exit status ${code:-still running})" test -n "$cod
 
 # A command-line MP3: GStreamer plays it before the interface's libraries load, and the player
 # then takes it over as its track.
-sox -n -r 44100 -c 2 -b 16 "$run/track.wav" synth 20 sine 440 vol 0.5
-lame --quiet "$run/track.wav" "$run/track.mp3"
 "$binary" "$run/track.mp3" >"$run/mp3.log" 2>&1 &
 player_pid=$!
 peak=0
