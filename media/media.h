@@ -10,9 +10,11 @@
 //
 // Positions and lengths are signed 64-bit in 100-nanosecond units (10,000,000 per second).
 // The audio output is the launch description in LUNADIO_MEDIA_SINK when set (read at every
-// load, e.g. "fakesink sync=true"), else autoaudiosink.
+// load, e.g. "fakesink sync=true"), else the sound server's pulsesink when a server answers, else
+// autoaudiosink.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>

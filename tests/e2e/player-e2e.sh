@@ -27,6 +27,15 @@ trap cleanup EXIT
 source "$here/checks.sh"
 above() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v > t) }'; }
 below() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v < t) }'; }
+# The sink's peak over half a second once it is above 0.2, else the last one read (5 s at most).
+sink_peak_when_loud() {
+  local peak=0
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    peak=$(sink_peak 0.5)
+    above "$peak" 0.2 && break
+  done
+  echo "$peak"
+}
 
 desktop_up "$run" || { echo "FAILED: the desktop did not start"; exit 1; }
 export HOME=$run/home
@@ -37,11 +46,7 @@ sox -n -r 44100 -c 2 -b 16 "$run/track.flac" synth 60 sine 440 vol 0.5
 "$binary" "$run/track.flac" >"$run/player.log" 2>&1 &
 player_pid=$!
 
-peak=0
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  peak=$(sink_peak 0.5)
-  above "$peak" 0.2 && break
-done
+peak=$(sink_peak_when_loud)
 check "the track plays at once (sink peak $peak)" above "$peak" 0.2
 check "the panel stays hidden" \
   bash -c '! xdotool search --onlyvisible --name "^Lunadio$" >/dev/null'
@@ -196,11 +201,7 @@ check "with no MP3 opened GStreamer stays out of the player" \
 sox -n -r 44100 -c 2 -b 16 "$run/track.wav" synth 20 sine 440 vol 0.5
 lame --quiet "$run/track.wav" "$run/track.mp3"
 "$binary" "$run/track.mp3"
-peak=0
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  peak=$(sink_peak 0.5)
-  above "$peak" 0.2 && break
-done
+peak=$(sink_peak_when_loud)
 check "an MP3 handed over then brings the media engine in and plays (sink peak $peak)" \
   above "$peak" 0.2
 kill "$player_pid"
@@ -215,11 +216,7 @@ check "a TERM signal ends it (exit status ${code:-still running})" test -n "$cod
 # then takes it over as its track.
 "$binary" "$run/track.mp3" >"$run/mp3.log" 2>&1 &
 player_pid=$!
-peak=0
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  peak=$(sink_peak 0.5)
-  above "$peak" 0.2 && break
-done
+peak=$(sink_peak_when_loud)
 check "a command-line MP3 plays at once (sink peak $peak)" above "$peak" 0.2
 for _ in $(seq 1 50); do
   xdotool search --name '^Lunadio$' >/dev/null 2>&1 && break
