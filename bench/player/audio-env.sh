@@ -21,6 +21,13 @@ build_helpers() {  # compile the small C helpers into $RUN/bin when their source
     [[ $RUN/bin/${h%%:*} -nt $src ]] && continue
     cc -O2 -Wall -o "$RUN/bin/${h%%:*}" "$src" "${h#*:}" || die "cannot build $src (libx11-dev?)"
   done
+  # The Qt tray floor is a reference only: without Qt's headers it is left out.
+  src=$BENCH_DIR/helpers/qt-tray.cpp
+  if [[ ! $RUN/bin/qt-tray -nt $src ]] && pkg-config --exists Qt6Widgets; then
+    # shellcheck disable=SC2046
+    g++ -O2 -fPIC -o "$RUN/bin/qt-tray" "$src" $(pkg-config --cflags --libs Qt6Widgets) ||
+      echo "qt-tray not built: the Qt floor is left out" >&2
+  fi
 }
 
 alive() { kill -0 "$1" 2>/dev/null; }

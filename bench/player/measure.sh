@@ -53,6 +53,7 @@ player_cmd() {
       else echo "mpv --no-video --ao=pulse --no-terminal %f"; fi ;;
     audacious-h) echo "audacious -H %f" ;;
     audacious-gui) echo "audacious %f" ;;
+    floor-qt-tray) echo "${BENCH_RUN:?}/bin/qt-tray" ;;
     qmmp) echo "qmmp %f" ;;
     gst) echo "gst-launch-1.0 -q playbin uri=%u audio-sink=pulsesink video-sink=fakesink" ;;
     *) die "unknown player $1" ;;

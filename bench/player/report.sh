@@ -45,7 +45,7 @@ function table(title, metric, files, fmt, scale, tkind,
       line = line pad(sprintf(fmt " (%d)", m, count(key)), 15)
       if (P[k] == "gst") gm = m
       if (P[k] == "lunadio") lm = m
-      else if (P[k] ~ /^lunadio-/) continue
+      else if (P[k] ~ /^(lunadio-|floor-)/) continue
       else if (best == "" || m < best) { best = m; bestp = P[k] }
     }
     if (!cell) continue

@@ -24,7 +24,9 @@
 #          --decode; $DECODE_BENCH, default build/bench/audio/decoders/audio_load_bench;
 #          $DECODE_REF_BENCH, when set, the same program of the reference build)
 #   idle   no track: lunadio without parameter, audacious and qmmp with
-#          their windows; CPU over SAMPLE_S after the first window
+#          their windows; CPU over SAMPLE_S after the first window; beside them,
+#          as a reference and never a peer, floor-qt-tray (helpers/qt-tray.cpp:
+#          a Qt Widgets program with one tray icon and nothing else)
 #   seam   a 2 s tone looped by the player, the monitor recorded and its
 #          seams measured (helpers/seam.c)
 #   stall  lunadio started with the 60-minute FLAC (and with none, as the
@@ -209,6 +211,8 @@ if ! skip idle; then
   available lunadio-ref && IDLE+=(lunadio-ref)
   command -v audacious >/dev/null && IDLE+=(audacious-gui)
   command -v qmmp >/dev/null && IDLE+=(qmmp)
+  # a reference, not a peer: what any Qt Widgets tray program holds (helpers/qt-tray.cpp)
+  [[ -x $BENCH_RUN/bin/qt-tray ]] && IDLE+=(floor-qt-tray)
   rm -rf "${WORK:?}/home/audacious-gui"
   for ((r = 0; r < PLAY_REPS; r++)); do
     for p in $(rotate "$r" "${IDLE[@]}"); do
