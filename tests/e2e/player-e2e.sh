@@ -196,8 +196,12 @@ player_pid=$!
 sleep 1.5
 peak=$(sink_peak 0.5)
 check "with two parameters nothing plays (sink peak $peak)" below "$peak" 0.01
-check "with no MP3 opened GStreamer stays out of the player" \
-  bash -c "! grep -q libgstreamer /proc/$player_pid/maps"
+# Where lazy binding is refused (LD_BIND_NOW, as in the sanitizer run), the media module comes
+# first by design.
+if [[ -z ${LD_BIND_NOW:-} ]]; then
+  check "with no MP3 opened GStreamer stays out of the player" \
+    bash -c "! grep -q libgstreamer /proc/$player_pid/maps"
+fi
 sox -n -r 44100 -c 2 -b 16 "$run/track.wav" synth 20 sine 440 vol 0.5
 lame --quiet "$run/track.wav" "$run/track.mp3"
 "$binary" "$run/track.mp3"
