@@ -8,7 +8,6 @@
 //
 // What the executable hands the player module, and the modules' entries (looked up by name).
 
-#include <cstddef>
 #include <optional>
 #include <string>
 

@@ -23,9 +23,10 @@ run_step() {
       # built without frame pointers, so an allocation inside one would show no caller and a
       # suppression by function name (lsan.supp) could never match it.
       local asan_log="$root/build-asan/ctest.log"
-      # LD_BIND_NOW=1: LeakSanitizer's stop-the-world tracer, run at a process's exit, crashes
-      # ("Tracer caught signal 11") in a process holding lazily bound objects (the player module,
-      # Qt's plugins), as the player is at its quit; with every object bound at load it does not.
+      # LD_BIND_NOW=1: LeakSanitizer's stop-the-world tracer, run at a process's exit, crashed
+      # ("Tracer caught signal 11") at every quit of the player once its module was bound lazily;
+      # with every object bound at load it does not (the executable then loads the media module
+      # first, as it does wherever lazy binding is refused).
       asan_ctest() {
         LD_BIND_NOW=1 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
