@@ -1,18 +1,13 @@
 #include "app/media_engine.h"
 
-#include <chrono>
 #include <optional>
 #include <utility>
 
-#include "core/child_process.h"
 #include "core/lifecycle.h"
 #include "media/media.h"
 
 namespace lunadio {
 namespace {
-
-// A check child that has not answered by then is taken for hung (a lock copied held by the fork).
-constexpr std::chrono::milliseconds kCheckLimit{5000};
 
 // -- main thread only
 struct MediaModule {
@@ -50,9 +45,10 @@ void setMediaModule(bool (*load)(), bool loaded, int checkPid) {
 bool mediaEngineWorks() {
   MediaModule& module = mediaModule();
   if (!module.loaded && module.checkPid >= 0) {
-    const std::optional<int> exitCode =
-        awaitChildExit(std::exchange(module.checkPid, -1), kCheckLimit);
-    if (exitCode && *exitCode <= 1) return *exitCode == 0;
+    if (const std::optional<bool> answer =
+            awaitMediaCheckAnswer(std::exchange(module.checkPid, -1))) {
+      return *answer;
+    }
   }
   return useMediaEngine();
 }

@@ -17,8 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
+#include "core/child_process.h"
 #include "core/object_table.h"
 
 namespace lunadio {
@@ -139,6 +141,18 @@ int mediaOutputIsSilent();
 // Adds the media engine's end routine (free every player) to the program's end sequence.
 // initMedia itself is called by the application at its own start, after the audio engine.
 void registerMediaLifecycle();
+
+// A media check child that has not answered by then is taken for hung (a lock copied held by the
+// fork, say) and killed.
+inline constexpr std::chrono::milliseconds kMediaCheckLimit{5000};
+// The answer of a media check child (lunadioCheckMedia's exit code: 0 it works, 1 it does not),
+// or nothing when it gave none (it died, hung, or exited otherwise). Inline, so that the player
+// can take the answer without the media module loaded.
+inline std::optional<bool> awaitMediaCheckAnswer(int childPid) {
+  const std::optional<int> exitCode = awaitChildExit(childPid, kMediaCheckLimit);
+  if (!exitCode || *exitCode > 1) return std::nullopt;
+  return *exitCode == 0;
+}
 
 }  // namespace lunadio
 

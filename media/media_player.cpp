@@ -11,7 +11,6 @@
 #include <thread>
 #include <utility>
 
-#include "core/child_process.h"
 #include "core/lifecycle.h"
 #include "core/no_throw.h"
 #include "core/strings.h"
@@ -58,9 +57,6 @@ std::thread preparation;
 // GStreamer has started in this process. -- main thread only
 bool gstreamerStarted = false;
 
-// A child that has not answered by then is taken for hung (a lock copied held by the fork, say).
-constexpr std::chrono::milliseconds kCheckLimit{5000};
-
 void joinPreparation() {
   if (preparation.joinable()) preparation.join();
 }
@@ -69,9 +65,7 @@ void joinPreparation() {
 // was never made), for the check to run here as it would have without the child.
 std::optional<bool> childCheckResult() {
   if (checkingChild < 0) return std::nullopt;
-  const std::optional<int> exitCode = awaitChildExit(std::exchange(checkingChild, -1), kCheckLimit);
-  if (!exitCode || *exitCode > 1) return std::nullopt;
-  return *exitCode == 0;
+  return awaitMediaCheckAnswer(std::exchange(checkingChild, -1));
 }
 
 bool checkHere() {
